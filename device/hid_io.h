@@ -1,0 +1,57 @@
+#pragma once
+// CHidIO: finds the device among the HID interfaces and moves one 65-byte
+// report per call. The Win32 back end is hid_io_win32.cpp; the simulator and
+// the test-only hid/setupapi DLLs stand in for the device behind the same calls.
+#include <windows.h>
+
+#include <cstdint>
+
+constexpr USHORT DEVICE_VENDOR_ID = 0x0416;
+constexpr USHORT DEVICE_PRODUCT_ID = 0xF362;
+
+// Wide characters in the device path buffer, terminator included. A longer
+// path is skipped during discovery: a cut path would open another object.
+constexpr size_t DEVICE_PATH_CHARS = 260;
+
+// Each transfer waits in slices of 100 ms (watching the abort event) until it
+// completes or this bound has passed. Seconds, not milliseconds: a write may
+// have to wait out a block erase, a read the programming of 16 pages.
+constexpr DWORD TRANSFER_WAIT_SLICE_MS = 100;
+constexpr DWORD DEFAULT_TRANSFER_BOUND_MS = 5000;
+
+class CHidIO {
+ public:
+  CHidIO();
+  virtual ~CHidIO();
+  CHidIO(const CHidIO&) = delete;
+  CHidIO& operator=(const CHidIO&) = delete;
+
+  // 1 as soon as an interface with DEVICE_VENDOR_ID/DEVICE_PRODUCT_ID is found
+  // (its read and write handles then opened), 0 otherwise. Called only while
+  // no device is open.
+  int OpenDevice();
+
+  // One report of REPORT_SIZE bytes each; `count` (optional) receives the
+  // bytes moved, 0 on failure. 1 on success, 0 on failure.
+  int ReadReport(uint8_t* buffer, uint32_t* count);
+  int WriteReport(const uint8_t* buffer, uint32_t* count);
+
+  // True once a transfer was abandoned at the bound: the device counts as gone
+  // and every later transfer fails at once.
+  bool DeviceGone() const { return m_deviceGone; }
+
+  // Test seams; the program itself never calls them.
+  void SetTransferBound(DWORD milliseconds) { m_transferBoundMs = milliseconds; }
+  void SignalAbort() { SetEvent(m_hAbortEvent); }
+
+ private:
+  int Transfer(HANDLE handle, HANDLE event, uint8_t* buffer, bool reading, uint32_t* count);
+
+  HANDLE m_hRead;
+  HANDLE m_hWrite;
+  HANDLE m_hReadEvent;
+  HANDLE m_hWriteEvent;
+  HANDLE m_hAbortEvent;
+  DWORD m_transferBoundMs;
+  bool m_deviceGone;
+};
