@@ -1,0 +1,42 @@
+#include "recording_platform.h"
+
+#include "update/platform.h"
+
+#include <cstdlib>
+
+RecordingPlatform g_platform;
+
+void* AllocateBuffer(size_t bytes)
+{
+    g_platform.lastAllocation = bytes;
+    return g_platform.failAllocation ? nullptr : std::malloc(bytes);
+}
+
+void ReleaseBuffer(void* buffer)
+{
+    std::free(buffer);
+}
+
+HINTERNET OpenInternet(const char* userAgent, DWORD accessType)
+{
+    if (g_platform.failInternetOpen) return nullptr;
+    return InternetOpenA(userAgent, accessType, nullptr, nullptr, 0);
+}
+
+void ShowBox(const wchar_t* text, const wchar_t* caption, UINT icon)
+{
+    g_platform.boxes.push_back({text, caption, icon});
+}
+
+void EndProcess()
+{
+    g_platform.processEnded = true;
+    ExitThread(0);
+}
+
+void RunWorker(LPTHREAD_START_ROUTINE entry)
+{
+    HANDLE thread = CreateThread(nullptr, 0, entry, nullptr, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Stand-ins for the worker threads' platform calls: boxes are recorded, not
+// shown; allocation and the Internet handle can be made to fail; ending the
+// process ends only the calling thread.
+#include <string>
+#include <vector>
+#include <windows.h>
+
+struct RecordedBox {
+    std::wstring text;
+    std::wstring caption;
+    UINT icon;
+};
+
+struct RecordingPlatform {
+    std::vector<RecordedBox> boxes;
+    bool failAllocation = false;
+    bool failInternetOpen = false;
+    bool processEnded = false;
+    size_t lastAllocation = 0;
+};
+
+extern RecordingPlatform g_platform;
+
+// Runs a thread entry point to its end (or to its EndProcess) and returns.
+void RunWorker(LPTHREAD_START_ROUTINE entry);

@@ -1,0 +1,24 @@
+#pragma once
+// What every download asks of the server, kept apart from WinINet so that it
+// is checked natively.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+constexpr uint32_t DOWNLOAD_CHUNK = 16384;
+
+// INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE:
+// a fresh copy from the origin server, nothing stored in the local cache.
+constexpr uint32_t DOWNLOAD_REQUEST_FLAGS = 0x84000100;
+
+constexpr char ACCEPT_HEADER[] = "Accept: */*\r\n\r\n";
+constexpr uint32_t ACCEPT_HEADER_LENGTH = sizeof(ACCEPT_HEADER) - 1;
+static_assert(ACCEPT_HEADER_LENGTH == 15, "the request header is sent with its length, 15 bytes");
+
+// "Agent" and the millisecond timer as a signed 32-bit decimal: from
+// 2147483648 ms on (24.8 days of uptime) it reads as a negative number.
+constexpr size_t USER_AGENT_SIZE = 5 + 11 + 1;
+inline void FormatUserAgent(char (&agent)[USER_AGENT_SIZE], uint32_t milliseconds)
+{
+    std::snprintf(agent, sizeof agent, "Agent%ld", static_cast<long>(static_cast<int32_t>(milliseconds)));
+}
