@@ -1,0 +1,84 @@
+#pragma once
+// Package files from the update server: the 32-byte header shared by catalogue
+// and image packages, their de-obfuscation and the check every download passes
+// before anything in it is used.
+#include <cstddef>
+#include <cstdint>
+
+// Kinds, passed to CheckPackage as the mode.
+constexpr int PACKAGE_CATALOGUE = 5;
+constexpr int PACKAGE_IMAGE = 32;
+
+constexpr uint32_t PACKAGE_HEADER_LENGTH = 32;
+constexpr uint32_t CATALOGUE_MAX_LENGTH = 2048;
+constexpr uint32_t PACKAGE_KEY_LENGTH = 64;
+constexpr char PACKAGE_MAGIC[8] = {'K', 'O', 'V', 'R', 'E', 'L', 'I', 'N'};
+
+// Flash geometry the image header describes.
+constexpr uint32_t FLASH_PAGE_LENGTH = 256;
+constexpr uint32_t FLASH_PAGES_PER_BLOCK = 16;
+constexpr uint32_t FLASH_BLOCK_LENGTH = FLASH_PAGE_LENGTH * FLASH_PAGES_PER_BLOCK;
+
+// Multi-byte fields are big-endian, so they are kept as bytes; read them with
+// the accessors below.
+struct PackageHeader {
+    uint8_t magic[8];        // "KOVRELIN", never obfuscated
+    uint8_t xorCheck;        // XOR of bytes 10 .. totalLength-1
+    uint8_t sumCheck;        // their sum modulo 256
+    uint8_t status;          // catalogue: 2 current, 0/1 stale server, 3+ newer updater needed
+    uint8_t unused11[5];
+    uint8_t packageId[4];    // model id (catalogue) or image id
+    uint8_t totalLength[4];  // whole file, header included
+    uint8_t unused24[3];
+    uint8_t tailPages;       // image: pages of data for the last block
+    uint8_t firstBlock[2];   // image: first 4096-byte flash block
+    uint8_t lastBlock[2];    // image: block that receives only the tail
+};
+static_assert(sizeof(PackageHeader) == PACKAGE_HEADER_LENGTH, "header is 32 packed bytes");
+
+uint32_t PackageTotalLength(const PackageHeader& header);
+uint16_t PackageFirstBlock(const PackageHeader& header);
+uint16_t PackageLastBlock(const PackageHeader& header);
+// Bytes of flash data the image header describes: (last - first) blocks plus the tail.
+uint64_t PackageImageDataLength(const PackageHeader& header);
+
+// Results of CheckPackage. The first eight are shown to users as numbers and
+// keep their values; the table in package.cpp holds a name and meaning for each.
+enum PackageResult : int32_t {
+    PACKAGE_OK = 0,
+    PACKAGE_NO_BUFFER = -1,
+    PACKAGE_BAD_MAGIC = -2,
+    PACKAGE_BAD_LENGTH = -3,
+    PACKAGE_BAD_XOR = -4,
+    PACKAGE_BAD_SUM = -5,
+    PACKAGE_TOO_LARGE = -6,
+    PACKAGE_BAD_ID = -7,
+    PACKAGE_BEYOND_BUFFER = -8,
+    PACKAGE_BAD_LAYOUT = -9,
+    PACKAGE_BAD_MODE = -10,
+};
+
+// Name ("PACKAGE_BAD_XOR") and one-line meaning of a result; unknown codes
+// give "PACKAGE_UNKNOWN" and a meaning that says so.
+const char* PackageResultName(int32_t code);
+const char* PackageResultMeaning(int32_t code);
+
+// Key base of an id: 3 x the sum of its first four characters, modulo 64.
+uint32_t PackageKeyBase(const char* id);
+
+// XORs the obfuscated range of a package with the key, starting at key base
+// `keyBase`: offsets 8 .. length-1 for a catalogue, 8 .. 31 for an image
+// (the image needs length >= 32). XOR undoes itself, so this both hides a
+// plain package and reveals a stored one. Unknown modes change nothing.
+void ObfuscatePackageAt(int mode, uint8_t* package, size_t length, uint32_t keyBase);
+void ObfuscatePackage(int mode, uint8_t* package, size_t length, const char* id);
+
+// De-obfuscates a downloaded package in place and validates it.
+//   mode     PACKAGE_CATALOGUE or PACKAGE_IMAGE
+//   buffer   the download; may be null
+//   length   bytes received, as DownloadFile returned them (-1 arrives as 4294967295)
+//   id       at least four characters; the first four must match the header
+//   capacity real size of `buffer` in bytes; nothing at or past it is touched
+// Returns PACKAGE_OK or a negative PackageResult. Once past the size limit the
+// buffer holds the de-obfuscated bytes, whether the check then passes or not.
+int32_t CheckPackage(int mode, uint8_t* buffer, uint32_t length, const char* id, size_t capacity);

@@ -1,0 +1,124 @@
+// Packages in their stored form, made with the same transformation the check undoes.
+#include "update/package_builder.h"
+
+#include <cstring>
+
+#include "update/catalogue.h"
+
+void WriteBigEndian32(uint8_t* bytes, uint32_t value) {
+    for (int i = 3; i >= 0; --i, value >>= 8) bytes[i] = static_cast<uint8_t>(value);
+}
+
+void WriteBigEndian16(uint8_t* bytes, uint16_t value) {
+    bytes[0] = static_cast<uint8_t>(value >> 8);
+    bytes[1] = static_cast<uint8_t>(value);
+}
+
+void SetPackageChecks(uint8_t* package, size_t length) {
+    uint8_t xorValue = 0;
+    uint8_t sumValue = 0;
+    for (size_t i = 10; i < length; ++i) {
+        xorValue ^= package[i];
+        sumValue = static_cast<uint8_t>(sumValue + package[i]);
+    }
+    package[8] = xorValue;
+    package[9] = sumValue;
+}
+
+void SealPackage(int mode, std::vector<uint8_t>& package, const char* id) {
+    std::memcpy(package.data(), PACKAGE_MAGIC, sizeof PACKAGE_MAGIC);
+    std::memcpy(package.data() + 16, id, 4);
+    WriteBigEndian32(package.data() + 20, static_cast<uint32_t>(package.size()));
+    SetPackageChecks(package.data(), package.size());
+    ObfuscatePackage(mode, package.data(), package.size(), id);
+}
+
+bool PlanImageLayout(uint32_t firstBlock, size_t dataLength, ImageLayout* layout, std::string* error) {
+    if (dataLength == 0) {
+        *error = "the firmware is empty";
+        return false;
+    }
+    const uint64_t pages = (uint64_t{dataLength} + FLASH_PAGE_LENGTH - 1) / FLASH_PAGE_LENGTH;
+    const uint64_t tailPages = (pages - 1) % FLASH_PAGES_PER_BLOCK + 1;
+    const uint64_t lastBlock = firstBlock + (pages - tailPages) / FLASH_PAGES_PER_BLOCK;
+    if (lastBlock >= FLASH_BLOCK_COUNT) {
+        *error = "the firmware does not fit the flash from block " + std::to_string(firstBlock) + " on (" +
+                 std::to_string(FLASH_BLOCK_COUNT) + " blocks of 4096 bytes)";
+        return false;
+    }
+    layout->firstBlock = static_cast<uint16_t>(firstBlock);
+    layout->lastBlock = static_cast<uint16_t>(lastBlock);
+    layout->tailPages = static_cast<uint8_t>(tailPages);
+    return true;
+}
+
+bool BuildImagePackage(const char* id, uint32_t firstBlock, const std::vector<uint8_t>& firmware,
+                       std::vector<uint8_t>* package, std::string* error) {
+    ImageLayout layout;
+    if (!PlanImageLayout(firstBlock, firmware.size(), &layout, error)) return false;
+    const size_t dataLength = (size_t{layout.lastBlock} - layout.firstBlock) * FLASH_BLOCK_LENGTH +
+                              size_t{layout.tailPages} * FLASH_PAGE_LENGTH;
+    std::vector<uint8_t> bytes(PACKAGE_HEADER_LENGTH + dataLength, 0xFF);
+    std::memset(bytes.data(), 0, PACKAGE_HEADER_LENGTH);
+    std::memcpy(bytes.data() + PACKAGE_HEADER_LENGTH, firmware.data(), firmware.size());
+    bytes[27] = layout.tailPages;
+    WriteBigEndian16(bytes.data() + 28, layout.firstBlock);
+    WriteBigEndian16(bytes.data() + 30, layout.lastBlock);
+    SealPackage(PACKAGE_IMAGE, bytes, id);
+    *package = std::move(bytes);
+    return true;
+}
+
+void AppendCatalogueRecord(std::vector<uint8_t>& body, const std::string& name, uint32_t size,
+                           const std::u16string& description) {
+    body.insert(body.end(), name.begin(), name.end());
+    body.push_back(0);
+    uint8_t sizeBytes[4];
+    WriteBigEndian32(sizeBytes, size);
+    body.insert(body.end(), sizeBytes, sizeBytes + 4);
+    for (char16_t unit : description) {
+        body.push_back(static_cast<uint8_t>(unit & 0xFF));
+        body.push_back(static_cast<uint8_t>(unit >> 8));
+    }
+    body.push_back(0);
+    body.push_back(0);
+}
+
+bool BuildCataloguePackage(const char* id, uint8_t status, const std::vector<CatalogueRecordInput>& records,
+                           std::vector<uint8_t>* package, std::string* error) {
+    if (records.size() > static_cast<size_t>(MAX_CATALOGUE_ENTRIES)) {
+        *error = "a catalogue holds at most " + std::to_string(MAX_CATALOGUE_ENTRIES) + " records";
+        return false;
+    }
+    std::vector<uint8_t> bytes(PACKAGE_HEADER_LENGTH, 0);
+    bytes[10] = status;
+    for (const CatalogueRecordInput& record : records) {
+        if (record.name.empty() || record.name.size() > static_cast<size_t>(CATALOGUE_NAME_MAX) ||
+            record.name.find('\0') != std::string::npos) {
+            *error = "record name \"" + record.name + "\" must have 1 to 31 characters";
+            return false;
+        }
+        if (record.size > static_cast<uint32_t>(CATALOGUE_MAX_RECORD_SIZE)) {
+            *error = "record \"" + record.name + "\" announces " + std::to_string(record.size) +
+                     " bytes, more than an image package can have";
+            return false;
+        }
+        if (record.description.size() > static_cast<size_t>(CATALOGUE_DESCRIPTION_MAX) ||
+            record.description.find(u'\0') != std::u16string::npos) {
+            *error = "the description of record \"" + record.name + "\" has " +
+                     std::to_string(record.description.size()) + " UTF-16 code units; at most " +
+                     std::to_string(CATALOGUE_DESCRIPTION_MAX) + " fit the option list";
+            return false;
+        }
+        AppendCatalogueRecord(bytes, record.name, record.size, record.description);
+    }
+    bytes.push_back(0);  // end of the list
+    if (bytes.size() > CATALOGUE_MAX_LENGTH) {
+        *error = "the catalogue would be " + std::to_string(bytes.size()) + " bytes; the updater takes at most " +
+                 std::to_string(CATALOGUE_MAX_LENGTH);
+        return false;
+    }
+    SealPackage(PACKAGE_CATALOGUE, bytes, id);
+    *package = std::move(bytes);
+    return true;
+}
