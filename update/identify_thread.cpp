@@ -1,6 +1,120 @@
+// Identification: read the device's information record, show its version,
+// fetch and check the model's catalogue, fill the table and the option list,
+// and enable the update button as the very last step.
 #include "update/update_threads.h"
+
+#include "device/hid_cmd.h"
+#include "resources/resource_ids.h"
+#include "shell/app_state.h"
+#include "update/catalogue.h"
+#include "update/device_info.h"
+#include "update/download.h"
+#include "update/messages.h"
+#include "update/package.h"
+#include "update/platform.h"
+#include "update/update_base_url.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t IDENTIFY_BUFFER_SIZE = 16384;
+
+// "Check the network and try again": texts from the string table.
+void ShowNetworkBox()
+{
+    LoadStringW(g_app.instance, IDS_NETWORK_TEXT, g_app.messageText, 100);
+    LoadStringW(g_app.instance, IDS_NETWORK_CAPTION, g_app.scratchText, 100);
+    ShowBox(g_app.messageText, g_app.scratchText, MB_ICONINFORMATION);
+}
+
+[[noreturn]] void EndWithBox(uint8_t* buffer, const wchar_t* text, const wchar_t* caption, UINT icon)
+{
+    ReleaseBuffer(buffer);
+    ShowBox(text, caption, icon);
+    EndProcess();
+}
+
+// The check or the walk refused the catalogue: its code, then the network box.
+[[noreturn]] void EndWithRefusedCatalogue(uint8_t* buffer, int32_t code)
+{
+    ReleaseBuffer(buffer);
+    wsprintfW(g_app.scratchText, FORMAT_CATALOGUE_REFUSED, code);
+    ShowBox(g_app.scratchText, CAPTION_RUNTIME_ERROR, MB_ICONERROR);
+    ShowNetworkBox();
+    EndProcess();
+}
+
+}  // namespace
 
 DWORD WINAPI IdentifyThread(LPVOID)
 {
+    uint8_t* buffer = static_cast<uint8_t*>(AllocateBuffer(IDENTIFY_BUFFER_SIZE));
+    if (!buffer) {
+        wsprintfW(g_app.scratchText, FORMAT_ERROR_CODE, L"0301");
+        ShowBox(g_app.scratchText, CAPTION_RUNTIME_ERROR, MB_ICONERROR);
+        EndProcess();
+    }
+
+    // Cleared first: a read that fails leaves zeros, never stale heap bytes
+    // that would be shown as a version or sent as a model id.
+    std::memset(buffer, 0, IDENTIFY_BUFFER_SIZE);
+    ReadPages(DEVICE_INFO_PAGE, 1, buffer);
+    const DeviceInfo info = DecodeDeviceInfo(buffer);
+    if (info.updaterLevel > MAX_UPDATER_LEVEL)
+        EndWithBox(buffer, TEXT_UPDATER_OUTDATED, CAPTION_UPDATER_OUTDATED, MB_ICONINFORMATION);
+
+    std::memcpy(g_app.versionText, info.versionText, sizeof g_app.versionText);
+    g_app.deviceVersion = info.deviceVersion;
+    std::memcpy(g_app.modelId, info.modelId, sizeof g_app.modelId);
+    std::memcpy(g_app.deviceSecondVersion, info.deviceSecondVersion, sizeof g_app.deviceSecondVersion);
+
+    wsprintfW(g_app.scratchText, FORMAT_VERSION, g_app.versionText);
+    SetWindowTextW(g_app.statusText, g_app.scratchText);
+
+    char url[URL_TEXT_SIZE];
+    std::snprintf(url, sizeof url, "%sDoor/%s.Bin", UPDATE_BASE_URL, g_app.modelId);
+    const int32_t length = DownloadFile(url, buffer, IDENTIFY_BUFFER_SIZE);
+
+    // A failed download (-1) arrives as 4294967295 and is refused here.
+    const int32_t code =
+        CheckPackage(PACKAGE_CATALOGUE, buffer, static_cast<uint32_t>(length), g_app.modelId, IDENTIFY_BUFFER_SIZE);
+    if (code != PACKAGE_OK) EndWithRefusedCatalogue(buffer, code);
+
+    const uint8_t status = reinterpret_cast<const PackageHeader*>(buffer)->status;
+    if (status < CATALOGUE_STATUS_CURRENT)
+        EndWithBox(buffer, TEXT_CATALOGUE_OUTDATED, CAPTION_CATALOGUE_OUTDATED, MB_ICONINFORMATION);
+    if (status > CATALOGUE_STATUS_CURRENT)
+        EndWithBox(buffer, TEXT_UPDATER_OUTDATED, CAPTION_UPDATER_OUTDATED, MB_ICONINFORMATION);
+
+    // Not reachable through the check: an accepted package holds at least its
+    // 32-byte header. Kept so that an empty answer can never be walked.
+    if (length == 0) {
+        ShowNetworkBox();
+        ReleaseBuffer(buffer);
+        EndProcess();
+    }
+
+    // The whole catalogue is read before anything is shown, so a catalogue
+    // that breaks a limit is refused as a whole, never cut.
+    CatalogueWalk walk;
+    const int32_t walkCode = WalkCatalogue(buffer, IDENTIFY_BUFFER_SIZE, &walk);
+    if (walkCode != CATALOGUE_OK) EndWithRefusedCatalogue(buffer, walkCode);
+
+    std::memcpy(g_app.catalogue, walk.entries, sizeof g_app.catalogue);
+    g_app.catalogueCount = walk.count;
+    static_assert(sizeof(wchar_t) == sizeof(char16_t), "option lines are UTF-16");
+    for (int32_t line = 0; line < walk.optionLineCount; ++line)
+        SendMessageW(g_app.optionList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(walk.optionLines[line]));
+    SendMessageW(g_app.optionList, CB_SETCURSEL, 0, 0);
+    EnableWindow(g_app.optionList, TRUE);
+
+    ApplySkipRules(g_app.catalogue, g_app.catalogueCount, walk.comparisonText, g_app.deviceVersion,
+                   g_app.deviceSecondVersion);
+
+    // Last: the update thread relies on the table being final once it can start.
+    EnableWindow(g_app.updateButton, TRUE);
+    ReleaseBuffer(buffer);
     return 0;
 }

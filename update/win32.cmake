@@ -12,7 +12,7 @@ add_library(ruvo_update_win32 STATIC
   update_thread.cpp
 )
 target_include_directories(ruvo_update_win32 PUBLIC ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/generated)
-target_link_libraries(ruvo_update_win32 PUBLIC ruvo_update_portable wininet winmm)
+target_link_libraries(ruvo_update_win32 PUBLIC ruvo_update_portable ruvo_device wininet winmm user32)
 
 # The platform calls tests replace (allocation, Internet handle, boxes, exit).
 # RUVO.exe links this library; Windows tests link their own stand-ins instead.

@@ -36,7 +36,11 @@ void EndProcess()
 
 void RunWorker(LPTHREAD_START_ROUTINE entry)
 {
+    // Workers change controls owned by this thread, so keep serving messages.
     HANDLE thread = CreateThread(nullptr, 0, entry, nullptr, 0, nullptr);
-    WaitForSingleObject(thread, INFINITE);
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
     CloseHandle(thread);
 }
