@@ -1,0 +1,25 @@
+#pragma once
+// The device information record: the first 16 bytes of flash page 8175.
+#include <cstdint>
+
+#include "device/flash_geometry.h"  // DEVICE_INFO_PAGE
+
+constexpr uint32_t DEVICE_INFO_LENGTH = 16;
+constexpr uint8_t MAX_UPDATER_LEVEL = 2;  // generations this updater serves
+
+struct DeviceInfo {
+    int32_t deviceVersion;       // byte 0, zero-extended
+    char versionText[5];         // low digit of byte 0, then one digit each for bytes 1-3
+    char deviceSecondVersion[4]; // bytes 4-6
+    uint8_t updaterLevel;        // byte 7
+    char modelId[5];             // bytes 12-15: catalogue file name and its package id
+};
+
+// '0'-'9' give 0-9, 'A'-'F' and 'a'-'f' give 10-15, anything else 0.
+uint8_t HexDigitValue(char c);
+
+// Digit shown for one version value: 0-9, then A-F; 16 and above show '0'.
+char VersionDigit(uint8_t value);
+
+// Decodes the 16-byte record at `record`.
+DeviceInfo DecodeDeviceInfo(const uint8_t* record);
