@@ -31,10 +31,12 @@ ruvo_start_xvfb() {
   return 1
 }
 
-# Fonts with Traditional Chinese glyphs for dialogs, captions and message
-# boxes, no window manager decorations (closing a window costs ~2 s otherwise).
+# Fonts with Traditional Chinese glyphs for dialogs, captions, message boxes
+# and controls without a font of their own (they use "System"), no window
+# manager decorations (closing a window costs ~2 s otherwise). The marker's
+# number changes with these settings, so older prefixes are made again.
 ruvo_make_prefix() {
-  [ -f "$WINEPREFIX/.ruvo-ready" ] && return 0
+  [ -f "$WINEPREFIX/.ruvo-ready-2" ] && return 0
   echo "Making the Wine prefix $WINEPREFIX"
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
@@ -56,13 +58,14 @@ REGEDIT4
 "Tahoma"="WenQuanYi Micro Hei"
 "MS Sans Serif"="WenQuanYi Micro Hei"
 "PMingLiU"="WenQuanYi Micro Hei"
+"System"="WenQuanYi Micro Hei"
 
 [HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink]
 "Tahoma"=hex(7):77,00,71,00,79,00,2d,00,6d,00,69,00,63,00,72,00,6f,00,68,00,65,00,69,00,2e,00,74,00,74,00,63,00,2c,00,57,00,65,00,6e,00,51,00,75,00,61,00,6e,00,59,00,69,00,20,00,4d,00,69,00,63,00,72,00,6f,00,20,00,48,00,65,00,69,00,00,00,00,00
 REG
   wine regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1 </dev/null
   wineserver -w
-  touch "$WINEPREFIX/.ruvo-ready"
+  touch "$WINEPREFIX/.ruvo-ready-2"
 }
 
 ruvo_wine_start() {
