@@ -1,0 +1,42 @@
+#pragma once
+// A release: one model's catalogue and its image packages, described by a
+// small line-based manifest (format in README.md), and the naming rules the
+// updater relies on.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ReleaseImage {
+    std::string name;            // catalogue record name = file name under Pool/
+    uint32_t firstBlock;         // first 4096-byte flash block of the image
+    std::string firmwarePath;    // resolved against the manifest's folder
+    std::u16string description;  // shown in the updater's option list
+    int line;                    // manifest line, for messages
+};
+
+struct Release {
+    std::string model;  // 4 characters: catalogue file Door/<model>.Bin and its package id
+    uint8_t status = 2;
+    std::vector<ReleaseImage> images;  // in catalogue order: two base images first
+};
+
+// Parses manifest text; `baseDir` is prepended to relative firmware paths.
+// On error, `error` reads "<line>: <message>" where a line is at fault.
+bool ParseManifest(const std::string& text, const std::string& baseDir, Release* release, std::string* error);
+
+// A model id names a file and is a package id: exactly four characters from
+// the safe set (letters, digits, '.', '_', '-').
+bool CheckModelId(const std::string& model, std::string* error);
+
+// Record names, in catalogue order, against the updater's rules: 6 to 31
+// characters from the safe set, no two alike (also ignoring case), at most 8;
+// characters 2-5 are the image's package id (so they must exist); characters
+// 4-5 of entry 0 are its version in hex. Entry 1's characters 3-5 are its
+// second version: any safe characters.
+bool CheckRecordNames(const std::vector<std::string>& names, std::string* error);
+
+// The image package id a record name implies: its characters 2 to 5.
+std::string PackageIdOfName(const std::string& name);
+
+// Description from UTF-8: valid, no control characters, at most 36 UTF-16 code units.
+bool DescriptionFromUtf8(const std::string& utf8, std::u16string* description, std::string* error);
