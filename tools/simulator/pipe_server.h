@@ -39,6 +39,14 @@ class PipeServer : private DeviceLink {
   // Runs `action` on the device under the device lock, for a live look.
   void WithDevice(const std::function<void(SimulatedDevice&)>& action);
 
+  // Client opens served so far (probe opens included).
+  unsigned Connections();
+
+  // Test seam: queues `length` raw bytes as one message to the reading handle
+  // of the client that last wrote, bypassing the device (which only ever
+  // sends whole reports). False when there is no such handle.
+  bool SendRaw(const uint8_t* data, size_t length);
+
  private:
   struct Instance;
 
@@ -48,6 +56,7 @@ class PipeServer : private DeviceLink {
   Instance* FindReader(Instance* writer);
   void Close(Instance* instance);  // with m_lock held
 
+  bool SendTo(Instance* reader, const uint8_t* data, size_t length);  // with m_lock held
   void SendReport(const uint8_t (&report)[REPORT_SIZE]) override;
   void LogCommand(const char* line) override;
   void Pause(uint32_t microseconds) override;
@@ -61,6 +70,8 @@ class PipeServer : private DeviceLink {
   uint64_t m_nextOrder = 0;
   bool m_stopping = false;
   Instance* m_currentWriter = nullptr;  // whose command is being executed
+  Instance* m_lastWriter = nullptr;
+  unsigned m_connections = 0;
   LARGE_INTEGER m_frequency;
   LONGLONG m_pacedUntil = 0;  // performance-counter time owed to pacing
 };

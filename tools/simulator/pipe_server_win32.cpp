@@ -12,6 +12,7 @@ constexpr DWORD SEND_TIMEOUT_MS = 10000;
 constexpr DWORD RECEIVE_BUFFER = 1024;
 // Room for several whole read answers queued towards the client.
 constexpr DWORD OUT_BUFFER = REPORT_SIZE * 256;
+constexpr DWORD IN_BUFFER = 0;
 }  // namespace
 
 struct PipeServer::Instance {
@@ -61,7 +62,7 @@ bool PipeServer::AddListener() {
   if (m_stopping || Unplugged()) return false;
   HANDLE pipe = CreateNamedPipeW(m_config.pipePath.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                  PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
-                                 OUT_BUFFER, RECEIVE_BUFFER, 0, nullptr);
+                                 OUT_BUFFER, IN_BUFFER, 0, nullptr);
   if (pipe == INVALID_HANDLE_VALUE) {
     std::fprintf(stderr, "ruvo-sim: CreateNamedPipe failed (%lu)\n", GetLastError());
     return false;
@@ -111,7 +112,10 @@ void PipeServer::Serve(Instance* instance) {
   }
   {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (connected) AddListener();  // keep the spares listening
+    if (connected) {
+      ++m_connections;
+      AddListener();  // keep the spares listening
+    }
     else {
       Close(instance);
       return;
@@ -162,6 +166,7 @@ void PipeServer::Received(Instance* instance, const uint8_t* data, size_t length
   if (m_device.Unplugged()) return;
   instance->wrote = true;
   m_currentWriter = instance;
+  m_lastWriter = instance;
   static const uint8_t none[REPORT_SIZE] = {};
   m_device.ReceiveReport(data != nullptr ? data : none, length, *this);
   m_currentWriter = nullptr;
@@ -194,19 +199,34 @@ void PipeServer::SendReport(const uint8_t (&report)[REPORT_SIZE]) {
   Instance* writer = m_currentWriter;
   if (writer == nullptr) return;
   if (writer->reader == nullptr || writer->reader->pipe == INVALID_HANDLE_VALUE) writer->reader = FindReader(writer);
-  Instance* reader = writer->reader;
-  if (reader == nullptr) {
+  if (writer->reader == nullptr) {
     std::fprintf(stderr, "ruvo-sim: no reading handle open, input report dropped\n");
     return;
   }
+  SendTo(writer->reader, report, REPORT_SIZE);
+}
+
+bool PipeServer::SendTo(Instance* reader, const uint8_t* data, size_t length) {
   OVERLAPPED overlapped = {};
   overlapped.hEvent = reader->sendEvent;
   ResetEvent(reader->sendEvent);
   DWORD moved = 0;
-  if (!WriteFile(reader->pipe, report, REPORT_SIZE, nullptr, &overlapped)) {
-    if (GetLastError() != ERROR_IO_PENDING) return;  // the reader went away
-    Await(reader->pipe, overlapped, m_stopEvent, m_unplugEvent, SEND_TIMEOUT_MS, moved);
-  }
+  if (WriteFile(reader->pipe, data, static_cast<DWORD>(length), nullptr, &overlapped)) return true;
+  if (GetLastError() != ERROR_IO_PENDING) return false;  // the reader went away
+  return Await(reader->pipe, overlapped, m_stopEvent, m_unplugEvent, SEND_TIMEOUT_MS, moved);
+}
+
+unsigned PipeServer::Connections() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_connections;
+}
+
+bool PipeServer::SendRaw(const uint8_t* data, size_t length) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  Instance* writer = m_lastWriter;
+  if (writer == nullptr || writer->pipe == INVALID_HANDLE_VALUE) return false;
+  if (writer->reader == nullptr || writer->reader->pipe == INVALID_HANDLE_VALUE) writer->reader = FindReader(writer);
+  return writer->reader != nullptr && SendTo(writer->reader, data, length);
 }
 
 void PipeServer::LogCommand(const char* line) {
@@ -252,4 +272,5 @@ void PipeServer::Stop() {
     instance->ioEvent = instance->sendEvent = nullptr;
   }
   m_instances.clear();
+  m_lastWriter = nullptr;
 }
