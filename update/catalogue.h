@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "device/flash_geometry.h"
+
 constexpr int MAX_CATALOGUE_ENTRIES = 8;
 
 struct CatalogueEntry {
@@ -21,10 +23,10 @@ constexpr int OPTION_LINE_EXTRA = 11;
 constexpr int OPTION_LINE_LENGTH = CATALOGUE_DESCRIPTION_MAX + OPTION_LINE_EXTRA + 1;  // 48 with the NUL
 constexpr int MAX_OPTION_LINES = MAX_CATALOGUE_ENTRIES - 2;  // line k stands for entry k + 2
 
-// Largest image package a record may announce: the header plus the whole
-// flash (8192 pages of 256 bytes). Larger sizes cannot be a real image, and
-// the update allocates size + 128 bytes for the download.
-constexpr int32_t CATALOGUE_MAX_RECORD_SIZE = 32 + 8192 * 256;
+// Largest image package a record may announce: the 32-byte header plus the
+// whole flash (2 MiB). Larger sizes cannot be a real image, and the update
+// allocates size + 128 bytes for the download.
+constexpr int32_t CATALOGUE_MAX_RECORD_SIZE = static_cast<int32_t>(32 + FLASH_SIZE);
 
 // Refusals of the walk. They share the error box "錯誤碼: 0302 %2d" with the
 // package check, so they stay two digits and apart from its codes.

@@ -1,10 +1,10 @@
 #pragma once
-// The device information record: the first 16 bytes of flash page 8175.
+// The device information record: the first DEVICE_INFO_SIZE (16) bytes of
+// flash page DEVICE_INFO_PAGE (8175), both defined with the flash geometry.
 #include <cstdint>
 
-#include "device/flash_geometry.h"  // DEVICE_INFO_PAGE
+#include "device/flash_geometry.h"
 
-constexpr uint32_t DEVICE_INFO_LENGTH = 16;
 constexpr uint8_t MAX_UPDATER_LEVEL = 2;  // generations this updater serves
 
 struct DeviceInfo {
@@ -21,5 +21,5 @@ uint8_t HexDigitValue(char c);
 // Digit shown for one version value: 0-9, then A-F; 16 and above show '0'.
 char VersionDigit(uint8_t value);
 
-// Decodes the 16-byte record at `record`.
+// Decodes the DEVICE_INFO_SIZE-byte record at `record`.
 DeviceInfo DecodeDeviceInfo(const uint8_t* record);

@@ -88,7 +88,7 @@ uint64_t PackageImageDataLength(const PackageHeader& header) {
     // Signed, so that a first block past the last one cannot wrap into a small length.
     const int64_t fullBlocks = int64_t{PackageLastBlock(header)} - int64_t{PackageFirstBlock(header)};
     if (fullBlocks < 0) return 0;
-    return uint64_t(fullBlocks) * FLASH_BLOCK_LENGTH + uint64_t{header.tailPages} * FLASH_PAGE_LENGTH;
+    return uint64_t(fullBlocks) * FLASH_BLOCK_SIZE + uint64_t{header.tailPages} * FLASH_PAGE_SIZE;
 }
 
 uint32_t PackageKeyBase(const char* id) {
@@ -171,7 +171,7 @@ int32_t CheckPackage(int mode, uint8_t* buffer, uint32_t length, const char* id,
     // the tail goes through a one-block buffer: refuse any header whose data
     // would not be there, before the device is touched.
     if (mode == PACKAGE_IMAGE) {
-        if (header.tailPages > FLASH_PAGES_PER_BLOCK) return PACKAGE_BAD_LAYOUT;
+        if (header.tailPages > PAGES_PER_BLOCK) return PACKAGE_BAD_LAYOUT;
         if (PackageFirstBlock(header) > PackageLastBlock(header)) return PACKAGE_BAD_LAYOUT;
         if (PACKAGE_HEADER_LENGTH + PackageImageDataLength(header) > totalLength) return PACKAGE_BAD_LAYOUT;
     }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "device/flash_geometry.h"  // the pages and blocks an image header describes
+
 // Kinds, passed to CheckPackage as the mode.
 constexpr int PACKAGE_CATALOGUE = 5;
 constexpr int PACKAGE_IMAGE = 32;
@@ -13,11 +15,6 @@ constexpr uint32_t PACKAGE_HEADER_LENGTH = 32;
 constexpr uint32_t CATALOGUE_MAX_LENGTH = 2048;
 constexpr uint32_t PACKAGE_KEY_LENGTH = 64;
 constexpr char PACKAGE_MAGIC[8] = {'K', 'O', 'V', 'R', 'E', 'L', 'I', 'N'};
-
-// Flash geometry the image header describes.
-constexpr uint32_t FLASH_PAGE_LENGTH = 256;
-constexpr uint32_t FLASH_PAGES_PER_BLOCK = 16;
-constexpr uint32_t FLASH_BLOCK_LENGTH = FLASH_PAGE_LENGTH * FLASH_PAGES_PER_BLOCK;
 
 // Multi-byte fields are big-endian, so they are kept as bytes; read them with
 // the accessors below.

@@ -38,9 +38,9 @@ bool PlanImageLayout(uint32_t firstBlock, size_t dataLength, ImageLayout* layout
         *error = "the firmware is empty";
         return false;
     }
-    const uint64_t pages = (uint64_t{dataLength} + FLASH_PAGE_LENGTH - 1) / FLASH_PAGE_LENGTH;
-    const uint64_t tailPages = (pages - 1) % FLASH_PAGES_PER_BLOCK + 1;
-    const uint64_t lastBlock = firstBlock + (pages - tailPages) / FLASH_PAGES_PER_BLOCK;
+    const uint64_t pages = (uint64_t{dataLength} + FLASH_PAGE_SIZE - 1) / FLASH_PAGE_SIZE;
+    const uint64_t tailPages = (pages - 1) % PAGES_PER_BLOCK + 1;
+    const uint64_t lastBlock = firstBlock + (pages - tailPages) / PAGES_PER_BLOCK;
     if (lastBlock >= FLASH_BLOCK_COUNT) {
         *error = "the firmware does not fit the flash from block " + std::to_string(firstBlock) + " on (" +
                  std::to_string(FLASH_BLOCK_COUNT) + " blocks of 4096 bytes)";
@@ -56,8 +56,8 @@ bool BuildImagePackage(const char* id, uint32_t firstBlock, const std::vector<ui
                        std::vector<uint8_t>* package, std::string* error) {
     ImageLayout layout;
     if (!PlanImageLayout(firstBlock, firmware.size(), &layout, error)) return false;
-    const size_t dataLength = (size_t{layout.lastBlock} - layout.firstBlock) * FLASH_BLOCK_LENGTH +
-                              size_t{layout.tailPages} * FLASH_PAGE_LENGTH;
+    const size_t dataLength = (size_t{layout.lastBlock} - layout.firstBlock) * FLASH_BLOCK_SIZE +
+                              size_t{layout.tailPages} * FLASH_PAGE_SIZE;
     std::vector<uint8_t> bytes(PACKAGE_HEADER_LENGTH + dataLength, 0xFF);
     std::memset(bytes.data(), 0, PACKAGE_HEADER_LENGTH);
     std::memcpy(bytes.data() + PACKAGE_HEADER_LENGTH, firmware.data(), firmware.size());

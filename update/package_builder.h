@@ -8,8 +8,6 @@
 
 #include "update/package.h"
 
-constexpr uint32_t FLASH_BLOCK_COUNT = 512;  // 8192 pages of 256 bytes
-
 struct ImageLayout {
     uint16_t firstBlock;
     uint16_t lastBlock;

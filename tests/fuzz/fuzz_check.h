@@ -36,7 +36,7 @@ inline void FuzzCheckPackage(int mode, const uint8_t* data, size_t size) {
     // What programming reads from an accepted image: every described byte
     // must lie inside the package.
     const uint64_t dataLength = PackageImageDataLength(header);
-    if (header.tailPages > FLASH_PAGES_PER_BLOCK || PACKAGE_HEADER_LENGTH + dataLength > buffer.size()) abort();
+    if (header.tailPages > PAGES_PER_BLOCK || PACKAGE_HEADER_LENGTH + dataLength > buffer.size()) abort();
     volatile uint8_t sink = 0;
     for (uint64_t i = 0; i < dataLength; i += 97) sink = sink ^ storage[PACKAGE_HEADER_LENGTH + i];
     if (dataLength) sink = sink ^ storage[PACKAGE_HEADER_LENGTH + dataLength - 1];

@@ -20,14 +20,14 @@ bool Terminated(const char16_t* text, int capacity) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < DEVICE_INFO_LENGTH) return 0;
+    if (size < DEVICE_INFO_SIZE) return 0;
     const DeviceInfo info = DecodeDeviceInfo(data);
     for (int i = 0; i < 4; ++i) {
         const char c = info.versionText[i];
         if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) abort();
     }
 
-    std::vector<uint8_t> package(data + DEVICE_INFO_LENGTH, data + size);
+    std::vector<uint8_t> package(data + DEVICE_INFO_SIZE, data + size);
     CatalogueWalk walk;
     const int32_t code = WalkCatalogue(package.empty() ? nullptr : package.data(), package.size(), &walk);
     if (code != CATALOGUE_OK) {

@@ -77,8 +77,8 @@ void PrintImage(const PackageHeader& header, uint32_t totalLength, std::ostream&
     const uint32_t first = PackageFirstBlock(header);
     const uint32_t last = PackageLastBlock(header);
     const uint64_t data = PackageImageDataLength(header);
-    out << "first block:  " << first << " (page " << first * FLASH_PAGES_PER_BLOCK << ")\n";
-    out << "last block:   " << last << " (page " << last * FLASH_PAGES_PER_BLOCK << ")\n";
+    out << "first block:  " << first << " (page " << first * PAGES_PER_BLOCK << ")\n";
+    out << "last block:   " << last << " (page " << last * PAGES_PER_BLOCK << ")\n";
     out << "tail pages:   " << int(header.tailPages) << "\n";
     out << "image data:   " << data << " bytes (" << (last >= first ? last - first : 0)
         << " full blocks + tail)";

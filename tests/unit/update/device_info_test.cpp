@@ -8,7 +8,7 @@
 namespace {
 
 TEST(DeviceInfo, DecodesEveryField) {
-    const uint8_t record[DEVICE_INFO_LENGTH] = {0x21, 0x03, 0x0A, 0x1F, 'A', '0', '1', 2,
+    const uint8_t record[DEVICE_INFO_SIZE] = {0x21, 0x03, 0x0A, 0x1F, 'A', '0', '1', 2,
                                                 0xEE, 0xEE, 0xEE, 0xEE, 'M', '0', '1', 'A'};
     const DeviceInfo info = DecodeDeviceInfo(record);
     EXPECT_STREQ(info.versionText, "13A0");  // high half of byte 0 dropped; 0x1F shows '0'
@@ -30,7 +30,7 @@ TEST(DeviceInfo, VersionTextShowsOneDigitPerValue) {
         {{0x10, 0x80, 0x11, 0x0E}, "000E", 0x10},
     };
     for (const auto& c : cases) {
-        uint8_t record[DEVICE_INFO_LENGTH] = {};
+        uint8_t record[DEVICE_INFO_SIZE] = {};
         for (int i = 0; i < 4; ++i) record[i] = c.bytes[i];
         const DeviceInfo info = DecodeDeviceInfo(record);
         EXPECT_STREQ(info.versionText, c.text);
