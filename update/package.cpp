@@ -111,7 +111,7 @@ void ObfuscatePackageAt(int mode, uint8_t* package, size_t length, uint32_t keyB
             package[i] ^= key[(keyBase + 2 * row + place) % PACKAGE_KEY_LENGTH];
         }
     } else if (mode == PACKAGE_IMAGE) {
-        for (size_t i = 8; i < PACKAGE_HEADER_LENGTH; ++i) {
+        for (size_t i = 8; i < PACKAGE_HEADER_LENGTH && i < length; ++i) {
             package[i] ^= key[(keyBase + i) % PACKAGE_KEY_LENGTH];
         }
     }

@@ -64,9 +64,9 @@ const char* PackageResultMeaning(int32_t code);
 uint32_t PackageKeyBase(const char* id);
 
 // XORs the obfuscated range of a package with the key, starting at key base
-// `keyBase`: offsets 8 .. length-1 for a catalogue, 8 .. 31 for an image
-// (the image needs length >= 32). XOR undoes itself, so this both hides a
-// plain package and reveals a stored one. Unknown modes change nothing.
+// `keyBase`: offsets 8 .. length-1 for a catalogue, 8 .. 31 for an image;
+// nothing at or past `length` is touched. XOR undoes itself, so this both
+// hides a plain package and reveals a stored one. Unknown modes change nothing.
 void ObfuscatePackageAt(int mode, uint8_t* package, size_t length, uint32_t keyBase);
 void ObfuscatePackage(int mode, uint8_t* package, size_t length, const char* id);
 

@@ -115,10 +115,7 @@ int RunImage(const Context& cx, const std::vector<std::string>& args) {
         return cx.Fail(PACK_EXIT_USAGE, "image needs --id, --first-block, -o and a firmware file");
     }
     std::string error;
-    // Any 6-character name with the id at 2-5 passes the name rules exactly when the id does.
-    if (!CheckRecordNames({"xx" + id}, &error) || id.size() != 4) {
-        return cx.Fail(PACK_EXIT_BAD_INPUT, "image id \"" + id + "\" must be 4 characters from A-Z a-z 0-9 . _ -");
-    }
+    if (!CheckPackageIdText(id, "image id", &error)) return cx.Fail(PACK_EXIT_BAD_INPUT, error);
     Bytes firmware, package;
     if (!ReadWholeFile(firmwarePath, &firmware, &error)) return cx.Fail(PACK_EXIT_IO, error);
     if (!BuildCheckedImage(id, firstBlock, firmware, &package, &error)) return cx.Fail(PACK_EXIT_BAD_INPUT, error);
@@ -152,7 +149,7 @@ int RunCatalogue(const Context& cx, const std::vector<std::string>& args) {
     if (model.empty() || output.empty()) return cx.Fail(PACK_EXIT_USAGE, "catalogue needs --model and -o");
 
     std::string error;
-    if (!CheckModelId(model, &error)) return cx.Fail(PACK_EXIT_BAD_INPUT, error);
+    if (!CheckPackageIdText(model, "model id", &error)) return cx.Fail(PACK_EXIT_BAD_INPUT, error);
     std::vector<std::string> names;
     for (const RecordArgs& r : recordArgs) names.push_back(r.name);
     if (!CheckRecordNames(names, &error)) return cx.Fail(PACK_EXIT_BAD_INPUT, error);

@@ -60,11 +60,11 @@ bool Fail(std::string* error, int line, const std::string& message) {
 
 std::string PackageIdOfName(const std::string& name) { return name.size() >= 6 ? name.substr(2, 4) : ""; }
 
-bool CheckModelId(const std::string& model, std::string* error) {
-    bool safe = model.size() == 4;
-    for (char c : model) safe = safe && IsSafeCharacter(c);
+bool CheckPackageIdText(const std::string& id, const std::string& what, std::string* error) {
+    bool safe = id.size() == 4;
+    for (char c : id) safe = safe && IsSafeCharacter(c);
     if (!safe) {
-        *error = "model id \"" + model + "\" must be 4 characters from A-Z a-z 0-9 . _ -";
+        *error = what + " \"" + id + "\" must be 4 characters from A-Z a-z 0-9 . _ -";
         return false;
     }
     return true;
@@ -142,7 +142,7 @@ bool ParseManifest(const std::string& text, const std::string& baseDir, Release*
             result.model = NextWord(&rest);
             if (!Trim(rest).empty()) return Fail(error, number, "\"model\" takes one word");
             std::string message;
-            if (!CheckModelId(result.model, &message)) return Fail(error, number, message);
+            if (!CheckPackageIdText(result.model, "model id", &message)) return Fail(error, number, message);
             haveModel = true;
         } else if (keyword == "status") {
             if (haveStatus) return Fail(error, number, "a second \"status\" line");

@@ -24,9 +24,10 @@ struct Release {
 // On error, `error` reads "<line>: <message>" where a line is at fault.
 bool ParseManifest(const std::string& text, const std::string& baseDir, Release* release, std::string* error);
 
-// A model id names a file and is a package id: exactly four characters from
-// the safe set (letters, digits, '.', '_', '-').
-bool CheckModelId(const std::string& model, std::string* error);
+// Model and image ids name files and are package ids: exactly four
+// characters from the safe set (letters, digits, '.', '_', '-'). `what`
+// names the id in the message ("model id", "image id").
+bool CheckPackageIdText(const std::string& id, const std::string& what, std::string* error);
 
 // Record names, in catalogue order, against the updater's rules: 6 to 31
 // characters from the safe set, no two alike (also ignoring case), at most 8;

@@ -277,8 +277,13 @@ TEST_F(RuvoPackCli, UsageAndFileErrorsHaveTheirOwnExitCodes) {
     EXPECT_EQ(Pack({"frobnicate"}).exitCode, PACK_EXIT_USAGE);
     EXPECT_EQ(Pack({"verify", "firmware", "0M21", Path("x")}).exitCode, PACK_EXIT_USAGE);
     EXPECT_EQ(Pack({"image", "--id", "0M21", "-o", Path("x"), Path("fw.bin")}).exitCode, PACK_EXIT_USAGE);
+    Write("fw.bin", Firmware(10, 1));
     EXPECT_EQ(Pack({"image", "--id", "0M2", "--first-block", "0", "-o", Path("x"), Path("fw.bin")}).exitCode,
               PACK_EXIT_BAD_INPUT);
+    EXPECT_EQ(Pack({"image", "--id", "WX/Z", "--first-block", "0", "-o", Path("x"), Path("fw.bin")}).exitCode,
+              PACK_EXIT_BAD_INPUT);
+    EXPECT_EQ(Pack({"image", "--id", "WXYZ", "--first-block", "0", "-o", Path("x"), Path("fw.bin")}).exitCode,
+              PACK_EXIT_OK);
     EXPECT_EQ(Pack({"verify", "image", "0M21", Path("missing")}).exitCode, PACK_EXIT_IO);
     EXPECT_EQ(Pack({"publish", Path("missing.txt"), Path("server")}).exitCode, PACK_EXIT_IO);
     const Run help = Pack({"--help"});
