@@ -1,0 +1,71 @@
+#pragma once
+// Runs a step script against the program and writes what it observes to the
+// transcript. The step language is described in README.md.
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tools/uidriver/icons.h"
+#include "tools/uidriver/program.h"
+#include "tools/uidriver/script.h"
+#include "tools/uidriver/text.h"
+
+struct DriverOptions {
+    std::wstring program;                   // the exe to start
+    std::vector<std::wstring> environment;  // NAME=VALUE for the program only
+    std::string screenshotFolder;           // Unix folder; empty: screenshots are skipped
+    DWORD timeoutMs = 10000;                // default for every wait
+};
+
+class StepRunner {
+ public:
+    StepRunner(const DriverOptions& options, Transcript& transcript);
+
+    // Runs every step; stops at the first that fails. True when none failed.
+    bool Run(const std::vector<Step>& steps);
+
+ private:
+    bool Do(const std::vector<std::wstring>& words);
+    bool Fail(const std::string& reason);
+
+    bool Start(const std::vector<std::wstring>& args);
+    bool Window();
+    bool Controls();
+    bool Control(const std::vector<std::wstring>& args);
+    bool Text(const std::vector<std::wstring>& args);
+    bool WaitText(const std::vector<std::wstring>& args, bool pattern);
+    bool WaitChange(const std::vector<std::wstring>& args);
+    bool Watch(const std::vector<std::wstring>& args);
+    bool WaitEnabled(const std::vector<std::wstring>& args, bool enabled);
+    bool List(const std::vector<std::wstring>& args);
+    bool WaitLines(const std::vector<std::wstring>& args);
+    bool Select(const std::vector<std::wstring>& args);
+    bool Click(const std::vector<std::wstring>& args);
+    bool Close();
+    bool Focus(const std::vector<std::wstring>& args);
+    bool Keys(const std::vector<std::wstring>& args);
+    bool WaitDialog(const std::vector<std::wstring>& args);
+    bool WaitBox(const std::vector<std::wstring>& args);
+    bool CloseBox();
+    bool NoDialog(const std::vector<std::wstring>& args);
+    bool WaitClosed(const std::vector<std::wstring>& args);
+    bool WaitExit(const std::vector<std::wstring>& args);
+    bool Screenshot(const std::vector<std::wstring>& args);
+
+    bool Started();
+    HWND ControlById(const std::wstring& word);
+    DWORD Timeout(const std::vector<std::wstring>& args, size_t index);
+    HWND FindDialog();
+    void PrintText(int id, const std::wstring& text);
+    std::string OwnerName(HWND window);
+
+    const DriverOptions& m_options;
+    Transcript& m_out;
+    Program m_program;
+    HWND m_main;
+    HWND m_dialog;  // the dialog or message box last waited for
+    std::map<int, std::wstring> m_lastText;  // per control id, the text last printed
+    std::vector<IconCandidate> m_icons;
+};

@@ -1,0 +1,86 @@
+#include "tools/uidriver/text.h"
+
+#include <cstdio>
+
+std::string Utf8(const std::wstring& text)
+{
+    if (text.empty()) {
+        return std::string();
+    }
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                          nullptr, 0, nullptr, nullptr);
+    std::string out(bytes, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& utf8)
+{
+    if (utf8.empty()) {
+        return std::wstring();
+    }
+    const int chars = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(chars, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], chars);
+    return out;
+}
+
+std::string Quote(const std::wstring& text)
+{
+    std::wstring out = L"\"";
+    for (wchar_t c : text) {
+        switch (c) {
+        case L'"': out += L"\\\""; break;
+        case L'\\': out += L"\\\\"; break;
+        case L'\n': out += L"\\n"; break;
+        case L'\r': out += L"\\r"; break;
+        case L'\t': out += L"\\t"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                wchar_t escaped[8];
+                swprintf(escaped, 8, L"\\x%02X", static_cast<unsigned>(c));
+                out += escaped;
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += L"\"";
+    return Utf8(out);
+}
+
+Transcript::Transcript() : m_file(INVALID_HANDLE_VALUE) {}
+
+Transcript::~Transcript()
+{
+    if (m_file != INVALID_HANDLE_VALUE) {
+        CloseHandle(m_file);
+    }
+}
+
+bool Transcript::OpenFile(const std::wstring& path)
+{
+    m_file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    return m_file != INVALID_HANDLE_VALUE;
+}
+
+static void WriteAll(HANDLE handle, const std::string& bytes)
+{
+    DWORD written = 0;
+    if (handle != INVALID_HANDLE_VALUE && handle != nullptr) {
+        WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+}
+
+void Transcript::Line(const std::string& utf8)
+{
+    const std::string line = utf8 + "\n";
+    WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), line);
+    WriteAll(m_file, line);
+}
+
+void Diagnostic(const std::string& utf8)
+{
+    WriteAll(GetStdHandle(STD_ERROR_HANDLE), "ruvo-driver: " + utf8 + "\n");
+}
