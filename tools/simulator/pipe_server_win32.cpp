@@ -12,6 +12,11 @@ constexpr DWORD SEND_TIMEOUT_MS = 10000;
 constexpr DWORD RECEIVE_BUFFER = 1024;
 // Room for several whole read answers queued towards the client.
 constexpr DWORD OUT_BUFFER = REPORT_SIZE * 256;
+// No inbound room: a client write completes only by filling the read the
+// device has pending, i.e. when the device has taken the report, as on a
+// real HID endpoint. A device that vanishes after a given report then fails
+// the very next write instead of some queued ones later. It costs nothing
+// measurable here (the device always has its read pending).
 constexpr DWORD IN_BUFFER = 0;
 }  // namespace
 
@@ -87,10 +92,11 @@ void PipeServer::Close(Instance* instance) {
 
 // Waits for `overlapped` to finish, or for stop/unplug; in that case the I/O
 // is cancelled and completed before returning false.
+// Finished I/O wins over stop and unplug, so nothing that happened is lost.
 static bool Await(HANDLE pipe, OVERLAPPED& overlapped, HANDLE stop, HANDLE unplug, DWORD timeout, DWORD& moved) {
-  HANDLE events[3] = {stop, unplug, overlapped.hEvent};
+  HANDLE events[3] = {overlapped.hEvent, stop, unplug};
   const DWORD waited = WaitForMultipleObjects(3, events, FALSE, timeout);
-  if (waited == WAIT_OBJECT_0 + 2) return GetOverlappedResult(pipe, &overlapped, &moved, FALSE) != 0;
+  if (waited == WAIT_OBJECT_0) return GetOverlappedResult(pipe, &overlapped, &moved, FALSE) != 0;
   CancelIo(pipe);
   GetOverlappedResult(pipe, &overlapped, &moved, TRUE);
   SetLastError(ERROR_OPERATION_ABORTED);
@@ -103,20 +109,23 @@ void PipeServer::Serve(Instance* instance) {
   overlapped.hEvent = instance->ioEvent;
   DWORD moved = 0;
   bool connected = ConnectNamedPipe(pipe, &overlapped) != 0;
+  bool gone = false;  // a client came and closed again before we looked (a probe)
   if (!connected) {
     const DWORD error = GetLastError();
     if (error == ERROR_PIPE_CONNECTED)
       connected = true;
+    else if (error == ERROR_NO_DATA)
+      gone = true;
     else if (error == ERROR_IO_PENDING)
       connected = Await(pipe, overlapped, m_stopEvent, m_unplugEvent, INFINITE, moved);
   }
   {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (connected) {
+    if (connected || gone) {
       ++m_connections;
-      AddListener();  // keep the spares listening
+      AddListener();  // this instance is taken: keep the spares listening
     }
-    else {
+    if (!connected) {
       Close(instance);
       return;
     }

@@ -22,8 +22,10 @@ class Commands : public ::testing::Test {
     ASSERT_EQ(Connect(), 1);
     g_hidCmd.m_io.SetTransferBound(kTestBoundMs);
   }
-  // The device log once everything sent has arrived.
-  std::vector<std::string> FinalLog() {
+  // The device log once `lines` commands have arrived (a write completes as
+  // soon as its report is queued) and the device has stopped.
+  std::vector<std::string> FinalLog(size_t lines) {
+    EXPECT_TRUE(sim.WaitForLogLines(lines));
     sim.server->Stop();
     return sim.Log();
   }
@@ -44,7 +46,7 @@ TEST_F(Commands, EraseWriteReadRoundTripThroughTheDevice) {
   std::vector<uint8_t> back(FLASH_BLOCK_SIZE, 0);
   EXPECT_EQ(ReadPages(80, 16, back.data()), FLASH_BLOCK_SIZE);
   EXPECT_EQ(back, block);  // byte 0 of every input report dropped, order kept
-  EXPECT_EQ(FinalLog(), (std::vector<std::string>{"TEST C5B484A1 00000003", "ERASE 5", "WRITE 80 16", "READ 80 16"}));
+  EXPECT_EQ(FinalLog(4), (std::vector<std::string>{"TEST C5B484A1 00000003", "ERASE 5", "WRITE 80 16", "READ 80 16"}));
   EXPECT_EQ(0, std::memcmp(sim.device.Flash() + 5 * FLASH_BLOCK_SIZE, block.data(), block.size()));
   // The last erase/write/read command stays in g_commandBlock.
   EXPECT_EQ(g_commandBlock.bytes[0], CMD_READ);
@@ -60,7 +62,7 @@ TEST_F(Commands, InformationPageReadsTheRecordTheDeviceHolds) {
   EXPECT_EQ(page[DEVICE_INFO_SIZE], 0xFF);
   EXPECT_EQ(page[FLASH_PAGE_SIZE - 1], 0xFF);
   EXPECT_EQ(page[FLASH_PAGE_SIZE], 0x5A);  // nothing past the page
-  EXPECT_EQ(FinalLog(), std::vector<std::string>{"READ 8175 1"});
+  EXPECT_EQ(FinalLog(1), std::vector<std::string>{"READ 8175 1"});
 }
 
 TEST_F(Commands, PageCountZeroSendsTheCommandWithoutDataPhase) {
@@ -70,7 +72,7 @@ TEST_F(Commands, PageCountZeroSendsTheCommandWithoutDataPhase) {
   EXPECT_EQ(ReadPages(80, 0, buffer), 0u);
   EXPECT_EQ(EraseBlock(7), 1);  // taken as a command: no data phase was open
   EXPECT_EQ(buffer[0], 0x5A);
-  EXPECT_EQ(FinalLog(), (std::vector<std::string>{"WRITE 80 0", "READ 80 0", "ERASE 7"}));
+  EXPECT_EQ(FinalLog(3), (std::vector<std::string>{"WRITE 80 0", "READ 80 0", "ERASE 7"}));
 }
 
 class NoDevice : public ::testing::Test {};
@@ -123,7 +125,7 @@ TEST_F(DeviceStopsAnswering, PartialTotalWithinTheBoundThenEveryTransferFailsAtO
   EXPECT_LT(readMs, kTestBoundMs + 3000);
   EXPECT_LT(eraseMs, kTestBoundMs / 2);
   EXPECT_TRUE(g_hidCmd.m_io.DeviceGone());
-  EXPECT_EQ(FinalLog(), std::vector<std::string>{"READ 8175 1"});  // the erase never left
+  EXPECT_EQ(FinalLog(1), std::vector<std::string>{"READ 8175 1"});  // the erase never left
 }
 
 class DeviceUnplugged : public Commands {

@@ -30,6 +30,7 @@ TEST_F(Discovery, FirstOfTwoMatchingDevicesIsOpenedTheOtherNeverLookedAt) {
   CHidIO io;
   ASSERT_EQ(io.OpenDevice(), 1);
   Touch(io);
+  ASSERT_TRUE(first.WaitForLogLines(1));
   first.server->Stop();
   second.server->Stop();
   EXPECT_EQ(first.Log(), kTouched);
@@ -45,6 +46,7 @@ TEST_F(Discovery, SkipsOtherProductIdAndPathsWithNothingBehindThem) {
   CHidIO io;
   ASSERT_EQ(io.OpenDevice(), 1);
   Touch(io);
+  ASSERT_TRUE(wanted.WaitForLogLines(1));
   other.server->Stop();
   wanted.server->Stop();
   EXPECT_EQ(other.server->Connections(), 1u);  // the probe only
@@ -77,6 +79,7 @@ TEST_F(Discovery, OverlongPathIsSkippedNotTruncated) {
   CHidIO io;
   ASSERT_EQ(io.OpenDevice(), 1);
   Touch(io);
+  ASSERT_TRUE(wanted.WaitForLogLines(1));
   cut.server->Stop();
   wanted.server->Stop();
   EXPECT_EQ(cut.server->Connections(), 0u);
