@@ -103,7 +103,8 @@ void SimulatedDevice::AnswerRead(uint32_t firstPage, uint32_t pageCount, DeviceL
     for (size_t i = 0; i < REPORT_PAYLOAD_SIZE; ++i) {
       const uint64_t at = start + r * REPORT_PAYLOAD_SIZE + i;
       uint8_t value = at < FLASH_SIZE ? m_flash[at] : 0xFF;
-      if (m_options.corruptReadBack && at == m_options.corruptOffset) value = static_cast<uint8_t>(~value);
+      if (m_options.corruptReadBack && at >= m_options.corruptOffset &&
+          at - m_options.corruptOffset < m_options.corruptLength) value = static_cast<uint8_t>(~value);
       report[1 + i] = value;
     }
     link.SendReport(report);

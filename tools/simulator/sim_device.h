@@ -18,8 +18,9 @@ struct SimulatorOptions {
   // command reports included.
   uint64_t stopAnsweringAfter = SIM_NEVER;  // no input report once this many have passed
   uint64_t unplugAfter = SIM_NEVER;         // gone once this many have passed
-  bool corruptReadBack = false;             // invert one byte on its way out...
+  bool corruptReadBack = false;             // invert bytes on their way out...
   uint32_t corruptOffset = 0;               // ...at this flash offset (flash unchanged)
+  uint32_t corruptLength = 1;               // ...and the bytes after it, this many in all
 };
 
 class DeviceLink {

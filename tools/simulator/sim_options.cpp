@@ -7,7 +7,7 @@
 const char SIMULATOR_USAGE[] =
     "usage: ruvo-sim --pipe NAME [--info HEX32] [--flash-in FILE] [--dump FILE] [--log FILE]\n"
     "                [--report-us N] [--erase-ms N] [--stop-after N] [--unplug-after N]\n"
-    "                [--corrupt-offset X] [--spares N]\n"
+    "                [--corrupt-offset X [--corrupt-length N]] [--spares N]\n"
     "Stops when standard input reaches end of file or reads a line \"quit\".\n";
 
 static int HexValue(char c) {
@@ -89,6 +89,12 @@ bool ParseSimulatorCommandLine(int argc, const char* const* argv, SimulatorComma
       if (!number_in(FLASH_SIZE - 1)) return false;
       out.device.corruptReadBack = true;
       out.device.corruptOffset = static_cast<uint32_t>(number);
+    } else if (option == "--corrupt-length") {
+      if (!number_in(FLASH_SIZE) || number < 1) {
+        error = "--corrupt-length: 1 to the flash size";
+        return false;
+      }
+      out.device.corruptLength = static_cast<uint32_t>(number);
     } else if (option == "--spares") {
       if (!number_in(32) || number < 2) {
         error = "--spares: 2 to 32";

@@ -177,16 +177,20 @@ TEST(SimulatedDevice, UnplugEndsEverythingAfterTheNthReport) {
   EXPECT_EQ(host.link.log.size(), 1u);
 }
 
-TEST(SimulatedDevice, CorruptionFlipsOneReadBackByteButNotTheFlash) {
-  SimulatorOptions options;
-  options.corruptReadBack = true;
-  options.corruptOffset = FLASH_BLOCK_SIZE + 100;
-  SimulatedDevice device(options);
-  Host host(device);
-  host.Command(CMD_READ, PAGES_PER_BLOCK, 1);
-  const std::vector<uint8_t> page = host.Received();
-  for (size_t i = 0; i < page.size(); ++i) ASSERT_EQ(page[i], i == 100 ? 0x00 : 0xFF) << i;
-  EXPECT_EQ(device.Flash()[FLASH_BLOCK_SIZE + 100], 0xFF);
+TEST(SimulatedDevice, CorruptionFlipsReadBackBytesButNotTheFlash) {
+  for (uint32_t length : {1u, 5u}) {
+    SimulatorOptions options;
+    options.corruptReadBack = true;
+    options.corruptOffset = FLASH_BLOCK_SIZE + 100;
+    options.corruptLength = length;
+    SimulatedDevice device(options);
+    Host host(device);
+    host.Command(CMD_READ, PAGES_PER_BLOCK, 1);
+    const std::vector<uint8_t> page = host.Received();
+    for (size_t i = 0; i < page.size(); ++i)
+      ASSERT_EQ(page[i], i >= 100 && i < 100 + length ? 0x00 : 0xFF) << i << " of " << length;
+    EXPECT_EQ(device.Flash()[FLASH_BLOCK_SIZE + 100], 0xFF);
+  }
 }
 
 TEST(SimulatedDevice, PacingAsksForTimePerReportAndPerErase) {

@@ -17,7 +17,7 @@ TEST(SimulatorCommandLine, FullContract) {
   std::string error;
   ASSERT_TRUE(Parse({"--pipe", "sim-1", "--info", "21030a1F414243020000000052564F31", "--flash-in", "Z:\\in.bin",
                      "--dump", "Z:\\out.bin", "--log", "Z:\\log.txt", "--report-us", "1000", "--erase-ms", "25",
-                     "--stop-after", "70", "--unplug-after", "0x100", "--corrupt-offset", "0x1FEF05", "--spares", "6"},
+                     "--stop-after", "70", "--unplug-after", "0x100", "--corrupt-offset", "0x1FEF05", "--corrupt-length", "5", "--spares", "6"},
                     c, error))
       << error;
   EXPECT_EQ(c.pipe, "\\\\.\\pipe\\sim-1");
@@ -34,6 +34,7 @@ TEST(SimulatorCommandLine, FullContract) {
   EXPECT_EQ(c.device.unplugAfter, 256u);
   EXPECT_TRUE(c.device.corruptReadBack);
   EXPECT_EQ(c.device.corruptOffset, 0x1FEF05u);
+  EXPECT_EQ(c.device.corruptLength, 5u);
   EXPECT_EQ(c.spares, 6u);
 }
 
