@@ -81,6 +81,50 @@ static Pixels CaptureScreen(const RECT& rect)
     return out;
 }
 
+bool SaveScreen(const std::wstring& bmpPath)
+{
+    RECT screen;
+    GetClientRect(GetDesktopWindow(), &screen);
+    const Pixels pixels = CaptureScreen(screen);
+    if (pixels.data.empty()) {
+        return false;
+    }
+    const DWORD rowBytes = (static_cast<DWORD>(pixels.width) * 3 + 3) & ~3u;
+    const DWORD imageBytes = rowBytes * static_cast<DWORD>(pixels.height);
+    BITMAPFILEHEADER file = {};
+    BITMAPINFOHEADER info = {};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof(file) + sizeof(info);
+    file.bfSize = file.bfOffBits + imageBytes;
+    info.biSize = sizeof(info);
+    info.biWidth = pixels.width;
+    info.biHeight = pixels.height;  // bottom-up rows
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    info.biSizeImage = imageBytes;
+    std::string image(imageBytes, '\0');
+    for (int y = 0; y < pixels.height; ++y) {
+        char* row = &image[static_cast<size_t>(pixels.height - 1 - y) * rowBytes];
+        for (int x = 0; x < pixels.width; ++x) {
+            const DWORD pixel = pixels.data[static_cast<size_t>(y) * pixels.width + x];
+            row[3 * x] = static_cast<char>(pixel & 0xFF);
+            row[3 * x + 1] = static_cast<char>((pixel >> 8) & 0xFF);
+            row[3 * x + 2] = static_cast<char>((pixel >> 16) & 0xFF);
+        }
+    }
+    HANDLE out = CreateFileW(bmpPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    bool ok = WriteFile(out, &file, sizeof(file), &written, nullptr) &&
+              WriteFile(out, &info, sizeof(info), &written, nullptr) &&
+              WriteFile(out, image.data(), imageBytes, &written, nullptr);
+    CloseHandle(out);
+    return ok;
+}
+
 static Pixels Render(HICON icon, int width, int height, DWORD background)
 {
     Pixels out;

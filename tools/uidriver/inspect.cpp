@@ -321,10 +321,12 @@ bool ReadList(HWND comboBox, ListState& state)
 
 bool DroppedRect(HWND comboBox, HWND reference, RECT& rect)
 {
-    DWORD_PTR ok = 0;
+    // The result value is no guide (some combo boxes answer 0 on success):
+    // an empty rectangle means no answer.
+    DWORD_PTR result = 0;
     rect = RECT{};
     if (!SendMessageTimeoutW(comboBox, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&rect),
-                             SMTO_ABORTIFHUNG, QUERY_TIMEOUT_MS, &ok) || !ok) {
+                             SMTO_ABORTIFHUNG, QUERY_TIMEOUT_MS, &result) || IsRectEmpty(&rect)) {
         return false;
     }
     MapWindowPoints(nullptr, reference, reinterpret_cast<POINT*>(&rect), 2);

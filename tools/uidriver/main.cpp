@@ -3,8 +3,6 @@
 // transcript of what it saw. Usage and step language: README.md.
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include <string>
 #include <vector>
 
@@ -32,10 +30,8 @@ static bool ReadFileBytes(const std::wstring& path, std::string& bytes)
     return true;
 }
 
-int wmain()
+int wmain(int argc, wchar_t** argv)
 {
-    int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     DriverOptions options;
     std::wstring scriptFile, outFile;
     std::string inlineSteps;

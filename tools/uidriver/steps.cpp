@@ -173,6 +173,7 @@ bool StepRunner::Start(const std::vector<std::wstring>& args)
     }
     std::string error;
     if (!m_program.Start(m_options.program, m_options.environment, show, error)) return Fail(error);
+    Diagnostic("started process " + std::to_string(m_program.ProcessId()));
     m_icons = LoadIconCandidates(m_options.program);
 
     // The window is findable before its children exist and before it shows.
@@ -584,7 +585,7 @@ bool StepRunner::WaitExit(const std::vector<std::wstring>& args)
     return true;
 }
 
-// screenshot <name>: <folder>/<name>.png of the whole X screen, only when a
+// screenshot <name>: <folder>/<name>.png of the whole screen, only when a
 // folder was given; the transcript is the same either way.
 bool StepRunner::Screenshot(const std::vector<std::wstring>& args)
 {
@@ -597,12 +598,15 @@ bool StepRunner::Screenshot(const std::vector<std::wstring>& args)
         if (c == L'/') c = L'\\';
     }
     DeleteFileW(windowsPath.c_str());
-    // Wine starts Unix programs too; the shell runs the X tools on the same
-    // display. xwd walks every X window and fails when one vanishes meanwhile
-    // (Wine makes and drops some all the time), so it gets a few tries.
-    std::wstring command =
-        L"/bin/sh -c \"for try in 1 2 3 4 5; do xwd -root -display $DISPLAY -out $1.xwd 2>/dev/null && break;"
-        L" sleep 0.3; done; convert xwd:$1.xwd png:$1.part && mv $1.part $1; rm -f $1.xwd\" sh \"" + target + L"\"";
+    // The screen as the platform composes it: xwd reads the X server, which
+    // shows Wine's dialogs as black squares here. ImageMagick makes the PNG.
+    const std::wstring bitmap = windowsPath + L".bmp";
+    if (!SaveScreen(bitmap)) {
+        Diagnostic("screenshot: cannot write " + Utf8(bitmap));
+        return true;
+    }
+    std::wstring command = L"/bin/sh -c \"convert bmp:$1.bmp png:$1.part && mv $1.part $1; rm -f $1.bmp\" sh \"" +
+                           target + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
@@ -612,7 +616,8 @@ bool StepRunner::Screenshot(const std::vector<std::wstring>& args)
     }
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
-    // A Unix child's handle does not tell when it ends: wait for the file.
+    // Wine starts Unix programs too, but their handle does not tell when they
+    // end: wait for the file.
     if (!WaitUntil(30000, [&] { return GetFileAttributesW(windowsPath.c_str()) != INVALID_FILE_ATTRIBUTES; })) {
         Diagnostic("screenshot: " + Utf8(target) + " did not appear");
     }

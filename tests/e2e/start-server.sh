@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Starts the loopback update server of one scenario (127.0.0.1:80) and returns
+# once it serves. Called by run-scenarios.sh as
+#   start-server.sh <server file> <work dir>
+# and leaves the ids of what it started in <work dir>/server.pids. The request
+# log is <work dir>/requests.log (method, path, user agent, Accept headers).
+#
+# Server file, one statement per line ("#" comments):
+#   release NAME                  publish releases/NAME/manifest.txt with ruvo-pack
+#                                 (its firmware generated from firmware.txt)
+#   craft-image NAME ID FIRST LAST TAIL LENGTH
+#                                 BRELM/Pool/NAME: an image package with exactly
+#                                 this header (ruvo-craft)
+#   craft-catalogue MODEL STATUS [NAME SIZE DESCRIPTION]...
+#                                 BRELM/Door/MODEL.Bin without limit tests
+#   copy FROM TO                  serve BRELM/FROM also as BRELM/TO
+#   rule PATH FAULT VALUE         a fault rule of tools/update-server/fault_server.py
+set -euo pipefail
+E2E_DIR=$(cd "$(dirname "$0")" && pwd)
+RUVO_ROOT=${RUVO_ROOT:-$(cd "$E2E_DIR/../.." && pwd)}
+NATIVE=${RUVO_NATIVE_BUILD:-$RUVO_ROOT/build/native}
+server_file=$1 work=$2
+www=$work/www
+mkdir -p "$www/BRELM/Door" "$www/BRELM/Pool"
+: >"$work/rules"
+
+# Firmware of a release: bytes from a generator seeded by the file's name.
+make_firmware() {
+  local release=$1 target=$2 file size
+  while read -r file size; do
+    case $file in ''|'#'*) continue ;; esac
+    mkdir -p "$(dirname "$target/$file")"
+    python3 -c 'import random,sys; r=random.Random(sys.argv[1]); sys.stdout.buffer.write(bytes(r.getrandbits(8) for _ in range(int(sys.argv[2]))))' \
+      "$file" "$size" >"$target/$file"
+  done <"$release/firmware.txt"
+}
+
+while read -r verb rest; do
+  case $verb in
+    ''|'#'*) continue ;;
+    release)
+      src=$E2E_DIR/releases/$rest
+      cp -r "$src" "$work/release-$rest"
+      make_firmware "$src" "$work/release-$rest"
+      "$NATIVE/tools/ruvo-pack/ruvo-pack" publish "$work/release-$rest/manifest.txt" "$www" >"$work/publish.out"
+      ;;
+    craft-image)
+      read -r name id first last tail length <<<"$rest"
+      "$NATIVE/tests/e2e/craft/ruvo-craft" image "$id" "$first" "$last" "$tail" "$length" "$www/BRELM/Pool/$name"
+      ;;
+    craft-catalogue)
+      read -r model status records <<<"$rest"
+      # shellcheck disable=SC2086
+      "$NATIVE/tests/e2e/craft/ruvo-craft" catalogue "$model" "$status" "$www/BRELM/Door/$model.Bin" $records
+      ;;
+    copy)
+      read -r from to <<<"$rest"
+      cp "$www/BRELM/$from" "$www/BRELM/$to"
+      ;;
+    rule)
+      echo "$rest" >>"$work/rules"
+      ;;
+    *)
+      echo "unknown server statement: $verb" >&2
+      exit 2
+      ;;
+  esac
+done <"$server_file"
+
+# The previous scenario's server may still hold the port for a moment.
+for _ in $(seq 30); do
+  setsid python3 "$RUVO_ROOT/tools/update-server/fault_server.py" --root "$www" --port 80 \
+    --rules "$work/rules" --log "$work/requests.log" --max-seconds 600 \
+    >"$work/server.log" 2>&1 </dev/null &
+  pid=$!
+  for _ in $(seq 30); do
+    if grep -q READY "$work/server.log" 2>/dev/null; then
+      echo "$pid" >"$work/server.pids"
+      exit 0
+    fi
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$pid" 2>/dev/null || true
+  sleep 0.2
+done
+echo "the update server did not start:" >&2
+cat "$work/server.log" >&2
+exit 1
