@@ -1,0 +1,23 @@
+# Fails when a program imports a DLL that is not part of every Windows
+# installation: RUVO.exe ships alone, with its runtimes linked in.
+#   cmake -DOBJDUMP=<objdump> -DPROGRAM=<exe> -DALLOWED=<dll;dll...> -P check_system_imports.cmake
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cannot read the imports of ${PROGRAM}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" names "${dump}")
+string(TOLOWER "${ALLOWED}" allowed)
+set(found "")
+foreach(line ${names})
+  string(REGEX REPLACE "DLL Name: " "" dll "${line}")
+  string(TOLOWER "${dll}" dll)
+  list(APPEND found ${dll})
+  if(NOT dll IN_LIST allowed)
+    message(SEND_ERROR "${PROGRAM} imports ${dll}, which is not a system DLL it may use")
+  endif()
+endforeach()
+if(NOT found)
+  message(FATAL_ERROR "no imports found in ${PROGRAM}")
+endif()
+message(STATUS "imports: ${found}")
