@@ -56,6 +56,9 @@ DWORD WINAPI UpdateThread(LPVOID)
         const uint32_t capacity = static_cast<uint32_t>(entry.size) + IMAGE_BUFFER_SLACK;
         uint8_t* buffer = static_cast<uint8_t*>(AllocateBuffer(capacity));
         if (!buffer) EndWithError(FORMAT_IMAGE_BUFFER_MISSING, i);
+        // Cleared, so that what a failed download leaves is checked as zeros,
+        // never as stale heap bytes.
+        std::memset(buffer, 0, capacity);
 
         char url[URL_TEXT_SIZE];
         std::snprintf(url, sizeof url, "%sPool/%s", UPDATE_BASE_URL, entry.name);

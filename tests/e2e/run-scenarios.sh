@@ -170,6 +170,7 @@ run_scenario() {
   WINEDLLOVERRIDES="hid,setupapi=n" timeout "$DRIVER_TIMEOUT" wine "$BIN/ruvo-driver.exe" \
     --program "$(winpath "$BIN/RUVO.exe")" \
     --env "RUVO_FAKE_HID_DEVICES=$devices" \
+    --program-output "$(winpath "$work/program.out")" \
     "${screenshot_args[@]}" \
     "$(winpath "$scenario/steps")" >"$work/transcript" 2>"$work/driver.err" </dev/null
   local driver_status=$?

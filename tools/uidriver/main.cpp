@@ -11,7 +11,7 @@
 #include "tools/uidriver/text.h"
 
 static const char USAGE[] =
-    "usage: ruvo-driver --program <exe> [--env NAME=VALUE]... [--out <transcript>]\n"
+    "usage: ruvo-driver --program <exe> [--env NAME=VALUE]... [--program-output <file>] [--out <transcript>]\n"
     "                   [--screenshots <unix folder>] [--timeout <seconds>]\n"
     "                   (<script file> | --step \"<step>\"...)\n";
 
@@ -40,6 +40,8 @@ int wmain(int argc, wchar_t** argv)
         const bool hasValue = i + 1 < argc;
         if (arg == L"--program" && hasValue) {
             options.program = argv[++i];
+        } else if (arg == L"--program-output" && hasValue) {
+            options.programOutput = argv[++i];
         } else if (arg == L"--env" && hasValue) {
             options.environment.push_back(argv[++i]);
         } else if (arg == L"--out" && hasValue) {

@@ -13,8 +13,11 @@ class Program {
 
     // `environment` holds NAME=VALUE entries added to (or replacing those of)
     // the driver's own environment. showCommand < 0: no STARTF_USESHOWWINDOW.
-    bool Start(const std::wstring& exe, const std::vector<std::wstring>& environment, int showCommand,
-               std::string& error);
+    // `output` receives the program's standard output and error (its
+    // diagnostic lines); empty: they are discarded, never mixed into the
+    // driver's transcript.
+    bool Start(const std::wstring& exe, const std::vector<std::wstring>& environment, const std::wstring& output,
+               int showCommand, std::string& error);
 
     // A visible top-level window of this process with the class.
     HWND FindWindowOfClass(const std::wstring& className) const;

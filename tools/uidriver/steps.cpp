@@ -172,7 +172,7 @@ bool StepRunner::Start(const std::vector<std::wstring>& args)
         }
     }
     std::string error;
-    if (!m_program.Start(m_options.program, m_options.environment, show, error)) return Fail(error);
+    if (!m_program.Start(m_options.program, m_options.environment, m_options.programOutput, show, error)) return Fail(error);
     Diagnostic("started process " + std::to_string(m_program.ProcessId()));
     m_icons = LoadIconCandidates(m_options.program);
 

@@ -15,6 +15,7 @@
 struct DriverOptions {
     std::wstring program;                   // the exe to start
     std::vector<std::wstring> environment;  // NAME=VALUE for the program only
+    std::wstring programOutput;             // the program's stdout and stderr; empty: discarded
     std::string screenshotFolder;           // Unix folder; empty: screenshots are skipped
     DWORD timeoutMs = 10000;                // default for every wait
 };

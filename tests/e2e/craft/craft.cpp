@@ -45,8 +45,8 @@ int main(int argc, char** argv)
     std::vector<uint8_t> package;
     const char* out = nullptr;
 
-    if (kind == "image" && argc == 9) {
-        const unsigned long length = std::strtoul(argv[7], nullptr, 0);
+    if (kind == "image" && argc == 8) {
+        const unsigned long length = std::strtoul(argv[6], nullptr, 0);
         if (length < PACKAGE_HEADER_LENGTH) return Usage();
         package.resize(length);
         for (size_t i = PACKAGE_HEADER_LENGTH; i < length; ++i) package[i] = static_cast<uint8_t>(i * 31);
@@ -55,7 +55,7 @@ int main(int argc, char** argv)
         WriteBigEndian16(header->lastBlock, static_cast<uint16_t>(std::strtoul(argv[4], nullptr, 0)));
         header->tailPages = static_cast<uint8_t>(std::strtoul(argv[5], nullptr, 0));
         SealPackage(PACKAGE_IMAGE, package, argv[2]);
-        out = argv[8];
+        out = argv[7];
     } else if (kind == "catalogue" && argc >= 5 && (argc - 5) % 3 == 0) {
         package.resize(PACKAGE_HEADER_LENGTH);
         reinterpret_cast<PackageHeader*>(package.data())->status =
