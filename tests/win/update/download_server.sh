@@ -10,7 +10,7 @@ action=$1 work=$2
 case "$action" in
 start)
   port=$3
-  rm -rf "$work" && mkdir -p "$work/www"
+  rm -rf "$work" && mkdir -p "$work/www/BRELM/Pool"
   : >"$work/www/empty.bin"
   cat >"$work/rules" <<RULES
 /one-mib.bin sized 1048576

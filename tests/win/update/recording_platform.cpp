@@ -26,6 +26,7 @@ HINTERNET OpenInternet(const char* userAgent, DWORD accessType)
 void ShowBox(const wchar_t* text, const wchar_t* caption, UINT icon)
 {
     g_platform.boxes.push_back({text, caption, icon});
+    if (g_platform.onBox) g_platform.onBox();
 }
 
 void EndProcess()

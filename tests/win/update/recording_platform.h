@@ -18,6 +18,7 @@ struct RecordingPlatform {
     bool failInternetOpen = false;
     bool processEnded = false;
     size_t lastAllocation = 0;
+    void (*onBox)() = nullptr;  // called as each box is shown
 };
 
 extern RecordingPlatform g_platform;

@@ -1,0 +1,134 @@
+// The whole update in-process: UpdateThread fetches its images from the
+// loopback server on port 80 (the program's fixed base URL) and programs the
+// in-process simulated device. The update button's texts are recorded where
+// they are set; texts between images last microseconds and no polling driver
+// could see them.
+#include "button_recorder.h"
+#include "recording_platform.h"
+#include "sim_fixture.h"
+
+#include "device/hid_cmd.h"
+#include "shell/app_state.h"
+#include "update/messages.h"
+#include "update/package_builder.h"
+#include "update/update_threads.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::wstring DOWNLOADING = L"下載更新檔中...";
+
+std::vector<uint8_t> Firmware(size_t size, uint8_t seed)
+{
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * seed + (i >> 8));
+    return bytes;
+}
+
+class UpdateThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(FakesLoaded());
+        g_platform = RecordingPlatform();
+        std::memset(&g_app, 0, sizeof g_app);
+        g_app.instance = GetModuleHandleW(nullptr);  // string 140 is in this exe's resources
+        g_app.updateButton = m_button.Handle();
+        g_app.exitButton = CreateWindowExW(0, L"button", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        g_app.optionList = CreateWindowExW(0, L"ComboBox", L"", WS_POPUP | CBS_DROPDOWNLIST | CBS_HASSTRINGS, 0, 0, 100,
+                                           100, nullptr, nullptr, nullptr, nullptr);
+
+        m_sim = std::make_unique<SimDevice>(UniquePipe(L"update"));
+        ASSERT_TRUE(m_sim->Start());
+        SetFakeDevices(Entry(m_sim->path, L"0416:F362"));
+        ASSERT_EQ(Connect(), 1);
+    }
+
+    // Publishes an image package under `name` (characters 2-5: its id) and
+    // makes it catalogue entry `index`.
+    void Publish(int index, const char* name, uint32_t firstBlock, size_t firmwareSize)
+    {
+        std::vector<uint8_t> package;
+        std::string error;
+        ASSERT_TRUE(BuildImagePackage(std::string(name + 2, 4).c_str(), firstBlock,
+                                      Firmware(firmwareSize, static_cast<uint8_t>(index + 3)), &package, &error))
+            << error;
+        const std::string path = std::string(UPDATE_TEST_POOL) + "\\" + name;
+        FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr) << path;
+        std::fwrite(package.data(), 1, package.size(), file);
+        std::fclose(file);
+        std::strcpy(g_app.catalogue[index].name, name);
+        g_app.catalogue[index].size = static_cast<int32_t>(package.size());
+        if (g_app.catalogueCount <= index) g_app.catalogueCount = index + 1;
+        if (index >= 2)
+            SendMessageW(g_app.optionList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"line"));
+    }
+
+    ButtonRecorder m_button;
+    std::unique_ptr<SimDevice> m_sim;
+};
+
+size_t g_logLinesAtBox;
+SimDevice* g_sim;
+
+TEST_F(UpdateThreadTest, ProgressTextsOfAWholeUpdateInTheirOrder)
+{
+    Publish(0, "BTU122.bin", 0, 4096 + 512);   // one full block, 2 tail pages
+    Publish(1, "BVUABD.bin", 16, 1000);        // tail only
+    Publish(2, "OPU0TW.bin", 64, 300);
+    Publish(3, "OPU0HK.bin", 64, 8192 + 256);  // two full blocks, 1 tail page
+    SendMessageW(g_app.optionList, CB_SETCURSEL, 1, 0);
+    g_sim = m_sim.get();
+    g_platform.onBox = [] { g_logLinesAtBox = g_sim->Log().size(); };
+
+    RunWorker(UpdateThread);
+
+    const std::vector<std::wstring> expected = {
+        DOWNLOADING, L"[     2 ]", L"T -     1 -", L"Verify T -     1 -", L"Verify T Complete!",
+        DOWNLOADING, L"[     1 ]", L"Verify V Complete!",
+        DOWNLOADING, L"[     3 ]", L"C -     2 -", L"C -     1 -", L"Verify C -     2 -", L"Verify C -     1 -",
+        L"Verify C Complete!",
+        L"- 更 新 完 成 -",
+    };
+    EXPECT_EQ(m_button.Texts(), expected);
+
+    ASSERT_EQ(g_platform.boxes.size(), 1u);
+    EXPECT_EQ(g_platform.boxes[0].text, TEXT_UPDATE_DONE_BOX);
+    EXPECT_EQ(g_platform.boxes[0].caption, CAPTION_UPDATE_DONE);
+    EXPECT_EQ(g_platform.boxes[0].icon, static_cast<UINT>(MB_ICONINFORMATION));
+    EXPECT_FALSE(g_platform.processEnded);
+
+    // The finish command follows the closed box, and the exit button is back.
+    ASSERT_TRUE(m_sim->WaitForLogLines(g_logLinesAtBox + 1));
+    const std::vector<std::string> log = m_sim->Log();
+    EXPECT_EQ(log.size(), g_logLinesAtBox + 1);
+    EXPECT_EQ(log.back(), "TEST FCB19055 FCB19055");
+    EXPECT_TRUE(IsWindowEnabled(g_app.exitButton));
+    EXPECT_FALSE(IsWindowEnabled(g_app.updateButton));
+    EXPECT_FALSE(IsWindowEnabled(g_app.optionList));
+}
+
+TEST_F(UpdateThreadTest, NoSelectionProgramsTheBaseImagesOnly)
+{
+    Publish(0, "BTU122.bin", 0, 700);
+    Publish(1, "BVUABD.bin", 16, 700);
+    Publish(2, "OPU0TW.bin", 64, 700);
+    SendMessageW(g_app.optionList, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+
+    RunWorker(UpdateThread);
+
+    int images = 0;
+    for (const std::string& line : m_sim->Log()) images += line.rfind("TEST C5B484A1", 0) == 0;
+    EXPECT_EQ(images, 2);
+    ASSERT_EQ(g_platform.boxes.size(), 1u);
+    EXPECT_EQ(g_platform.boxes[0].caption, CAPTION_UPDATE_DONE);
+}
+
+}  // namespace
