@@ -154,11 +154,18 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             // already queued (a double click, a repeated press) would find the
             // button enabled and start a second update on the same device.
             // Disabling on this thread shuts that gap at once; the worker's
-            // own disabling then changes nothing.
+            // own disabling then changes nothing. A click message that still
+            // reaches the disabled button (one posted to it directly, which
+            // Wine turns into a click whatever the button's state) is ignored
+            // for the same reason.
+            if (!IsWindowEnabled(g_app.updateButton)) return 0;
             EnableWindow(g_app.updateButton, FALSE);
             StartWorker(UpdateThread);
             return 0;
         case ID_EXIT_BUTTON:
+            // Disabled during the update; a click that still reaches it then
+            // must not end the program in the middle of writing the flash.
+            if (!IsWindowEnabled(g_app.exitButton)) return 0;
             DestroyWindow(window);
             return 0;
         }
