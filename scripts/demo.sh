@@ -1,52 +1,89 @@
 #!/usr/bin/env bash
-# Demo of device access without hardware: the simulated device on a named
-# pipe, found and read by ruvo-probe.exe through the same discovery and
-# commands the updater uses. Expects the windows preset built in build/windows.
+# The demo update: RUVO.exe under Wine updates the simulated device from a
+# release published with ruvo-pack and served on 127.0.0.1:80, driven by the
+# UI driver as a user would. Prints the driver's transcript as it goes, saves
+# a screenshot of each stage and checks at the end that the simulated flash
+# holds exactly the published images. Expects the native and windows presets
+# built (./dev.sh demo does that first).
 set -euo pipefail
 RUVO_ROOT=${RUVO_ROOT:-$(cd "$(dirname "$0")/.." && pwd)}
 BIN=${RUVO_BIN:-$RUVO_ROOT/build/windows/bin}
-for exe in ruvo-sim.exe ruvo-probe.exe hid.dll setupapi.dll; do
-  [ -f "$BIN/$exe" ] || { echo "missing $BIN/$exe: build the windows preset first" >&2; exit 1; }
+PACK=${RUVO_PACK:-$RUVO_ROOT/build/native/tools/ruvo-pack/ruvo-pack}
+WORK=${RUVO_DEMO_DIR:-$RUVO_ROOT/build/demo}
+DEMO=$RUVO_ROOT/tools/demo
+for file in "$BIN/RUVO.exe" "$BIN/ruvo-driver.exe" "$BIN/ruvo-sim.exe" "$BIN/hid.dll" "$BIN/setupapi.dll" "$PACK"; do
+  [ -f "$file" ] || { echo "missing $file: run ./dev.sh demo (it builds first)" >&2; exit 1; }
 done
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # shellcheck source=scripts/wine-session.sh
 source "$RUVO_ROOT/scripts/wine-session.sh"
-work=$(mktemp -d)
-sim=
+server= sim= driver=
 cleanup() {
+  [ -n "$driver" ] && kill "$driver" 2>/dev/null
   if [ -n "$sim" ]; then
     echo quit >&3 2>/dev/null || true
-    exec 3>&- || true
     wait "$sim" 2>/dev/null || true
   fi
+  [ -n "$server" ] && kill "$server" 2>/dev/null
   ruvo_wine_stop
-  rm -rf "$work"
 }
 trap cleanup EXIT
-ruvo_wine_start
 
-# Version 1.3A0 (bytes 21 03 0A 1F ...), updater level 2, model "RVO1".
-record=21030A1F414243020000000052564F31
-pipe="ruvo-demo-$$"
-mkfifo "$work/sim.in"
-exec 3<>"$work/sim.in"
-wine "$BIN/ruvo-sim.exe" --pipe "$pipe" --info "$record" --log "Z:${work//\//\\}\\sim.log" \
-  <&3 >"$work/sim.out" 2>&1 &
-sim=$!
-for _ in $(seq 100); do
-  grep -q '^ruvo-sim ready' "$work/sim.out" && break
+rm -rf "$WORK" && mkdir -p "$WORK/screenshots"
+echo "== publishing the demo release"
+cp -r "$DEMO/release" "$WORK/release"
+python3 "$DEMO/make_firmware.py" "$WORK/release/firmware.txt" "$WORK/release"
+"$PACK" publish "$WORK/release/manifest.txt" "$WORK/www"
+
+echo "== serving it on http://127.0.0.1/BRELM/"
+setsid python3 -m http.server 80 --bind 127.0.0.1 --directory "$WORK/www" \
+  >"$WORK/server.log" 2>&1 </dev/null &
+server=$!
+RUVO_USE_DISPLAY=${RUVO_USE_DISPLAY:-1} ruvo_wine_start
+for _ in $(seq 50); do
+  curl -sf -o /dev/null http://127.0.0.1/BRELM/Door/D220.Bin && break
   sleep 0.1
 done
-grep '^ruvo-sim ready' "$work/sim.out" || { cat "$work/sim.out" >&2; exit 1; }
 
-echo "== the simulated device holds the record $record"
-RUVO_FAKE_HID_DEVICES="\\\\.\\pipe\\$pipe=0416:F362" WINEDLLOVERRIDES="hid,setupapi=n" \
-  wine "$BIN/ruvo-probe.exe" </dev/null
+echo "== RUVO.exe starts; no device yet"
+pipe="ruvo-demo-$$"
+WINEDLLOVERRIDES="hid,setupapi=n" wine "$BIN/ruvo-driver.exe" \
+  --program "$(winpath "$BIN/RUVO.exe")" \
+  --env "RUVO_FAKE_HID_DEVICES=\\\\.\\pipe\\$pipe=0416:F362" \
+  --program-output "$(winpath "$WORK/program.out")" \
+  --screenshots "$WORK/screenshots" --timeout 60 \
+  "$(winpath "$DEMO/demo.steps")" </dev/null 2>"$WORK/driver.err" | tee "$WORK/transcript" &
+driver=$!
+
+# Plug the device in once the window has been seen searching: version 1.220
+# (bytes 21 02 02 00), second version "A04", updater level 2, model "D220".
+# Paced like a full-speed device: 1 ms per report, 30 ms per block erase.
+until [ -f "$WORK/screenshots/1-searching.png" ]; do
+  kill -0 "$driver" 2>/dev/null || { echo "the driver ended early" >&2; exit 1; }
+  sleep 0.2
+done
+echo "== plugging the simulated device in"
+mkfifo "$WORK/sim.in"
+exec 3<>"$WORK/sim.in"
+wine "$BIN/ruvo-sim.exe" --pipe "$pipe" --info 21020200413034020000000044323230 \
+  --report-us 1000 --erase-ms 30 \
+  --log "$(winpath "$WORK/device.log")" --dump "$(winpath "$WORK/flash.bin")" \
+  <&3 >"$WORK/sim.out" 2>&1 &
+sim=$!
+
+wait "$driver" || { driver=; echo "the demo update did not finish (see $WORK/driver.err)" >&2; exit 1; }
+driver=
+grep -q '^FAILED' "$WORK/transcript" && exit 1
 
 echo quit >&3
-exec 3>&-
 wait "$sim"
 sim=
-echo "== commands the device received"
-cat "$work/sim.log"
-grep -q '^READ 8175 1$' "$work/sim.log"
+echo "== the device received $(wc -l <"$WORK/device.log") commands; the last: $(tail -n 1 "$WORK/device.log")"
+echo "== the simulated flash against the published images"
+python3 "$RUVO_ROOT/tests/e2e/check_flash.py" "$WORK/flash.bin" "$WORK/release" BTD222.bin BVDA05.bin OPD0HK.bin
+# The screen is black around the window: keep only the window.
+for shot in "$WORK"/screenshots/*.png; do
+  convert "$shot" -trim +repage "$shot"
+done
+echo "== screenshots in $WORK/screenshots"

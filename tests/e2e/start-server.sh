@@ -24,24 +24,13 @@ www=$work/www
 mkdir -p "$www/BRELM/Door" "$www/BRELM/Pool"
 : >"$work/rules"
 
-# Firmware of a release: bytes from a generator seeded by the file's name.
-make_firmware() {
-  local release=$1 target=$2 file size
-  while read -r file size; do
-    case $file in ''|'#'*) continue ;; esac
-    mkdir -p "$(dirname "$target/$file")"
-    python3 -c 'import random,sys; r=random.Random(sys.argv[1]); sys.stdout.buffer.write(bytes(r.getrandbits(8) for _ in range(int(sys.argv[2]))))' \
-      "$file" "$size" >"$target/$file"
-  done <"$release/firmware.txt"
-}
-
 while read -r verb rest; do
   case $verb in
     ''|'#'*) continue ;;
     release)
       src=$E2E_DIR/releases/$rest
       cp -r "$src" "$work/release-$rest"
-      make_firmware "$src" "$work/release-$rest"
+      python3 "$RUVO_ROOT/tools/demo/make_firmware.py" "$src/firmware.txt" "$work/release-$rest"
       "$NATIVE/tools/ruvo-pack/ruvo-pack" publish "$work/release-$rest/manifest.txt" "$www" >"$work/publish.out"
       ;;
     craft-image)
