@@ -1,0 +1,32 @@
+// What every download sends: the user agent formed from the millisecond
+// timer, and the request header passed with its length.
+#include "update/download_request.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+TEST(DownloadRequest, UserAgentIsTheTimerAsSigned32BitDecimal)
+{
+    const struct {
+        uint32_t milliseconds;
+        const char* agent;
+    } cases[] = {
+        {0, "Agent0"},
+        {5584267, "Agent5584267"},
+        {2147483647u, "Agent2147483647"},
+        {2147483648u, "Agent-2147483648"},  // 24.8 days of uptime: the sign shows
+        {4294967295u, "Agent-1"},
+    };
+    for (const auto& c : cases) {
+        char agent[USER_AGENT_SIZE];
+        FormatUserAgent(agent, c.milliseconds);
+        EXPECT_STREQ(agent, c.agent) << c.milliseconds;
+    }
+}
+
+TEST(DownloadRequest, AcceptHeaderIsFifteenBytesEndingInTwoLineBreaks)
+{
+    EXPECT_EQ(std::strlen(ACCEPT_HEADER), ACCEPT_HEADER_LENGTH);
+    EXPECT_EQ(std::memcmp(ACCEPT_HEADER, "Accept: */*\r\n\r\n", 15), 0);
+}
