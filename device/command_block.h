@@ -31,20 +31,22 @@ constexpr size_t COMMAND_OFFSET_CHECKSUM = 14;
 // Kept as raw bytes and written field by field, so its layout and byte order
 // do not depend on the compiler's packing or the host's endianness.
 struct CommandBlock {
-  uint8_t bytes[COMMAND_BLOCK_SIZE];
+    uint8_t bytes[COMMAND_BLOCK_SIZE];
 };
 static_assert(sizeof(CommandBlock) == COMMAND_BLOCK_SIZE, "CommandBlock is 18 bytes");
 
-inline void StoreLe32(uint8_t* at, uint32_t value) {
-  at[0] = static_cast<uint8_t>(value);
-  at[1] = static_cast<uint8_t>(value >> 8);
-  at[2] = static_cast<uint8_t>(value >> 16);
-  at[3] = static_cast<uint8_t>(value >> 24);
+inline void StoreLe32(uint8_t* at, uint32_t value)
+{
+    at[0] = static_cast<uint8_t>(value);
+    at[1] = static_cast<uint8_t>(value >> 8);
+    at[2] = static_cast<uint8_t>(value >> 16);
+    at[3] = static_cast<uint8_t>(value >> 24);
 }
 
-inline uint32_t LoadLe32(const uint8_t* at) {
-  return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
-         static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
+inline uint32_t LoadLe32(const uint8_t* at)
+{
+    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
+           static_cast<uint32_t>(at[3]) << 24;
 }
 
 // Sum of the 14 bytes at offsets 0 to 13, each as 0..255; it covers the
@@ -59,20 +61,20 @@ void FillCommandBlock(CommandBlock& block, uint8_t opcode, uint32_t argument1, u
 void BuildCommandReport(const CommandBlock& block, uint8_t (&report)[REPORT_SIZE]);
 
 struct ParsedCommand {
-  uint8_t opcode;
-  uint8_t length;
-  uint32_t argument1;
-  uint32_t argument2;
-  uint32_t signature;
-  uint32_t checksum;
+    uint8_t opcode;
+    uint8_t length;
+    uint32_t argument1;
+    uint32_t argument2;
+    uint32_t signature;
+    uint32_t checksum;
 };
 
 enum class CommandCheck {
-  OK,
-  BAD_LENGTH,     // length byte is not 14
-  BAD_SIGNATURE,  // signature is not COMMAND_SIGNATURE
-  BAD_CHECKSUM,   // stored checksum differs from the sum of bytes 0..13
-  BAD_OPCODE,     // none of the four commands
+    OK,
+    BAD_LENGTH,     // length byte is not 14
+    BAD_SIGNATURE,  // signature is not COMMAND_SIGNATURE
+    BAD_CHECKSUM,   // stored checksum differs from the sum of bytes 0..13
+    BAD_OPCODE,     // none of the four commands
 };
 
 // Decodes the block at bytes[0..17] into `command` (always, so a caller can

@@ -4,12 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr uint32_t FLASH_PAGE_SIZE = 256;     // bytes per page
-constexpr uint32_t PAGES_PER_BLOCK = 16;      // pages per erase block
+constexpr uint32_t FLASH_PAGE_SIZE = 256;                                 // bytes per page
+constexpr uint32_t PAGES_PER_BLOCK = 16;                                  // pages per erase block
 constexpr uint32_t FLASH_BLOCK_SIZE = FLASH_PAGE_SIZE * PAGES_PER_BLOCK;  // 4096
 constexpr uint32_t FLASH_PAGE_COUNT = 8192;
 constexpr uint32_t FLASH_BLOCK_COUNT = FLASH_PAGE_COUNT / PAGES_PER_BLOCK;  // 512
-constexpr uint32_t FLASH_SIZE = FLASH_PAGE_COUNT * FLASH_PAGE_SIZE;      // 2 MiB
+constexpr uint32_t FLASH_SIZE = FLASH_PAGE_COUNT * FLASH_PAGE_SIZE;         // 2 MiB
 
 // The device information record lives in the first 16 bytes of this page,
 // the last page of block 510.

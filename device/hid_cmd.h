@@ -10,14 +10,14 @@
 #include "device/hid_io.h"
 
 class CHidCmd {
- public:
-  CHidCmd();
-  virtual ~CHidCmd();
-  CHidCmd(const CHidCmd&) = delete;
-  CHidCmd& operator=(const CHidCmd&) = delete;
+public:
+    CHidCmd();
+    virtual ~CHidCmd();
+    CHidCmd(const CHidCmd&) = delete;
+    CHidCmd& operator=(const CHidCmd&) = delete;
 
-  uint8_t m_report[REPORT_SIZE];  // every report in both directions passes here
-  CHidIO m_io;
+    uint8_t m_report[REPORT_SIZE];  // every report in both directions passes here
+    CHidIO m_io;
 };
 
 extern CHidCmd g_hidCmd;

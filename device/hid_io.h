@@ -20,38 +20,38 @@ constexpr DWORD TRANSFER_WAIT_SLICE_MS = 100;
 constexpr DWORD DEFAULT_TRANSFER_BOUND_MS = 5000;
 
 class CHidIO {
- public:
-  CHidIO();
-  virtual ~CHidIO();
-  CHidIO(const CHidIO&) = delete;
-  CHidIO& operator=(const CHidIO&) = delete;
+public:
+    CHidIO();
+    virtual ~CHidIO();
+    CHidIO(const CHidIO&) = delete;
+    CHidIO& operator=(const CHidIO&) = delete;
 
-  // 1 as soon as an interface with DEVICE_VENDOR_ID/DEVICE_PRODUCT_ID is found
-  // (its read and write handles then opened), 0 otherwise. Called only while
-  // no device is open.
-  int OpenDevice();
+    // 1 as soon as an interface with DEVICE_VENDOR_ID/DEVICE_PRODUCT_ID is found
+    // (its read and write handles then opened), 0 otherwise. Called only while
+    // no device is open.
+    int OpenDevice();
 
-  // One report of REPORT_SIZE bytes each; `count` (optional) receives the
-  // bytes moved, 0 on failure. 1 on success, 0 on failure.
-  int ReadReport(uint8_t* buffer, uint32_t* count);
-  int WriteReport(const uint8_t* buffer, uint32_t* count);
+    // One report of REPORT_SIZE bytes each; `count` (optional) receives the
+    // bytes moved, 0 on failure. 1 on success, 0 on failure.
+    int ReadReport(uint8_t* buffer, uint32_t* count);
+    int WriteReport(const uint8_t* buffer, uint32_t* count);
 
-  // True once a transfer was abandoned at the bound: the device counts as gone
-  // and every later transfer fails at once.
-  bool DeviceGone() const { return m_deviceGone; }
+    // True once a transfer was abandoned at the bound: the device counts as gone
+    // and every later transfer fails at once.
+    bool DeviceGone() const { return m_deviceGone; }
 
-  // Test seams; the program itself never calls them.
-  void SetTransferBound(DWORD milliseconds) { m_transferBoundMs = milliseconds; }
-  void SignalAbort() { SetEvent(m_hAbortEvent); }
+    // Test seams; the program itself never calls them.
+    void SetTransferBound(DWORD milliseconds) { m_transferBoundMs = milliseconds; }
+    void SignalAbort() { SetEvent(m_hAbortEvent); }
 
- private:
-  int Transfer(HANDLE handle, HANDLE event, uint8_t* buffer, bool reading, uint32_t* count);
+private:
+    int Transfer(HANDLE handle, HANDLE event, uint8_t* buffer, bool reading, uint32_t* count);
 
-  HANDLE m_hRead;
-  HANDLE m_hWrite;
-  HANDLE m_hReadEvent;
-  HANDLE m_hWriteEvent;
-  HANDLE m_hAbortEvent;
-  DWORD m_transferBoundMs;
-  bool m_deviceGone;
+    HANDLE m_hRead;
+    HANDLE m_hWrite;
+    HANDLE m_hReadEvent;
+    HANDLE m_hWriteEvent;
+    HANDLE m_hAbortEvent;
+    DWORD m_transferBoundMs;
+    bool m_deviceGone;
 };

@@ -13,10 +13,10 @@
 extern "C" {
 // hidsdi.h needs the DDK headers; these two declarations are all we use.
 typedef struct _HIDD_ATTRIBUTES {
-  ULONG Size;
-  USHORT VendorID;
-  USHORT ProductID;
-  USHORT VersionNumber;
+    ULONG Size;
+    USHORT VendorID;
+    USHORT ProductID;
+    USHORT VersionNumber;
 } HIDD_ATTRIBUTES, *PHIDD_ATTRIBUTES;
 __declspec(dllimport) void __stdcall HidD_GetHidGuid(LPGUID hidGuid);
 __declspec(dllimport) BOOLEAN __stdcall HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes);
@@ -30,142 +30,150 @@ CHidIO::CHidIO()
       m_hWriteEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       m_hAbortEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       m_transferBoundMs(DEFAULT_TRANSFER_BOUND_MS),
-      m_deviceGone(false) {}
+      m_deviceGone(false)
+{
+}
 
-CHidIO::~CHidIO() {
-  if (m_hRead != INVALID_HANDLE_VALUE) CancelIo(m_hRead);
-  if (m_hWrite != INVALID_HANDLE_VALUE) CancelIo(m_hWrite);
-  if (m_hRead != INVALID_HANDLE_VALUE) {
-    CloseHandle(m_hRead);
+CHidIO::~CHidIO()
+{
+    if (m_hRead != INVALID_HANDLE_VALUE) CancelIo(m_hRead);
+    if (m_hWrite != INVALID_HANDLE_VALUE) CancelIo(m_hWrite);
+    if (m_hRead != INVALID_HANDLE_VALUE) {
+        CloseHandle(m_hRead);
+        m_hRead = INVALID_HANDLE_VALUE;
+    }
+    if (m_hWrite != INVALID_HANDLE_VALUE) {
+        CloseHandle(m_hWrite);
+        m_hWrite = INVALID_HANDLE_VALUE;
+    }
+    CloseHandle(m_hWriteEvent);
+    CloseHandle(m_hReadEvent);
+    CloseHandle(m_hAbortEvent);
+}
+
+static HANDLE OpenPath(const wchar_t* path, DWORD access, DWORD flags)
+{
+    return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+int CHidIO::OpenDevice()
+{
     m_hRead = INVALID_HANDLE_VALUE;
-  }
-  if (m_hWrite != INVALID_HANDLE_VALUE) {
-    CloseHandle(m_hWrite);
     m_hWrite = INVALID_HANDLE_VALUE;
-  }
-  CloseHandle(m_hWriteEvent);
-  CloseHandle(m_hReadEvent);
-  CloseHandle(m_hAbortEvent);
+    m_deviceGone = false;
+    int result = 0;
+
+    GUID hidGuid;
+    HidD_GetHidGuid(&hidGuid);
+    HDEVINFO set = SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) return 0;
+
+    wchar_t path[DEVICE_PATH_CHARS];
+    SP_DEVICE_INTERFACE_DATA interfaceData;
+    interfaceData.cbSize = sizeof interfaceData;
+    for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, index, &interfaceData); ++index) {
+        DWORD needed = 0;
+        SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, nullptr, 0, &needed, nullptr);
+        // A size too small to hold the record's header is a failed detail query.
+        if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
+        auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(std::malloc(needed));
+        if (detail == nullptr) {
+            SetupDiDestroyDeviceInfoList(set);
+            return 0;
+        }
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        if (!SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, detail, needed, nullptr, nullptr)) {
+            std::free(detail);
+            continue;
+        }
+        // The path may use the whole record but no more; one that does not fit
+        // the buffer with its terminator is skipped rather than cut short.
+        const size_t recordChars = (needed - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
+        const size_t length = wcsnlen(detail->DevicePath, recordChars);
+        const bool fits = length < recordChars && length < DEVICE_PATH_CHARS;
+        if (fits) wmemcpy(path, detail->DevicePath, length + 1);
+        std::free(detail);
+        if (!fits) continue;
+
+        HANDLE probe = OpenPath(path, 0, FILE_ATTRIBUTE_NORMAL);
+        if (probe == INVALID_HANDLE_VALUE) continue;
+        HIDD_ATTRIBUTES attributes;
+        attributes.Size = sizeof attributes;
+        const BOOLEAN known = HidD_GetAttributes(probe, &attributes);
+        CloseHandle(probe);
+        if (!known) continue;
+
+        if (attributes.VendorID == DEVICE_VENDOR_ID && attributes.ProductID == DEVICE_PRODUCT_ID) {
+            result = 1;
+            // Overlapped, so that a transfer the device never completes can be
+            // cancelled at the bound instead of holding its thread for good.
+            m_hRead = OpenPath(path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED);
+            m_hWrite = OpenPath(path, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED);
+            break;
+        }
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return result;
 }
 
-static HANDLE OpenPath(const wchar_t* path, DWORD access, DWORD flags) {
-  return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
+int CHidIO::ReadReport(uint8_t* buffer, uint32_t* count)
+{
+    return Transfer(m_hRead, m_hReadEvent, buffer, true, count);
 }
 
-int CHidIO::OpenDevice() {
-  m_hRead = INVALID_HANDLE_VALUE;
-  m_hWrite = INVALID_HANDLE_VALUE;
-  m_deviceGone = false;
-  int result = 0;
-
-  GUID hidGuid;
-  HidD_GetHidGuid(&hidGuid);
-  HDEVINFO set = SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return 0;
-
-  wchar_t path[DEVICE_PATH_CHARS];
-  SP_DEVICE_INTERFACE_DATA interfaceData;
-  interfaceData.cbSize = sizeof interfaceData;
-  for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, index, &interfaceData); ++index) {
-    DWORD needed = 0;
-    SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, nullptr, 0, &needed, nullptr);
-    // A size too small to hold the record's header is a failed detail query.
-    if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
-    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(std::malloc(needed));
-    if (detail == nullptr) {
-      SetupDiDestroyDeviceInfoList(set);
-      return 0;
-    }
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    if (!SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, detail, needed, nullptr, nullptr)) {
-      std::free(detail);
-      continue;
-    }
-    // The path may use the whole record but no more; one that does not fit
-    // the buffer with its terminator is skipped rather than cut short.
-    const size_t recordChars = (needed - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(wchar_t);
-    const size_t length = wcsnlen(detail->DevicePath, recordChars);
-    const bool fits = length < recordChars && length < DEVICE_PATH_CHARS;
-    if (fits) wmemcpy(path, detail->DevicePath, length + 1);
-    std::free(detail);
-    if (!fits) continue;
-
-    HANDLE probe = OpenPath(path, 0, FILE_ATTRIBUTE_NORMAL);
-    if (probe == INVALID_HANDLE_VALUE) continue;
-    HIDD_ATTRIBUTES attributes;
-    attributes.Size = sizeof attributes;
-    const BOOLEAN known = HidD_GetAttributes(probe, &attributes);
-    CloseHandle(probe);
-    if (!known) continue;
-
-    if (attributes.VendorID == DEVICE_VENDOR_ID && attributes.ProductID == DEVICE_PRODUCT_ID) {
-      result = 1;
-      // Overlapped, so that a transfer the device never completes can be
-      // cancelled at the bound instead of holding its thread for good.
-      m_hRead = OpenPath(path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED);
-      m_hWrite = OpenPath(path, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED);
-      break;
-    }
-  }
-  SetupDiDestroyDeviceInfoList(set);
-  return result;
+int CHidIO::WriteReport(const uint8_t* buffer, uint32_t* count)
+{
+    // WriteFile only reads the buffer; one shared path keeps both directions alike.
+    return Transfer(m_hWrite, m_hWriteEvent, const_cast<uint8_t*>(buffer), false, count);
 }
 
-int CHidIO::ReadReport(uint8_t* buffer, uint32_t* count) {
-  return Transfer(m_hRead, m_hReadEvent, buffer, true, count);
-}
+int CHidIO::Transfer(HANDLE handle, HANDLE event, uint8_t* buffer, bool reading, uint32_t* count)
+{
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = event;
+    HANDLE waitList[2] = {m_hAbortEvent, event};
+    if (count != nullptr) *count = 0;
+    if (m_deviceGone) return 0;
 
-int CHidIO::WriteReport(const uint8_t* buffer, uint32_t* count) {
-  // WriteFile only reads the buffer; one shared path keeps both directions alike.
-  return Transfer(m_hWrite, m_hWriteEvent, const_cast<uint8_t*>(buffer), false, count);
-}
+    const BOOL issued = reading ? ReadFile(handle, buffer, REPORT_SIZE, nullptr, &overlapped)
+                                : WriteFile(handle, buffer, REPORT_SIZE, nullptr, &overlapped);
+    if (!issued && GetLastError() != ERROR_IO_PENDING) return 0;
 
-int CHidIO::Transfer(HANDLE handle, HANDLE event, uint8_t* buffer, bool reading, uint32_t* count) {
-  OVERLAPPED overlapped = {};
-  overlapped.hEvent = event;
-  HANDLE waitList[2] = {m_hAbortEvent, event};
-  if (count != nullptr) *count = 0;
-  if (m_deviceGone) return 0;
+    // Cancel and complete before returning: the buffer and the OVERLAPPED
+    // record must not be in the system's hands once we return.
+    auto abandon = [&](DWORD* moved) {
+        CancelIo(handle);
+        return GetOverlappedResult(handle, &overlapped, moved, TRUE);
+    };
 
-  const BOOL issued = reading ? ReadFile(handle, buffer, REPORT_SIZE, nullptr, &overlapped)
-                              : WriteFile(handle, buffer, REPORT_SIZE, nullptr, &overlapped);
-  if (!issued && GetLastError() != ERROR_IO_PENDING) return 0;
+    const ULONGLONG deadline = GetTickCount64() + m_transferBoundMs;
+    for (;;) {
+        const DWORD waited = WaitForMultipleObjects(2, waitList, FALSE, TRANSFER_WAIT_SLICE_MS);
+        if (waited == WAIT_OBJECT_0) {
+            ResetEvent(m_hAbortEvent);
+            DWORD moved = 0;
+            abandon(&moved);
+            return 0;
+        }
+        if (waited == WAIT_OBJECT_0 + 1) {
+            ResetEvent(event);
+            DWORD moved = 0;
+            GetOverlappedResult(handle, &overlapped, &moved, TRUE);
+            if (count != nullptr) *count = moved;
+            return 1;
+        }
+        if (waited == WAIT_TIMEOUT && GetTickCount64() < deadline) continue;
 
-  // Cancel and complete before returning: the buffer and the OVERLAPPED
-  // record must not be in the system's hands once we return.
-  auto abandon = [&](DWORD* moved) {
-    CancelIo(handle);
-    return GetOverlappedResult(handle, &overlapped, moved, TRUE);
-  };
-
-  const ULONGLONG deadline = GetTickCount64() + m_transferBoundMs;
-  for (;;) {
-    const DWORD waited = WaitForMultipleObjects(2, waitList, FALSE, TRANSFER_WAIT_SLICE_MS);
-    if (waited == WAIT_OBJECT_0) {
-      ResetEvent(m_hAbortEvent);
-      DWORD moved = 0;
-      abandon(&moved);
-      return 0;
+        // Bound reached (or the wait itself failed). A transfer that completed
+        // in the meantime still counts; otherwise the device is gone.
+        DWORD moved = 0;
+        if (abandon(&moved)) {
+            ResetEvent(event);
+            if (count != nullptr) *count = moved;
+            return 1;
+        }
+        ResetEvent(event);
+        m_deviceGone = true;
+        return 0;
     }
-    if (waited == WAIT_OBJECT_0 + 1) {
-      ResetEvent(event);
-      DWORD moved = 0;
-      GetOverlappedResult(handle, &overlapped, &moved, TRUE);
-      if (count != nullptr) *count = moved;
-      return 1;
-    }
-    if (waited == WAIT_TIMEOUT && GetTickCount64() < deadline) continue;
-
-    // Bound reached (or the wait itself failed). A transfer that completed
-    // in the meantime still counts; otherwise the device is gone.
-    DWORD moved = 0;
-    if (abandon(&moved)) {
-      ResetEvent(event);
-      if (count != nullptr) *count = moved;
-      return 1;
-    }
-    ResetEvent(event);
-    m_deviceGone = true;
-    return 0;
-  }
 }

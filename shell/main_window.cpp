@@ -47,6 +47,8 @@ void RegisterMainWindowClass(HINSTANCE instance)
     RegisterClassExW(&windowClass);
 }
 
+// Laid out like the window's own table: one argument group per line.
+// clang-format off
 int CreateMainWindow(HINSTANCE instance, int showCommand)
 {
     g_app.instance = instance;
@@ -118,6 +120,7 @@ int CreateMainWindow(HINSTANCE instance, int showCommand)
                                        g_app.mainWindow, ControlId(ID_OPTION_LIST), instance, nullptr);
     return 1;
 }
+// clang-format on
 
 // One connect attempt per tick. The first success ends polling for good and
 // hands the device to identification; the timer is killed first, so from then

@@ -10,21 +10,21 @@
 #define FAKE_MAX_PATH 1024 /* longer than the program's 260, to test that limit */
 
 typedef struct FakeDevice {
-  WCHAR path[FAKE_MAX_PATH];
-  USHORT vendorId;
-  USHORT productId;
+    WCHAR path[FAKE_MAX_PATH];
+    USHORT vendorId;
+    USHORT productId;
 } FakeDevice;
 
 typedef struct FakeDeviceList {
-  DWORD count;
-  FakeDevice devices[FAKE_MAX_DEVICES];
+    DWORD count;
+    FakeDevice devices[FAKE_MAX_DEVICES];
 } FakeDeviceList;
 
 /* Fills `list` from the variable; malformed entries are left out. An unset
    or empty variable gives an empty list. */
-void FakeReadDeviceList(FakeDeviceList *list);
+void FakeReadDeviceList(FakeDeviceList* list);
 
 /* The part of a device path after "\\.\pipe", e.g. "\ruvo-sim-1", or NULL. */
-const WCHAR *FakePipeTail(const WCHAR *path);
+const WCHAR* FakePipeTail(const WCHAR* path);
 
 #endif

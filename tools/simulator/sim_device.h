@@ -12,51 +12,51 @@
 constexpr uint64_t SIM_NEVER = UINT64_MAX;
 
 struct SimulatorOptions {
-  uint32_t reportDelayUs = 0;  // pause per report moved, either direction
-  uint32_t eraseDelayMs = 0;   // pause per block erase
-  // Faults. "Reports" counts every report moved in either direction,
-  // command reports included.
-  uint64_t stopAnsweringAfter = SIM_NEVER;  // no input report once this many have passed
-  uint64_t unplugAfter = SIM_NEVER;         // gone once this many have passed
-  bool corruptReadBack = false;             // invert bytes on their way out...
-  uint32_t corruptOffset = 0;               // ...at this flash offset (flash unchanged)
-  uint32_t corruptLength = 1;               // ...and the bytes after it, this many in all
+    uint32_t reportDelayUs = 0;  // pause per report moved, either direction
+    uint32_t eraseDelayMs = 0;   // pause per block erase
+    // Faults. "Reports" counts every report moved in either direction,
+    // command reports included.
+    uint64_t stopAnsweringAfter = SIM_NEVER;  // no input report once this many have passed
+    uint64_t unplugAfter = SIM_NEVER;         // gone once this many have passed
+    bool corruptReadBack = false;             // invert bytes on their way out...
+    uint32_t corruptOffset = 0;               // ...at this flash offset (flash unchanged)
+    uint32_t corruptLength = 1;               // ...and the bytes after it, this many in all
 };
 
 class DeviceLink {
- public:
-  virtual ~DeviceLink() = default;
-  virtual void SendReport(const uint8_t (&report)[REPORT_SIZE]) = 0;
-  // One line per command received, e.g. "ERASE 5" or "BAD checksum ...".
-  virtual void LogCommand(const char* line) = 0;
-  virtual void Pause(uint32_t microseconds) = 0;
+public:
+    virtual ~DeviceLink() = default;
+    virtual void SendReport(const uint8_t (&report)[REPORT_SIZE]) = 0;
+    // One line per command received, e.g. "ERASE 5" or "BAD checksum ...".
+    virtual void LogCommand(const char* line) = 0;
+    virtual void Pause(uint32_t microseconds) = 0;
 };
 
 class SimulatedDevice {
- public:
-  explicit SimulatedDevice(const SimulatorOptions& options = SimulatorOptions());
+public:
+    explicit SimulatedDevice(const SimulatorOptions& options = SimulatorOptions());
 
-  uint8_t* Flash() { return m_flash.data(); }
-  const uint8_t* Flash() const { return m_flash.data(); }
-  void SetInfoRecord(const uint8_t (&record)[DEVICE_INFO_SIZE]);
+    uint8_t* Flash() { return m_flash.data(); }
+    const uint8_t* Flash() const { return m_flash.data(); }
+    void SetInfoRecord(const uint8_t (&record)[DEVICE_INFO_SIZE]);
 
-  // One output report from the host, `length` bytes as it arrived.
-  void ReceiveReport(const uint8_t* report, size_t length, DeviceLink& link);
+    // One output report from the host, `length` bytes as it arrived.
+    void ReceiveReport(const uint8_t* report, size_t length, DeviceLink& link);
 
-  bool Unplugged() const { return m_unplugged; }
-  uint64_t ReportsMoved() const { return m_reportsMoved; }
-  bool InWriteDataPhase() const { return m_writeRemaining > 0; }
+    bool Unplugged() const { return m_unplugged; }
+    uint64_t ReportsMoved() const { return m_reportsMoved; }
+    bool InWriteDataPhase() const { return m_writeRemaining > 0; }
 
- private:
-  void Moved(DeviceLink& link);
-  void Execute(const ParsedCommand& command, DeviceLink& link);
-  void AcceptWriteData(const uint8_t* payload);
-  void AnswerRead(uint32_t firstPage, uint32_t pageCount, DeviceLink& link);
+private:
+    void Moved(DeviceLink& link);
+    void Execute(const ParsedCommand& command, DeviceLink& link);
+    void AcceptWriteData(const uint8_t* payload);
+    void AnswerRead(uint32_t firstPage, uint32_t pageCount, DeviceLink& link);
 
-  SimulatorOptions m_options;
-  std::vector<uint8_t> m_flash;
-  uint64_t m_reportsMoved = 0;
-  bool m_unplugged = false;
-  uint64_t m_writeOffset = 0;     // flash offset of the next data report
-  uint64_t m_writeRemaining = 0;  // data bytes the current write still expects
+    SimulatorOptions m_options;
+    std::vector<uint8_t> m_flash;
+    uint64_t m_reportsMoved = 0;
+    bool m_unplugged = false;
+    uint64_t m_writeOffset = 0;     // flash offset of the next data report
+    uint64_t m_writeRemaining = 0;  // data bytes the current write still expects
 };

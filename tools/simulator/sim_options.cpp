@@ -10,105 +10,109 @@ const char SIMULATOR_USAGE[] =
     "                [--corrupt-offset X [--corrupt-length N]] [--spares N]\n"
     "Stops when standard input reaches end of file or reads a line \"quit\".\n";
 
-static int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+static int HexValue(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
 }
 
-bool ParseHexBytes(const std::string& text, uint8_t* bytes, size_t size) {
-  if (text.size() != size * 2) return false;
-  for (size_t i = 0; i < size; ++i) {
-    const int high = HexValue(text[2 * i]);
-    const int low = HexValue(text[2 * i + 1]);
-    if (high < 0 || low < 0) return false;
-    bytes[i] = static_cast<uint8_t>(high << 4 | low);
-  }
-  return true;
+bool ParseHexBytes(const std::string& text, uint8_t* bytes, size_t size)
+{
+    if (text.size() != size * 2) return false;
+    for (size_t i = 0; i < size; ++i) {
+        const int high = HexValue(text[2 * i]);
+        const int low = HexValue(text[2 * i + 1]);
+        if (high < 0 || low < 0) return false;
+        bytes[i] = static_cast<uint8_t>(high << 4 | low);
+    }
+    return true;
 }
 
 // Decimal, or hex with 0x; the whole text must be the number.
-static bool ParseNumber(const char* text, uint64_t max, uint64_t& value) {
-  if (*text == '\0' || *text == '-' || *text == '+') return false;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long parsed = std::strtoull(text, &end, 0);
-  if (errno != 0 || *end != '\0' || parsed > max) return false;
-  value = parsed;
-  return true;
+static bool ParseNumber(const char* text, uint64_t max, uint64_t& value)
+{
+    if (*text == '\0' || *text == '-' || *text == '+') return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long parsed = std::strtoull(text, &end, 0);
+    if (errno != 0 || *end != '\0' || parsed > max) return false;
+    value = parsed;
+    return true;
 }
 
-bool ParseSimulatorCommandLine(int argc, const char* const* argv, SimulatorCommandLine& out, std::string& error) {
-  out = SimulatorCommandLine();
-  for (int i = 1; i < argc; ++i) {
-    const std::string option = argv[i];
-    if (i + 1 >= argc) {
-      error = option + " needs a value";
-      return false;
+bool ParseSimulatorCommandLine(int argc, const char* const* argv, SimulatorCommandLine& out, std::string& error)
+{
+    out = SimulatorCommandLine();
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (i + 1 >= argc) {
+            error = option + " needs a value";
+            return false;
+        }
+        const char* value = argv[++i];
+        uint64_t number = 0;
+        auto number_in = [&](uint64_t max) {
+            if (ParseNumber(value, max, number)) return true;
+            error = option + ": not a number up to " + std::to_string(max) + ": " + value;
+            return false;
+        };
+        if (option == "--pipe") {
+            out.pipe = value;
+            if (out.pipe.empty()) {
+                error = "--pipe: empty name";
+                return false;
+            }
+            if (out.pipe.compare(0, 2, "\\\\") != 0) out.pipe = "\\\\.\\pipe\\" + out.pipe;
+        } else if (option == "--info") {
+            if (!ParseHexBytes(value, out.info, DEVICE_INFO_SIZE)) {
+                error = "--info: expected 32 hex digits";
+                return false;
+            }
+            out.hasInfo = true;
+        } else if (option == "--flash-in") {
+            out.flashIn = value;
+        } else if (option == "--dump") {
+            out.dumpFile = value;
+        } else if (option == "--log") {
+            out.logFile = value;
+        } else if (option == "--report-us") {
+            if (!number_in(1000000)) return false;
+            out.device.reportDelayUs = static_cast<uint32_t>(number);
+        } else if (option == "--erase-ms") {
+            if (!number_in(60000)) return false;
+            out.device.eraseDelayMs = static_cast<uint32_t>(number);
+        } else if (option == "--stop-after") {
+            if (!number_in(SIM_NEVER - 1)) return false;
+            out.device.stopAnsweringAfter = number;
+        } else if (option == "--unplug-after") {
+            if (!number_in(SIM_NEVER - 1)) return false;
+            out.device.unplugAfter = number;
+        } else if (option == "--corrupt-offset") {
+            if (!number_in(FLASH_SIZE - 1)) return false;
+            out.device.corruptReadBack = true;
+            out.device.corruptOffset = static_cast<uint32_t>(number);
+        } else if (option == "--corrupt-length") {
+            if (!number_in(FLASH_SIZE) || number < 1) {
+                error = "--corrupt-length: 1 to the flash size";
+                return false;
+            }
+            out.device.corruptLength = static_cast<uint32_t>(number);
+        } else if (option == "--spares") {
+            if (!number_in(32) || number < 2) {
+                error = "--spares: 2 to 32";
+                return false;
+            }
+            out.spares = static_cast<unsigned>(number);
+        } else {
+            error = "unknown option " + option;
+            return false;
+        }
     }
-    const char* value = argv[++i];
-    uint64_t number = 0;
-    auto number_in = [&](uint64_t max) {
-      if (ParseNumber(value, max, number)) return true;
-      error = option + ": not a number up to " + std::to_string(max) + ": " + value;
-      return false;
-    };
-    if (option == "--pipe") {
-      out.pipe = value;
-      if (out.pipe.empty()) {
-        error = "--pipe: empty name";
+    if (out.pipe.empty()) {
+        error = "--pipe is required";
         return false;
-      }
-      if (out.pipe.compare(0, 2, "\\\\") != 0) out.pipe = "\\\\.\\pipe\\" + out.pipe;
-    } else if (option == "--info") {
-      if (!ParseHexBytes(value, out.info, DEVICE_INFO_SIZE)) {
-        error = "--info: expected 32 hex digits";
-        return false;
-      }
-      out.hasInfo = true;
-    } else if (option == "--flash-in") {
-      out.flashIn = value;
-    } else if (option == "--dump") {
-      out.dumpFile = value;
-    } else if (option == "--log") {
-      out.logFile = value;
-    } else if (option == "--report-us") {
-      if (!number_in(1000000)) return false;
-      out.device.reportDelayUs = static_cast<uint32_t>(number);
-    } else if (option == "--erase-ms") {
-      if (!number_in(60000)) return false;
-      out.device.eraseDelayMs = static_cast<uint32_t>(number);
-    } else if (option == "--stop-after") {
-      if (!number_in(SIM_NEVER - 1)) return false;
-      out.device.stopAnsweringAfter = number;
-    } else if (option == "--unplug-after") {
-      if (!number_in(SIM_NEVER - 1)) return false;
-      out.device.unplugAfter = number;
-    } else if (option == "--corrupt-offset") {
-      if (!number_in(FLASH_SIZE - 1)) return false;
-      out.device.corruptReadBack = true;
-      out.device.corruptOffset = static_cast<uint32_t>(number);
-    } else if (option == "--corrupt-length") {
-      if (!number_in(FLASH_SIZE) || number < 1) {
-        error = "--corrupt-length: 1 to the flash size";
-        return false;
-      }
-      out.device.corruptLength = static_cast<uint32_t>(number);
-    } else if (option == "--spares") {
-      if (!number_in(32) || number < 2) {
-        error = "--spares: 2 to 32";
-        return false;
-      }
-      out.spares = static_cast<unsigned>(number);
-    } else {
-      error = "unknown option " + option;
-      return false;
     }
-  }
-  if (out.pipe.empty()) {
-    error = "--pipe is required";
-    return false;
-  }
-  return true;
+    return true;
 }
