@@ -5,9 +5,9 @@
 //       The device paces itself like a real one. Each run is set against the
 //       least time that pacing allows (reports x report time + erases x erase
 //       time) and the overhead above it is printed.
-//   program_bench --unpaced [--reps 7]
+//   program_bench --unpaced [--reps 11]
 //       The device answers as fast as the pipe goes: the host's own cost per
-//       report.
+//       report. A third arm sends the progress texts to no window.
 //
 // Both modes also run a bare transport loop that moves the very same reports
 // through CHidIO (no staging copies, no compare, no progress texts), in turns
