@@ -7,6 +7,9 @@
 namespace {
 // Generous for a single report; a write to a reader that stopped reading is
 // dropped after this instead of holding the device for good.
+// Pacing lag that counts as the device having sat idle (see Pause).
+constexpr LONGLONG PACING_IDLE_RESTART_US = 2500;
+
 constexpr DWORD SEND_TIMEOUT_MS = 10000;
 // Larger than a report, so an oversized message is seen (and logged) whole.
 constexpr DWORD RECEIVE_BUFFER = 1024;
@@ -262,9 +265,14 @@ void PipeServer::LogCommand(const char* line)
 // the right average rate with the system's millisecond sleeps.
 void PipeServer::Pause(uint32_t microseconds)
 {
+    // The device keeps an absolute schedule: a report takes its slot whether
+    // or not the previous Sleep overshot, so overshoots are caught up instead
+    // of adding up (Sleep(1) lasts about 1.09 ms). Only a device that sat idle
+    // longer than a couple of reports, waiting for a slow host, starts afresh.
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    if (m_pacedUntil < now.QuadPart) m_pacedUntil = now.QuadPart;
+    const LONGLONG idle = PACING_IDLE_RESTART_US * m_frequency.QuadPart / 1000000;
+    if (m_pacedUntil < now.QuadPart - idle) m_pacedUntil = now.QuadPart;
     m_pacedUntil += static_cast<LONGLONG>(microseconds) * m_frequency.QuadPart / 1000000;
     const LONGLONG owedMs = (m_pacedUntil - now.QuadPart) * 1000 / m_frequency.QuadPart;
     if (owedMs >= 1) Sleep(static_cast<DWORD>(owedMs));

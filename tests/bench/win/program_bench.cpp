@@ -186,16 +186,6 @@ void PrintImage(const Bench& b)
                 static_cast<unsigned long long>(b.ExpectedReports()));
 }
 
-// Average length of Sleep(ms) here. The simulator paces itself with
-// millisecond sleeps and starts its account afresh whenever it has fallen
-// behind, so each report costs it at least one whole Sleep(1) as this system
-// serves it, each erase one Sleep(erase time).
-double AverageSleep(DWORD ms, int rounds)
-{
-    const double start = bench::Now();
-    for (int i = 0; i < rounds; ++i) Sleep(ms);
-    return (bench::Now() - start) / rounds;
-}
 int Paced(int argc, char** argv, std::vector<uint8_t> package)
 {
     SimulatorOptions options;
@@ -210,16 +200,7 @@ int Paced(int argc, char** argv, std::vector<uint8_t> package)
         b.ExpectedReports() * options.reportDelayUs * 1e-6 + b.ExpectedErases() * options.eraseDelayMs * 1e-3;
     const std::vector<Arm> arms = {Arm::PROGRAM, Arm::BARE_TRANSPORT};
     std::vector<std::vector<double>> times;
-    const bool wholeMs = options.reportDelayUs % 1000 == 0 && options.reportDelayUs > 0;
-    double reportSleep = 0, eraseSleep = 0;
-    auto calibrate = [&] {
-        if (!wholeMs) return;
-        reportSleep += AverageSleep(options.reportDelayUs / 1000, 200) / 2;
-        eraseSleep += AverageSleep(options.eraseDelayMs, 10) / 2;
-    };
-    calibrate();
     if (!b.Interleaved(arms, reps, &times)) return 1;
-    calibrate();
 
     std::printf("paced device: %u us per report, %u ms per erase; bound %.3f s (%llu x %u us + %llu x %u ms)\n",
                 options.reportDelayUs, options.eraseDelayMs, bound,
@@ -235,16 +216,6 @@ int Paced(int argc, char** argv, std::vector<uint8_t> package)
                 bench::Min(times[0]) / bench::Min(times[1]));
     std::printf("  fastest ProgramImage %.3f s: %+.2f %% above the bound\n", bench::Min(times[0]),
                 (bench::Min(times[0]) / bound - 1) * 100);
-    if (wholeMs) {
-        // What the simulator's own sleeps allow, host taking no time at all.
-        const double floor = b.ExpectedReports() * reportSleep + b.ExpectedErases() * eraseSleep;
-        std::printf(
-            "  Sleep(%u) lasts %.3f ms here, Sleep(%u) %.3f ms: the simulator's pacing alone takes %.3f s"
-            " (%+.2f %% above the bound)\n",
-            options.reportDelayUs / 1000, reportSleep * 1e3, options.eraseDelayMs, eraseSleep * 1e3, floor,
-            (floor / bound - 1) * 100);
-        std::printf("  median ProgramImage above the simulator's pacing: %+.2f %%\n", (program / floor - 1) * 100);
-    }
     return 0;
 }
 
