@@ -24,7 +24,7 @@ constexpr PackageResultText PACKAGE_RESULT_TEXTS[] = {
     {PACKAGE_BEYOND_BUFFER, "PACKAGE_BEYOND_BUFFER", "the package claims more bytes than the buffer holds"},
     {PACKAGE_BAD_LAYOUT, "PACKAGE_BAD_LAYOUT",
      "the image header does not fit its body (tail pages above 16, first block after last block, "
-     "or more block data than the package holds)"},
+     "a block past the flash, or more block data than the package holds)"},
     {PACKAGE_BAD_MODE, "PACKAGE_BAD_MODE", "the mode is neither catalogue (5) nor image (32)"},
 };
 constexpr int32_t PACKAGE_RESULT_COUNT =
@@ -173,6 +173,8 @@ int32_t CheckPackage(int mode, uint8_t* buffer, uint32_t length, const char* id,
     if (mode == PACKAGE_IMAGE) {
         if (header.tailPages > PAGES_PER_BLOCK) return PACKAGE_BAD_LAYOUT;
         if (PackageFirstBlock(header) > PackageLastBlock(header)) return PACKAGE_BAD_LAYOUT;
+        // Blocks past the end of the flash cannot be written or verified.
+        if (PackageLastBlock(header) >= FLASH_BLOCK_COUNT) return PACKAGE_BAD_LAYOUT;
         if (PACKAGE_HEADER_LENGTH + PackageImageDataLength(header) > totalLength) return PACKAGE_BAD_LAYOUT;
     }
     return PACKAGE_OK;

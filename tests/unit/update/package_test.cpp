@@ -260,6 +260,8 @@ TEST_F(CheckPackageTest, ImageHeaderMustFitItsBody) {
         {5, 7, 3, 2 * 4096 + 768, PACKAGE_OK},   // exact fit
         {5, 7, 3, 2 * 4096 + 769, PACKAGE_OK},   // the package may carry more
         {5, 5, 0, 0, PACKAGE_OK},                // nothing but an erase of block 5
+        {511, 511, 16, 4096, PACKAGE_OK},        // the flash's last block
+        {511, 512, 0, 4096, PACKAGE_BAD_LAYOUT}, // a block past the flash
         {5, 5, 17, 17 * 256, PACKAGE_BAD_LAYOUT},
         {6, 5, 0, 4096, PACKAGE_BAD_LAYOUT},
         {0, 65535, 0, 4096, PACKAGE_BAD_LAYOUT},
