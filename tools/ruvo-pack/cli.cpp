@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "files.h"
-#include "inspect.h"
+#include "package_reader.h"
 #include "release.h"
 #include "update/catalogue.h"
 #include "update/package.h"

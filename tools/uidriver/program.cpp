@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "tools/uidriver/inspect.h"
+#include "tools/uidriver/window_reader.h"
 #include "tools/uidriver/text.h"
 
 Program::Program() : m_process{} {}

@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "tools/uidriver/inspect.h"
+#include "tools/uidriver/window_reader.h"
 #include "tools/uidriver/input.h"
 
 // How long the first start may take: Wine maps a new exe in well under a

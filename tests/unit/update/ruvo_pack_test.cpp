@@ -9,7 +9,7 @@
 
 #include "cli.h"
 #include "files.h"
-#include "inspect.h"
+#include "package_reader.h"
 #include "package_fixtures.h"
 #include "release.h"
 #include "update/catalogue.h"

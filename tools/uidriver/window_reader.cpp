@@ -1,4 +1,4 @@
-#include "tools/uidriver/inspect.h"
+#include "tools/uidriver/window_reader.h"
 
 #include <algorithm>
 #include <cwctype>

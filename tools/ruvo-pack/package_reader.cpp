@@ -1,5 +1,5 @@
 // Decoding stored packages for people: id recovery, header and contents.
-#include "inspect.h"
+#include "package_reader.h"
 
 #include <algorithm>
 #include <cstdio>
