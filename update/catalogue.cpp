@@ -6,16 +6,11 @@
 
 #include "update/device_info.h"
 #include "update/package.h"
+#include "update/result_text.h"
 
 namespace {
 
-struct CatalogueResultText {
-    int32_t code;
-    const char* name;
-    const char* meaning;
-};
-
-constexpr CatalogueResultText CATALOGUE_RESULT_TEXTS[] = {
+constexpr ResultText CATALOGUE_RESULT_TEXTS[] = {
     {CATALOGUE_OK, "CATALOGUE_OK", "the catalogue records were read"},
     {CATALOGUE_NO_BUFFER, "CATALOGUE_NO_BUFFER", "there is no buffer, or it cannot hold a 32-byte header"},
     {CATALOGUE_BEYOND_BUFFER, "CATALOGUE_BEYOND_BUFFER", "the catalogue claims more bytes than the buffer holds"},
@@ -28,26 +23,6 @@ constexpr CatalogueResultText CATALOGUE_RESULT_TEXTS[] = {
     {CATALOGUE_TRUNCATED, "CATALOGUE_TRUNCATED",
      "a record or the closing 0 byte of the list runs past the end of the file"},
 };
-constexpr int32_t CATALOGUE_RESULT_FIRST_ERROR = CATALOGUE_NO_BUFFER;
-constexpr int32_t CATALOGUE_RESULT_COUNT =
-    static_cast<int32_t>(sizeof(CATALOGUE_RESULT_TEXTS) / sizeof(CATALOGUE_RESULT_TEXTS[0]));
-
-// Entry 0 is CATALOGUE_OK; entry k (k >= 1) describes code FIRST_ERROR - (k - 1).
-constexpr bool ResultTableIsInCodeOrder() {
-    if (CATALOGUE_RESULT_TEXTS[0].code != CATALOGUE_OK) return false;
-    for (int32_t k = 1; k < CATALOGUE_RESULT_COUNT; ++k) {
-        if (CATALOGUE_RESULT_TEXTS[k].code != CATALOGUE_RESULT_FIRST_ERROR - (k - 1)) return false;
-    }
-    return true;
-}
-static_assert(ResultTableIsInCodeOrder(), "CATALOGUE_RESULT_TEXTS must follow the codes in order");
-
-const CatalogueResultText* FindResultText(int32_t code) {
-    if (code == CATALOGUE_OK) return &CATALOGUE_RESULT_TEXTS[0];
-    const int32_t k = CATALOGUE_RESULT_FIRST_ERROR - code + 1;
-    if (k < 1 || k >= CATALOGUE_RESULT_COUNT) return nullptr;
-    return &CATALOGUE_RESULT_TEXTS[k];
-}
 
 // Appends a NUL-terminated text to `line` at `*used`; the caller sized the
 // line for the longest texts the walk lets through.
@@ -117,12 +92,12 @@ int32_t ReadRecord(const uint8_t* package, size_t end, size_t* pos, CatalogueEnt
 }  // namespace
 
 const char* CatalogueResultName(int32_t code) {
-    const CatalogueResultText* text = FindResultText(code);
+    const ResultText* text = FindResultText(CATALOGUE_RESULT_TEXTS, code);
     return text ? text->name : "CATALOGUE_UNKNOWN";
 }
 
 const char* CatalogueResultMeaning(int32_t code) {
-    const CatalogueResultText* text = FindResultText(code);
+    const ResultText* text = FindResultText(CATALOGUE_RESULT_TEXTS, code);
     return text ? text->meaning : "not a catalogue walk result";
 }
 

@@ -3,16 +3,11 @@
 
 #include <cstring>
 
+#include "update/result_text.h"
+
 namespace {
 
-struct PackageResultText {
-    int32_t code;
-    const char* name;
-    const char* meaning;
-};
-
-// Indexed by -code, so the lookup is one bounds test.
-constexpr PackageResultText PACKAGE_RESULT_TEXTS[] = {
+constexpr ResultText PACKAGE_RESULT_TEXTS[] = {
     {PACKAGE_OK, "PACKAGE_OK", "the package is accepted"},
     {PACKAGE_NO_BUFFER, "PACKAGE_NO_BUFFER", "there is no buffer, or it cannot hold a 32-byte header"},
     {PACKAGE_BAD_MAGIC, "PACKAGE_BAD_MAGIC", "the file does not begin with \"KOVRELIN\""},
@@ -27,21 +22,6 @@ constexpr PackageResultText PACKAGE_RESULT_TEXTS[] = {
      "a block past the flash, or more block data than the package holds)"},
     {PACKAGE_BAD_MODE, "PACKAGE_BAD_MODE", "the mode is neither catalogue (5) nor image (32)"},
 };
-constexpr int32_t PACKAGE_RESULT_COUNT =
-    static_cast<int32_t>(sizeof(PACKAGE_RESULT_TEXTS) / sizeof(PACKAGE_RESULT_TEXTS[0]));
-
-constexpr bool ResultTableIsIndexedByCode() {
-    for (int32_t i = 0; i < PACKAGE_RESULT_COUNT; ++i) {
-        if (PACKAGE_RESULT_TEXTS[i].code != -i) return false;
-    }
-    return true;
-}
-static_assert(ResultTableIsIndexedByCode(), "PACKAGE_RESULT_TEXTS[i] must describe code -i");
-
-const PackageResultText* FindResultText(int32_t code) {
-    if (code > 0 || code <= -PACKAGE_RESULT_COUNT) return nullptr;
-    return &PACKAGE_RESULT_TEXTS[-code];
-}
 
 // The key never sits whole in the program image: four quarters, each stored
 // under its own mask, are put together in the caller's local table.
@@ -67,12 +47,12 @@ uint32_t ReadBigEndian(const uint8_t* bytes, int count) {
 }  // namespace
 
 const char* PackageResultName(int32_t code) {
-    const PackageResultText* text = FindResultText(code);
+    const ResultText* text = FindResultText(PACKAGE_RESULT_TEXTS, code);
     return text ? text->name : "PACKAGE_UNKNOWN";
 }
 
 const char* PackageResultMeaning(int32_t code) {
-    const PackageResultText* text = FindResultText(code);
+    const ResultText* text = FindResultText(PACKAGE_RESULT_TEXTS, code);
     return text ? text->meaning : "not a package check result";
 }
 
