@@ -3,6 +3,11 @@
 #include "device/hid_io.h"
 
 #include <setupapi.h>
+// HidD_GetHidGuid, HidD_GetAttributes and HIDD_ATTRIBUTES; the header has no
+// C++ guard of its own.
+extern "C" {
+#include <hidsdi.h>
+}
 
 #include <cstddef>
 #include <cstdlib>
@@ -10,17 +15,6 @@
 
 #include "device/flash_geometry.h"
 
-extern "C" {
-// hidsdi.h needs the DDK headers; these two declarations are all we use.
-typedef struct _HIDD_ATTRIBUTES {
-    ULONG Size;
-    USHORT VendorID;
-    USHORT ProductID;
-    USHORT VersionNumber;
-} HIDD_ATTRIBUTES, *PHIDD_ATTRIBUTES;
-__declspec(dllimport) void __stdcall HidD_GetHidGuid(LPGUID hidGuid);
-__declspec(dllimport) BOOLEAN __stdcall HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes);
-}
 static_assert(sizeof(HIDD_ATTRIBUTES) == 12, "HIDD_ATTRIBUTES is 12 bytes");
 
 CHidIO::CHidIO()

@@ -2,15 +2,10 @@
    open on one of the configured pipe paths. */
 #include <windows.h>
 #include <winternl.h>
+#include <hidsdi.h>
 
 #include "fake_config.h"
 
-typedef struct _HIDD_ATTRIBUTES {
-    ULONG Size;
-    USHORT VendorID;
-    USHORT ProductID;
-    USHORT VersionNumber;
-} HIDD_ATTRIBUTES, *PHIDD_ATTRIBUTES;
 
 static const GUID HID_INTERFACE_GUID = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
