@@ -41,29 +41,29 @@ CommandCheck ParseCommandBlock(const uint8_t (&bytes)[COMMAND_BLOCK_SIZE], Parse
     for (size_t i = 0; i < COMMAND_LENGTH; ++i) sum += bytes[i];
     if (command.checksum != sum) return CommandCheck::BAD_CHECKSUM;
     switch (command.opcode) {
-        case CMD_TEST:
-        case CMD_ERASE:
-        case CMD_WRITE:
-        case CMD_READ:
-            return CommandCheck::OK;
-        default:
-            return CommandCheck::BAD_OPCODE;
+    case CMD_TEST:
+    case CMD_ERASE:
+    case CMD_WRITE:
+    case CMD_READ:
+        return CommandCheck::OK;
+    default:
+        return CommandCheck::BAD_OPCODE;
     }
 }
 
 const char* CommandCheckName(CommandCheck check)
 {
     switch (check) {
-        case CommandCheck::OK:
-            return "ok";
-        case CommandCheck::BAD_LENGTH:
-            return "length";
-        case CommandCheck::BAD_SIGNATURE:
-            return "signature";
-        case CommandCheck::BAD_CHECKSUM:
-            return "checksum";
-        case CommandCheck::BAD_OPCODE:
-            return "opcode";
+    case CommandCheck::OK:
+        return "ok";
+    case CommandCheck::BAD_LENGTH:
+        return "length";
+    case CommandCheck::BAD_SIGNATURE:
+        return "signature";
+    case CommandCheck::BAD_CHECKSUM:
+        return "checksum";
+    case CommandCheck::BAD_OPCODE:
+        return "opcode";
     }
     return "?";
 }

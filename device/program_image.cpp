@@ -67,8 +67,8 @@ uint32_t ProgramImage(const uint8_t* package, char letter)
     // Everything is written before anything is read back.
     uint32_t mismatches = 0;
     for (uint32_t block = first; block < last; ++block) {
-        mismatches += VerifyPages(block * PAGES_PER_BLOCK, PAGES_PER_BLOCK, data + (block - first) * FLASH_BLOCK_SIZE,
-                                  working);
+        mismatches +=
+            VerifyPages(block * PAGES_PER_BLOCK, PAGES_PER_BLOCK, data + (block - first) * FLASH_BLOCK_SIZE, working);
         ShowProgress(L"Verify %c - %5d -", tag, last - block);
     }
     mismatches += VerifyPages(last * PAGES_PER_BLOCK, tailPages, tail, working);

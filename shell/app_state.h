@@ -10,21 +10,21 @@
 #include "update/catalogue.h"
 
 struct AppState {
-    HINSTANCE instance;      // the program's module
-    HWND mainWindow;         // owner of every message box
-    HWND statusText;         // status line in the USB device group
-    HWND updateButton;       // start-update button, also the progress display
-    HWND exitButton;         // leave button
-    HWND optionList;         // drop-down list of optional images
-    int32_t pollCount;       // failed device polls so far
-    wchar_t className[100];  // window class name, string 109
-    wchar_t scratchText[100];  // shared composition buffer (title, poll, version, progress, errors)
-    wchar_t messageText[100];  // text of the network-failure box
-    int32_t deviceVersion;      // version byte of the information record (0-255)
-    char versionText[5];        // four hex digits shown as the device's version
+    HINSTANCE instance;           // the program's module
+    HWND mainWindow;              // owner of every message box
+    HWND statusText;              // status line in the USB device group
+    HWND updateButton;            // start-update button, also the progress display
+    HWND exitButton;              // leave button
+    HWND optionList;              // drop-down list of optional images
+    int32_t pollCount;            // failed device polls so far
+    wchar_t className[100];       // window class name, string 109
+    wchar_t scratchText[100];     // shared composition buffer (title, poll, version, progress, errors)
+    wchar_t messageText[100];     // text of the network-failure box
+    int32_t deviceVersion;        // version byte of the information record (0-255)
+    char versionText[5];          // four hex digits shown as the device's version
     char deviceSecondVersion[4];  // three characters of the record
-    char modelId[5];            // four characters naming the model's catalogue
-    int32_t catalogueCount;  // number of catalogue records
+    char modelId[5];              // four characters naming the model's catalogue
+    int32_t catalogueCount;       // number of catalogue records
     CatalogueEntry catalogue[MAX_CATALOGUE_ENTRIES];
 };
 

@@ -10,9 +10,9 @@
 constexpr UINT_PTR POLL_TIMER = 0;
 constexpr UINT POLL_PERIOD_MS = 1000;
 
-constexpr int MAIN_WINDOW_WIDTH = 400;   // outer size, frame and title included
+constexpr int MAIN_WINDOW_WIDTH = 400;  // outer size, frame and title included
 constexpr int MAIN_WINDOW_HEIGHT = 400;
-constexpr int TEXT_CAPACITY = 100;       // every string-table text and buffer
+constexpr int TEXT_CAPACITY = 100;  // every string-table text and buffer
 
 static HMENU ControlId(int id)
 {

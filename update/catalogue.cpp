@@ -26,18 +26,21 @@ constexpr ResultText CATALOGUE_RESULT_TEXTS[] = {
 
 // Appends a NUL-terminated text to `line` at `*used`; the caller sized the
 // line for the longest texts the walk lets through.
-void AppendNarrow(char16_t* line, int* used, const char* text) {
+void AppendNarrow(char16_t* line, int* used, const char* text)
+{
     // Names are single-byte text; each byte widens to the code unit of the same value.
     for (; *text != '\0'; ++text) line[(*used)++] = static_cast<char16_t>(static_cast<uint8_t>(*text));
 }
 
-void AppendWide(char16_t* line, int* used, const char16_t* text) {
+void AppendWide(char16_t* line, int* used, const char16_t* text)
+{
     for (; *text != u'\0'; ++text) line[(*used)++] = *text;
 }
 
 // " %S  [ %s ]" with the label (narrow, ends at its first NUL as %S would)
 // and the description.
-void FormatOptionLine(char16_t* line, const char* label, const char16_t* description) {
+void FormatOptionLine(char16_t* line, const char* label, const char16_t* description)
+{
     int used = 0;
     AppendNarrow(line, &used, " ");
     AppendNarrow(line, &used, label);
@@ -47,13 +50,14 @@ void FormatOptionLine(char16_t* line, const char* label, const char16_t* descrip
     line[used] = u'\0';
 }
 
-uint32_t ReadBigEndian32(const uint8_t* bytes) {
+uint32_t ReadBigEndian32(const uint8_t* bytes)
+{
     return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
 }
 
 // Reads one record at `*pos`; every read stays below `end` (the file's end).
-int32_t ReadRecord(const uint8_t* package, size_t end, size_t* pos, CatalogueEntry* entry,
-                   char16_t* description) {
+int32_t ReadRecord(const uint8_t* package, size_t end, size_t* pos, CatalogueEntry* entry, char16_t* description)
+{
     size_t at = *pos;
 
     size_t nameLength = 0;
@@ -91,17 +95,20 @@ int32_t ReadRecord(const uint8_t* package, size_t end, size_t* pos, CatalogueEnt
 
 }  // namespace
 
-const char* CatalogueResultName(int32_t code) {
+const char* CatalogueResultName(int32_t code)
+{
     const ResultText* text = FindResultText(CATALOGUE_RESULT_TEXTS, code);
     return text ? text->name : "CATALOGUE_UNKNOWN";
 }
 
-const char* CatalogueResultMeaning(int32_t code) {
+const char* CatalogueResultMeaning(int32_t code)
+{
     const ResultText* text = FindResultText(CATALOGUE_RESULT_TEXTS, code);
     return text ? text->meaning : "not a catalogue walk result";
 }
 
-int32_t WalkCatalogue(const uint8_t* package, size_t capacity, CatalogueWalk* walk) {
+int32_t WalkCatalogue(const uint8_t* package, size_t capacity, CatalogueWalk* walk)
+{
     *walk = CatalogueWalk{};
     if (package == nullptr || capacity < PACKAGE_HEADER_LENGTH) return CATALOGUE_NO_BUFFER;
     PackageHeader header;
@@ -142,7 +149,8 @@ int32_t WalkCatalogue(const uint8_t* package, size_t capacity, CatalogueWalk* wa
 }
 
 void ApplySkipRules(CatalogueEntry* table, int32_t count, const char* comparisonText, int32_t deviceVersion,
-                    const char* deviceSecondVersion) {
+                    const char* deviceSecondVersion)
+{
     const CatalogueEntry& base = table[0];
     if (HexDigitValue(base.name[4]) * 16 + HexDigitValue(base.name[5]) == deviceVersion) table[0].size = 0;
     if (count >= 2 && std::memcmp(comparisonText, deviceSecondVersion, 3) == 0) table[1].size = 0;

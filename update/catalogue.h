@@ -8,8 +8,8 @@
 constexpr int MAX_CATALOGUE_ENTRIES = 8;
 
 struct CatalogueEntry {
-    char name[32];   // image package file name on the server, NUL-terminated
-    int32_t size;    // image package size in bytes; 0 = not to be programmed
+    char name[32];  // image package file name on the server, NUL-terminated
+    int32_t size;   // image package size in bytes; 0 = not to be programmed
 };
 
 // Catalogue status byte (header byte 10) that lets identification go on;
@@ -21,7 +21,7 @@ constexpr int CATALOGUE_DESCRIPTION_MAX = 36;  // UTF-16 code units, without the
 // " %S  [ %s ]": one blank, the 4-character label, "  [ ", the description, " ]".
 constexpr int OPTION_LINE_EXTRA = 11;
 constexpr int OPTION_LINE_LENGTH = CATALOGUE_DESCRIPTION_MAX + OPTION_LINE_EXTRA + 1;  // 48 with the NUL
-constexpr int MAX_OPTION_LINES = MAX_CATALOGUE_ENTRIES - 2;  // line k stands for entry k + 2
+constexpr int MAX_OPTION_LINES = MAX_CATALOGUE_ENTRIES - 2;                            // line k stands for entry k + 2
 
 // Largest image package a record may announce: the 32-byte header plus the
 // whole flash (2 MiB). Larger sizes cannot be a real image, and the update

@@ -1,20 +1,23 @@
 // Decoding of the device information record.
 #include "update/device_info.h"
 
-uint8_t HexDigitValue(char c) {
+uint8_t HexDigitValue(char c)
+{
     if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
     if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
     if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
     return 0;
 }
 
-char VersionDigit(uint8_t value) {
+char VersionDigit(uint8_t value)
+{
     if (value < 10) return static_cast<char>('0' + value);
     if (value < 16) return static_cast<char>('A' + value - 10);
     return '0';  // one digit per value, no wrapping
 }
 
-DeviceInfo DecodeDeviceInfo(const uint8_t* record) {
+DeviceInfo DecodeDeviceInfo(const uint8_t* record)
+{
     DeviceInfo info{};
     info.deviceVersion = record[0];
     // The high half of byte 0 is not shown: the text starts with its low digit.

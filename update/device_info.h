@@ -8,11 +8,11 @@
 constexpr uint8_t MAX_UPDATER_LEVEL = 2;  // generations this updater serves
 
 struct DeviceInfo {
-    int32_t deviceVersion;       // byte 0, zero-extended
-    char versionText[5];         // low digit of byte 0, then one digit each for bytes 1-3
-    char deviceSecondVersion[4]; // bytes 4-6
-    uint8_t updaterLevel;        // byte 7
-    char modelId[5];             // bytes 12-15: catalogue file name and its package id
+    int32_t deviceVersion;        // byte 0, zero-extended
+    char versionText[5];          // low digit of byte 0, then one digit each for bytes 1-3
+    char deviceSecondVersion[4];  // bytes 4-6
+    uint8_t updaterLevel;         // byte 7
+    char modelId[5];              // bytes 12-15: catalogue file name and its package id
 };
 
 // '0'-'9' give 0-9, 'A'-'F' and 'a'-'f' give 10-15, anything else 0.

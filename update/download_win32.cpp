@@ -11,7 +11,7 @@
 int32_t DownloadFile(const char* url, uint8_t* destination, uint32_t capacity)
 {
     DWORD state = 0;
-    InternetGetConnectedState(&state, 0);   // only its proxy flag matters
+    InternetGetConnectedState(&state, 0);  // only its proxy flag matters
 
     char agent[USER_AGENT_SIZE];
     FormatUserAgent(agent, timeGetTime());

@@ -25,7 +25,8 @@ constexpr ResultText PACKAGE_RESULT_TEXTS[] = {
 
 // The key never sits whole in the program image: four quarters, each stored
 // under its own mask, are put together in the caller's local table.
-void BuildPackageKey(uint8_t key[PACKAGE_KEY_LENGTH]) {
+void BuildPackageKey(uint8_t key[PACKAGE_KEY_LENGTH])
+{
     static const uint8_t QUARTERS[4][16] = {
         {0x90, 0x7E, 0xF3, 0x1A, 0x61, 0x8B, 0xFD, 0xE1, 0x62, 0x69, 0x38, 0x07, 0x8F, 0x91, 0x71, 0xDA},
         {0x3D, 0xBA, 0x5D, 0xA9, 0xCD, 0xFE, 0x1A, 0xE9, 0x0B, 0x3F, 0xB0, 0x8B, 0x4B, 0xA2, 0x96, 0xF6},
@@ -38,7 +39,8 @@ void BuildPackageKey(uint8_t key[PACKAGE_KEY_LENGTH]) {
     }
 }
 
-uint32_t ReadBigEndian(const uint8_t* bytes, int count) {
+uint32_t ReadBigEndian(const uint8_t* bytes, int count)
+{
     uint32_t value = 0;
     for (int i = 0; i < count; ++i) value = (value << 8) | bytes[i];
     return value;
@@ -46,32 +48,41 @@ uint32_t ReadBigEndian(const uint8_t* bytes, int count) {
 
 }  // namespace
 
-const char* PackageResultName(int32_t code) {
+const char* PackageResultName(int32_t code)
+{
     const ResultText* text = FindResultText(PACKAGE_RESULT_TEXTS, code);
     return text ? text->name : "PACKAGE_UNKNOWN";
 }
 
-const char* PackageResultMeaning(int32_t code) {
+const char* PackageResultMeaning(int32_t code)
+{
     const ResultText* text = FindResultText(PACKAGE_RESULT_TEXTS, code);
     return text ? text->meaning : "not a package check result";
 }
 
-uint32_t PackageTotalLength(const PackageHeader& header) { return ReadBigEndian(header.totalLength, 4); }
-uint16_t PackageFirstBlock(const PackageHeader& header) {
+uint32_t PackageTotalLength(const PackageHeader& header)
+{
+    return ReadBigEndian(header.totalLength, 4);
+}
+uint16_t PackageFirstBlock(const PackageHeader& header)
+{
     return static_cast<uint16_t>(ReadBigEndian(header.firstBlock, 2));
 }
-uint16_t PackageLastBlock(const PackageHeader& header) {
+uint16_t PackageLastBlock(const PackageHeader& header)
+{
     return static_cast<uint16_t>(ReadBigEndian(header.lastBlock, 2));
 }
 
-uint64_t PackageImageDataLength(const PackageHeader& header) {
+uint64_t PackageImageDataLength(const PackageHeader& header)
+{
     // Signed, so that a first block past the last one cannot wrap into a small length.
     const int64_t fullBlocks = int64_t{PackageLastBlock(header)} - int64_t{PackageFirstBlock(header)};
     if (fullBlocks < 0) return 0;
     return uint64_t(fullBlocks) * FLASH_BLOCK_SIZE + uint64_t{header.tailPages} * FLASH_PAGE_SIZE;
 }
 
-uint32_t PackageKeyBase(const char* id) {
+uint32_t PackageKeyBase(const char* id)
+{
     // Signed or unsigned characters differ by multiples of 256 x 3, which
     // vanish modulo 64, so unsigned is as good as the updater's signed sum.
     uint32_t sum = 0;
@@ -79,7 +90,8 @@ uint32_t PackageKeyBase(const char* id) {
     return (3 * sum) % PACKAGE_KEY_LENGTH;
 }
 
-void ObfuscatePackageAt(int mode, uint8_t* package, size_t length, uint32_t keyBase) {
+void ObfuscatePackageAt(int mode, uint8_t* package, size_t length, uint32_t keyBase)
+{
     uint8_t key[PACKAGE_KEY_LENGTH];
     BuildPackageKey(key);
     if (mode == PACKAGE_CATALOGUE) {
@@ -97,11 +109,13 @@ void ObfuscatePackageAt(int mode, uint8_t* package, size_t length, uint32_t keyB
     }
 }
 
-void ObfuscatePackage(int mode, uint8_t* package, size_t length, const char* id) {
+void ObfuscatePackage(int mode, uint8_t* package, size_t length, const char* id)
+{
     ObfuscatePackageAt(mode, package, length, PackageKeyBase(id));
 }
 
-int32_t CheckPackage(int mode, uint8_t* buffer, uint32_t length, const char* id, size_t capacity) {
+int32_t CheckPackage(int mode, uint8_t* buffer, uint32_t length, const char* id, size_t capacity)
+{
     // Every caller's buffer holds at least a header, which is read whatever the
     // length says; a smaller one is no package buffer at all and is refused
     // like a missing one, before anything is read.

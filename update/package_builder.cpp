@@ -5,16 +5,19 @@
 
 #include "update/catalogue.h"
 
-void WriteBigEndian32(uint8_t* bytes, uint32_t value) {
+void WriteBigEndian32(uint8_t* bytes, uint32_t value)
+{
     for (int i = 3; i >= 0; --i, value >>= 8) bytes[i] = static_cast<uint8_t>(value);
 }
 
-void WriteBigEndian16(uint8_t* bytes, uint16_t value) {
+void WriteBigEndian16(uint8_t* bytes, uint16_t value)
+{
     bytes[0] = static_cast<uint8_t>(value >> 8);
     bytes[1] = static_cast<uint8_t>(value);
 }
 
-void SetPackageChecks(uint8_t* package, size_t length) {
+void SetPackageChecks(uint8_t* package, size_t length)
+{
     uint8_t xorValue = 0;
     uint8_t sumValue = 0;
     for (size_t i = 10; i < length; ++i) {
@@ -25,7 +28,8 @@ void SetPackageChecks(uint8_t* package, size_t length) {
     package[9] = sumValue;
 }
 
-void SealPackage(int mode, std::vector<uint8_t>& package, const char* id) {
+void SealPackage(int mode, std::vector<uint8_t>& package, const char* id)
+{
     std::memcpy(package.data(), PACKAGE_MAGIC, sizeof PACKAGE_MAGIC);
     std::memcpy(package.data() + 16, id, 4);
     WriteBigEndian32(package.data() + 20, static_cast<uint32_t>(package.size()));
@@ -33,7 +37,8 @@ void SealPackage(int mode, std::vector<uint8_t>& package, const char* id) {
     ObfuscatePackage(mode, package.data(), package.size(), id);
 }
 
-bool PlanImageLayout(uint32_t firstBlock, size_t dataLength, ImageLayout* layout, std::string* error) {
+bool PlanImageLayout(uint32_t firstBlock, size_t dataLength, ImageLayout* layout, std::string* error)
+{
     if (dataLength == 0) {
         *error = "the firmware is empty";
         return false;
@@ -53,11 +58,12 @@ bool PlanImageLayout(uint32_t firstBlock, size_t dataLength, ImageLayout* layout
 }
 
 bool BuildImagePackage(const char* id, uint32_t firstBlock, const std::vector<uint8_t>& firmware,
-                       std::vector<uint8_t>* package, std::string* error) {
+                       std::vector<uint8_t>* package, std::string* error)
+{
     ImageLayout layout;
     if (!PlanImageLayout(firstBlock, firmware.size(), &layout, error)) return false;
-    const size_t dataLength = (size_t{layout.lastBlock} - layout.firstBlock) * FLASH_BLOCK_SIZE +
-                              size_t{layout.tailPages} * FLASH_PAGE_SIZE;
+    const size_t dataLength =
+        (size_t{layout.lastBlock} - layout.firstBlock) * FLASH_BLOCK_SIZE + size_t{layout.tailPages} * FLASH_PAGE_SIZE;
     std::vector<uint8_t> bytes(PACKAGE_HEADER_LENGTH + dataLength, 0xFF);
     std::memset(bytes.data(), 0, PACKAGE_HEADER_LENGTH);
     std::memcpy(bytes.data() + PACKAGE_HEADER_LENGTH, firmware.data(), firmware.size());
@@ -70,7 +76,8 @@ bool BuildImagePackage(const char* id, uint32_t firstBlock, const std::vector<ui
 }
 
 void AppendCatalogueRecord(std::vector<uint8_t>& body, const std::string& name, uint32_t size,
-                           const std::u16string& description) {
+                           const std::u16string& description)
+{
     body.insert(body.end(), name.begin(), name.end());
     body.push_back(0);
     uint8_t sizeBytes[4];
@@ -85,7 +92,8 @@ void AppendCatalogueRecord(std::vector<uint8_t>& body, const std::string& name, 
 }
 
 bool BuildCataloguePackage(const char* id, uint8_t status, const std::vector<CatalogueRecordInput>& records,
-                           std::vector<uint8_t>* package, std::string* error) {
+                           std::vector<uint8_t>* package, std::string* error)
+{
     if (records.size() > static_cast<size_t>(MAX_CATALOGUE_ENTRIES)) {
         *error = "a catalogue holds at most " + std::to_string(MAX_CATALOGUE_ENTRIES) + " records";
         return false;

@@ -7,7 +7,7 @@
 #include <wininet.h>
 #include <cstddef>
 
-void* AllocateBuffer(size_t bytes);   // null when the memory is not available
+void* AllocateBuffer(size_t bytes);  // null when the memory is not available
 void ReleaseBuffer(void* buffer);
 HINTERNET OpenInternet(const char* userAgent, DWORD accessType);
 

@@ -16,7 +16,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes ImagePackage(size_t firmwareLength) {
+Bytes ImagePackage(size_t firmwareLength)
+{
     Bytes firmware(firmwareLength);
     for (size_t i = 0; i < firmware.size(); ++i) firmware[i] = static_cast<uint8_t>(i * 31 + 7);
     Bytes package;
@@ -26,7 +27,8 @@ Bytes ImagePackage(size_t firmwareLength) {
 }
 
 // Eight records of the longest kind, then padding to the 2048-byte limit.
-Bytes FullCatalogue() {
+Bytes FullCatalogue()
+{
     Bytes plain(PACKAGE_HEADER_LENGTH, 0);
     plain[10] = CATALOGUE_STATUS_CURRENT;
     for (int i = 0; i < MAX_CATALOGUE_ENTRIES; ++i) {
@@ -38,7 +40,8 @@ Bytes FullCatalogue() {
     return plain;
 }
 
-void BM_CheckImage1MiB(benchmark::State& state) {
+void BM_CheckImage1MiB(benchmark::State& state)
+{
     Bytes package = ImagePackage(1 << 20);
     const uint32_t length = static_cast<uint32_t>(package.size());
     for (auto _ : state) {
@@ -51,11 +54,12 @@ void BM_CheckImage1MiB(benchmark::State& state) {
 }
 BENCHMARK(BM_CheckImage1MiB);
 
-void BM_CheckCatalogue2048(benchmark::State& state) {
+void BM_CheckCatalogue2048(benchmark::State& state)
+{
     Bytes package = FullCatalogue();
     for (auto _ : state) {
-        const int32_t code = CheckPackage(PACKAGE_CATALOGUE, package.data(), CATALOGUE_MAX_LENGTH, "M01A",
-                                          package.size());
+        const int32_t code =
+            CheckPackage(PACKAGE_CATALOGUE, package.data(), CATALOGUE_MAX_LENGTH, "M01A", package.size());
         if (code != PACKAGE_OK) state.SkipWithError("catalogue refused");
         ObfuscatePackage(PACKAGE_CATALOGUE, package.data(), package.size(), "M01A");
         benchmark::DoNotOptimize(package.data());
@@ -64,7 +68,8 @@ void BM_CheckCatalogue2048(benchmark::State& state) {
 }
 BENCHMARK(BM_CheckCatalogue2048);
 
-void BM_ObfuscateCatalogue2048(benchmark::State& state) {
+void BM_ObfuscateCatalogue2048(benchmark::State& state)
+{
     Bytes package = FullCatalogue();
     for (auto _ : state) {
         ObfuscatePackage(PACKAGE_CATALOGUE, package.data(), package.size(), "M01A");
@@ -74,7 +79,8 @@ void BM_ObfuscateCatalogue2048(benchmark::State& state) {
 }
 BENCHMARK(BM_ObfuscateCatalogue2048);
 
-void BM_WalkFullCatalogue(benchmark::State& state) {
+void BM_WalkFullCatalogue(benchmark::State& state)
+{
     Bytes package = FullCatalogue();
     ObfuscatePackage(PACKAGE_CATALOGUE, package.data(), package.size(), "M01A");
     CatalogueWalk walk;

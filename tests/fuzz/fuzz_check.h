@@ -10,7 +10,8 @@
 #include "update/catalogue.h"
 #include "update/package.h"
 
-inline void FuzzCheckPackage(int mode, const uint8_t* data, size_t size) {
+inline void FuzzCheckPackage(int mode, const uint8_t* data, size_t size)
+{
     if (size < 8) return;
     char id[5] = {};
     std::memcpy(id, data, 4);

@@ -10,7 +10,8 @@
 
 namespace {
 
-bool Terminated(const char16_t* text, int capacity) {
+bool Terminated(const char16_t* text, int capacity)
+{
     for (int i = 0; i < capacity; ++i) {
         if (text[i] == u'\0') return true;
     }
@@ -19,7 +20,8 @@ bool Terminated(const char16_t* text, int capacity) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     if (size < DEVICE_INFO_SIZE) return 0;
     const DeviceInfo info = DecodeDeviceInfo(data);
     for (int i = 0; i < 4; ++i) {

@@ -13,7 +13,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Save(const std::string& dir, const std::string& target, const std::string& name, const Bytes& bytes) {
+void Save(const std::string& dir, const std::string& target, const std::string& name, const Bytes& bytes)
+{
     const std::string path = dir + "/" + target + "/" + name;
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -21,17 +22,20 @@ void Save(const std::string& dir, const std::string& target, const std::string& 
 }
 
 // Check targets: id, length argument (big-endian), package.
-Bytes CheckInput(const char* id, uint32_t length, const Bytes& package) {
+Bytes CheckInput(const char* id, uint32_t length, const Bytes& package)
+{
     Bytes input(id, id + 4);
     for (int shift = 24; shift >= 0; shift -= 8) input.push_back(static_cast<uint8_t>(length >> shift));
     input.insert(input.end(), package.begin(), package.end());
     return input;
 }
-Bytes CheckInput(const char* id, const Bytes& package) {
+Bytes CheckInput(const char* id, const Bytes& package)
+{
     return CheckInput(id, static_cast<uint32_t>(package.size()), package);
 }
 
-std::vector<CatalogueRecordInput> Records(int count, size_t descriptionLength) {
+std::vector<CatalogueRecordInput> Records(int count, size_t descriptionLength)
+{
     const char* names[] = {"T0M21F", "V0MA01", "C0M0R1", "C0MUS2", "C0MJP3", "C0MKR4", "C0MCN5", "C0MEU6"};
     std::vector<CatalogueRecordInput> records;
     for (int i = 0; i < count; ++i) {
@@ -40,7 +44,8 @@ std::vector<CatalogueRecordInput> Records(int count, size_t descriptionLength) {
     return records;
 }
 
-Bytes Catalogue(uint8_t status, int count, size_t descriptionLength) {
+Bytes Catalogue(uint8_t status, int count, size_t descriptionLength)
+{
     Bytes package;
     std::string error;
     if (!BuildCataloguePackage("M01A", status, Records(count, descriptionLength), &package, &error)) {
@@ -49,7 +54,8 @@ Bytes Catalogue(uint8_t status, int count, size_t descriptionLength) {
     return package;
 }
 
-Bytes Image(uint32_t firstBlock, size_t length) {
+Bytes Image(uint32_t firstBlock, size_t length)
+{
     Bytes firmware(length);
     for (size_t i = 0; i < length; ++i) firmware[i] = static_cast<uint8_t>(i * 7);
     Bytes package;
@@ -58,14 +64,16 @@ Bytes Image(uint32_t firstBlock, size_t length) {
     return package;
 }
 
-Bytes Plain(int mode, Bytes stored, const char* id) {
+Bytes Plain(int mode, Bytes stored, const char* id)
+{
     ObfuscatePackage(mode, stored.data(), stored.size(), id);
     return stored;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 2) {
         std::fprintf(stderr, "usage: make_fuzz_seeds <corpus folder>\n");
         return 2;

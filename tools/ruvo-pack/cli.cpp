@@ -44,14 +44,16 @@ struct Context {
     std::ostream& out;
     std::ostream& err;
 
-    int Fail(int exitCode, const std::string& message) const {
+    int Fail(int exitCode, const std::string& message) const
+    {
         err << "ruvo-pack: " << message << "\n";
         if (exitCode == PACK_EXIT_USAGE) err << "Try 'ruvo-pack --help'.\n";
         return exitCode;
     }
 };
 
-bool ParseUnsigned(const std::string& text, uint32_t max, uint32_t* value) {
+bool ParseUnsigned(const std::string& text, uint32_t max, uint32_t* value)
+{
     if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
     const unsigned long long number = std::stoull(text);
     if (number > max) return false;
@@ -61,7 +63,8 @@ bool ParseUnsigned(const std::string& text, uint32_t max, uint32_t* value) {
 
 // Image package whose id must come from the name, checked like a download.
 bool BuildCheckedImage(const std::string& id, uint32_t firstBlock, const Bytes& firmware, Bytes* package,
-                       std::string* error) {
+                       std::string* error)
+{
     if (!BuildImagePackage(id.c_str(), firstBlock, firmware, package, error)) return false;
     const int32_t code = CheckStoredPackage(PACKAGE_IMAGE, *package, id, nullptr);
     if (code != PACKAGE_OK) {
@@ -72,7 +75,8 @@ bool BuildCheckedImage(const std::string& id, uint32_t firstBlock, const Bytes& 
 }
 
 bool BuildCheckedCatalogue(const std::string& model, uint8_t status, const std::vector<CatalogueRecordInput>& records,
-                           Bytes* package, std::string* error) {
+                           Bytes* package, std::string* error)
+{
     if (!BuildCataloguePackage(model.c_str(), status, records, package, error)) return false;
     Bytes plain;
     const int32_t code = CheckStoredPackage(PACKAGE_CATALOGUE, *package, model, &plain);
@@ -89,7 +93,8 @@ bool BuildCheckedCatalogue(const std::string& model, uint8_t status, const std::
     return true;
 }
 
-int RunImage(const Context& cx, const std::vector<std::string>& args) {
+int RunImage(const Context& cx, const std::vector<std::string>& args)
+{
     std::string id, output, firmwarePath;
     uint32_t firstBlock = 0;
     bool haveBlock = false;
@@ -124,7 +129,8 @@ int RunImage(const Context& cx, const std::vector<std::string>& args) {
     return PACK_EXIT_OK;
 }
 
-int RunCatalogue(const Context& cx, const std::vector<std::string>& args) {
+int RunCatalogue(const Context& cx, const std::vector<std::string>& args)
+{
     std::string model, output;
     uint32_t status = CATALOGUE_STATUS_CURRENT;
     struct RecordArgs {
@@ -166,8 +172,8 @@ int RunCatalogue(const Context& cx, const std::vector<std::string>& args) {
         const int32_t code = CheckStoredPackage(PACKAGE_IMAGE, image, PackageIdOfName(r.name), nullptr);
         if (code != PACKAGE_OK) {
             return cx.Fail(PACK_EXIT_BAD_INPUT, "\"" + r.packagePath + "\" is no image package for \"" + r.name +
-                                                    "\" (id \"" + PackageIdOfName(r.name) + "\"): " +
-                                                    PackageResultName(code));
+                                                    "\" (id \"" + PackageIdOfName(r.name) +
+                                                    "\"): " + PackageResultName(code));
         }
         record.size = static_cast<uint32_t>(image.size());
         records.push_back(std::move(record));
@@ -182,7 +188,8 @@ int RunCatalogue(const Context& cx, const std::vector<std::string>& args) {
     return PACK_EXIT_OK;
 }
 
-int RunPublish(const Context& cx, const std::vector<std::string>& args) {
+int RunPublish(const Context& cx, const std::vector<std::string>& args)
+{
     if (args.size() != 2) return cx.Fail(PACK_EXIT_USAGE, "publish takes a manifest and an output folder");
     const std::string& manifestPath = args[0];
     const std::string root = (std::filesystem::path(args[1]) / "BRELM").string();
@@ -228,7 +235,8 @@ int RunPublish(const Context& cx, const std::vector<std::string>& args) {
     return PACK_EXIT_OK;
 }
 
-int RunVerify(const Context& cx, const std::vector<std::string>& args) {
+int RunVerify(const Context& cx, const std::vector<std::string>& args)
+{
     if (args.size() != 3) return cx.Fail(PACK_EXIT_USAGE, "verify takes catalogue|image, an id and a package file");
     int mode;
     if (args[0] == "catalogue") {
@@ -260,7 +268,8 @@ int RunVerify(const Context& cx, const std::vector<std::string>& args) {
     return PACK_EXIT_OK;
 }
 
-int RunInspect(const Context& cx, const std::vector<std::string>& args) {
+int RunInspect(const Context& cx, const std::vector<std::string>& args)
+{
     std::string id, path;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--id" && i + 1 < args.size()) {
@@ -280,7 +289,8 @@ int RunInspect(const Context& cx, const std::vector<std::string>& args) {
 
 }  // namespace
 
-int RunRuvoPack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunRuvoPack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
     const Context cx{out, err};
     if (args.empty()) return cx.Fail(PACK_EXIT_USAGE, "no command given");
     const std::string& command = args[0];

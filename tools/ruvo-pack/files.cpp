@@ -6,7 +6,8 @@
 #include <iterator>
 #include <system_error>
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error)
+{
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         *error = "cannot open \"" + path + "\" for reading";
@@ -20,7 +21,8 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
     return true;
 }
 
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error)
+{
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     std::error_code code;
     if (!parent.empty()) std::filesystem::create_directories(parent, code);

@@ -5,7 +5,8 @@
 
 #include "cli.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const std::vector<std::string> args(argv + 1, argv + argc);
     return RunRuvoPack(args, std::cout, std::cerr);
 }

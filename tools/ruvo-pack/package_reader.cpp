@@ -15,26 +15,37 @@ constexpr size_t DOWNLOAD_SLACK = 128;  // the updater's image buffer is size + 
 
 // How far a refused package got through the check, to pick the likeliest
 // reading when nothing is accepted.
-int Progress(int32_t code) {
+int Progress(int32_t code)
+{
     switch (code) {
-        case PACKAGE_OK: return 7;
-        case PACKAGE_BAD_LAYOUT: return 6;
-        case PACKAGE_BAD_SUM: return 5;
-        case PACKAGE_BAD_XOR: return 4;
-        case PACKAGE_BEYOND_BUFFER: return 3;
-        case PACKAGE_BAD_LENGTH: return 2;
-        case PACKAGE_BAD_MAGIC: return 1;
-        default: return 0;
+    case PACKAGE_OK:
+        return 7;
+    case PACKAGE_BAD_LAYOUT:
+        return 6;
+    case PACKAGE_BAD_SUM:
+        return 5;
+    case PACKAGE_BAD_XOR:
+        return 4;
+    case PACKAGE_BEYOND_BUFFER:
+        return 3;
+    case PACKAGE_BAD_LENGTH:
+        return 2;
+    case PACKAGE_BAD_MAGIC:
+        return 1;
+    default:
+        return 0;
     }
 }
 
-std::string Hex(uint32_t value, int digits) {
+std::string Hex(uint32_t value, int digits)
+{
     char text[16];
     std::snprintf(text, sizeof text, "0x%0*X", digits, value);
     return text;
 }
 
-std::string Printable(const std::string& text) {
+std::string Printable(const std::string& text)
+{
     std::string out;
     for (unsigned char c : text) {
         if (c >= 0x20 && c < 0x7F) {
@@ -48,7 +59,8 @@ std::string Printable(const std::string& text) {
     return out;
 }
 
-void PrintCatalogue(const std::vector<uint8_t>& plain, std::ostream& out) {
+void PrintCatalogue(const std::vector<uint8_t>& plain, std::ostream& out)
+{
     const uint8_t status = plain[10];
     out << "status:       " << int(status) << " (" << CatalogueStatusMeaning(status) << ")\n";
     CatalogueWalk walk;
@@ -73,15 +85,15 @@ void PrintCatalogue(const std::vector<uint8_t>& plain, std::ostream& out) {
     }
 }
 
-void PrintImage(const PackageHeader& header, uint32_t totalLength, std::ostream& out) {
+void PrintImage(const PackageHeader& header, uint32_t totalLength, std::ostream& out)
+{
     const uint32_t first = PackageFirstBlock(header);
     const uint32_t last = PackageLastBlock(header);
     const uint64_t data = PackageImageDataLength(header);
     out << "first block:  " << first << " (page " << first * PAGES_PER_BLOCK << ")\n";
     out << "last block:   " << last << " (page " << last * PAGES_PER_BLOCK << ")\n";
     out << "tail pages:   " << int(header.tailPages) << "\n";
-    out << "image data:   " << data << " bytes (" << (last >= first ? last - first : 0)
-        << " full blocks + tail)";
+    out << "image data:   " << data << " bytes (" << (last >= first ? last - first : 0) << " full blocks + tail)";
     if (PACKAGE_HEADER_LENGTH + data < totalLength) {
         out << ", " << totalLength - PACKAGE_HEADER_LENGTH - data << " bytes unused";
     }
@@ -90,14 +102,16 @@ void PrintImage(const PackageHeader& header, uint32_t totalLength, std::ostream&
 
 }  // namespace
 
-const char* CatalogueStatusMeaning(uint8_t status) {
+const char* CatalogueStatusMeaning(uint8_t status)
+{
     if (status == CATALOGUE_STATUS_CURRENT) return "current";
     if (status < CATALOGUE_STATUS_CURRENT) return "out of date: the updater asks for another server";
     return "needs a newer updater";
 }
 
 int32_t CheckStoredPackage(int mode, const std::vector<uint8_t>& stored, const std::string& id,
-                           std::vector<uint8_t>* plain) {
+                           std::vector<uint8_t>* plain)
+{
     std::vector<uint8_t> buffer(std::max<size_t>(stored.size(), PACKAGE_HEADER_LENGTH) + DOWNLOAD_SLACK, 0);
     std::copy(stored.begin(), stored.end(), buffer.begin());
     char idText[4] = {};
@@ -111,7 +125,8 @@ int32_t CheckStoredPackage(int mode, const std::vector<uint8_t>& stored, const s
     return code;
 }
 
-bool IdentifyPackage(const std::vector<uint8_t>& stored, const std::string& id, PackageIdentity* identity) {
+bool IdentifyPackage(const std::vector<uint8_t>& stored, const std::string& id, PackageIdentity* identity)
+{
     std::vector<std::string> candidates;
     if (!id.empty()) {
         candidates.push_back(id);
@@ -137,7 +152,8 @@ bool IdentifyPackage(const std::vector<uint8_t>& stored, const std::string& id, 
     return found;
 }
 
-bool InspectPackage(const std::vector<uint8_t>& stored, const std::string& id, std::ostream& out) {
+bool InspectPackage(const std::vector<uint8_t>& stored, const std::string& id, std::ostream& out)
+{
     out << "file size:    " << stored.size() << " bytes\n";
     PackageIdentity identity;
     if (!IdentifyPackage(stored, id, &identity)) {

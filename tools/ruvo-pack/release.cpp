@@ -12,19 +12,25 @@ namespace {
 
 constexpr size_t MIN_NAME_LENGTH = 6;  // characters 2-5 carry the package id
 
-bool IsSafeCharacter(char c) {
+bool IsSafeCharacter(char c)
+{
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
            c == '-';
 }
 
-bool IsHexDigit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+bool IsHexDigit(char c)
+{
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
 
-std::string Lower(std::string text) {
+std::string Lower(std::string text)
+{
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
 
-std::string Trim(const std::string& text) {
+std::string Trim(const std::string& text)
+{
     const size_t first = text.find_first_not_of(" \t\r");
     if (first == std::string::npos) return "";
     const size_t last = text.find_last_not_of(" \t\r");
@@ -32,14 +38,16 @@ std::string Trim(const std::string& text) {
 }
 
 // Splits off the next blank-separated word of `rest`.
-std::string NextWord(std::string* rest) {
+std::string NextWord(std::string* rest)
+{
     const std::string text = Trim(*rest);
     const size_t end = text.find_first_of(" \t");
     *rest = end == std::string::npos ? "" : text.substr(end);
     return text.substr(0, end);
 }
 
-bool ParseNumber(const std::string& word, uint32_t max, uint32_t* value) {
+bool ParseNumber(const std::string& word, uint32_t max, uint32_t* value)
+{
     if (word.empty() || word.size() > 10) return false;
     uint64_t number = 0;
     for (char c : word) {
@@ -51,16 +59,21 @@ bool ParseNumber(const std::string& word, uint32_t max, uint32_t* value) {
     return true;
 }
 
-bool Fail(std::string* error, int line, const std::string& message) {
+bool Fail(std::string* error, int line, const std::string& message)
+{
     *error = std::to_string(line) + ": " + message;
     return false;
 }
 
 }  // namespace
 
-std::string PackageIdOfName(const std::string& name) { return name.size() >= 6 ? name.substr(2, 4) : ""; }
+std::string PackageIdOfName(const std::string& name)
+{
+    return name.size() >= 6 ? name.substr(2, 4) : "";
+}
 
-bool CheckPackageIdText(const std::string& id, const std::string& what, std::string* error) {
+bool CheckPackageIdText(const std::string& id, const std::string& what, std::string* error)
+{
     bool safe = id.size() == 4;
     for (char c : id) safe = safe && IsSafeCharacter(c);
     if (!safe) {
@@ -70,7 +83,8 @@ bool CheckPackageIdText(const std::string& id, const std::string& what, std::str
     return true;
 }
 
-bool CheckRecordNames(const std::vector<std::string>& names, std::string* error) {
+bool CheckRecordNames(const std::vector<std::string>& names, std::string* error)
+{
     if (names.size() > static_cast<size_t>(MAX_CATALOGUE_ENTRIES)) {
         *error = "a release has at most " + std::to_string(MAX_CATALOGUE_ENTRIES) + " images, this one " +
                  std::to_string(names.size());
@@ -101,7 +115,8 @@ bool CheckRecordNames(const std::vector<std::string>& names, std::string* error)
     return true;
 }
 
-bool DescriptionFromUtf8(const std::string& utf8, std::u16string* description, std::string* error) {
+bool DescriptionFromUtf8(const std::string& utf8, std::u16string* description, std::string* error)
+{
     std::u16string units;
     if (!Utf8ToUtf16(utf8, &units)) {
         *error = "description \"" + utf8 + "\" is not valid UTF-8";
@@ -115,15 +130,15 @@ bool DescriptionFromUtf8(const std::string& utf8, std::u16string* description, s
     }
     if (units.size() > static_cast<size_t>(CATALOGUE_DESCRIPTION_MAX)) {
         *error = "description \"" + utf8 + "\" is " + std::to_string(units.size()) +
-                 " UTF-16 code units long; the option list takes at most " +
-                 std::to_string(CATALOGUE_DESCRIPTION_MAX);
+                 " UTF-16 code units long; the option list takes at most " + std::to_string(CATALOGUE_DESCRIPTION_MAX);
         return false;
     }
     *description = std::move(units);
     return true;
 }
 
-bool ParseManifest(const std::string& text, const std::string& baseDir, Release* release, std::string* error) {
+bool ParseManifest(const std::string& text, const std::string& baseDir, Release* release, std::string* error)
+{
     Release result;
     bool haveModel = false;
     bool haveStatus = false;

@@ -3,7 +3,8 @@
 
 #include <cstdint>
 
-bool Utf8ToUtf16(const std::string& utf8, std::u16string* utf16) {
+bool Utf8ToUtf16(const std::string& utf8, std::u16string* utf16)
+{
     std::u16string out;
     size_t i = 0;
     while (i < utf8.size()) {
@@ -42,7 +43,8 @@ bool Utf8ToUtf16(const std::string& utf8, std::u16string* utf16) {
     return true;
 }
 
-std::string Utf16ToUtf8(const std::u16string& utf16) {
+std::string Utf16ToUtf8(const std::u16string& utf16)
+{
     std::string out;
     for (size_t i = 0; i < utf16.size(); ++i) {
         uint32_t code = utf16[i];

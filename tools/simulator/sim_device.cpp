@@ -52,34 +52,34 @@ void SimulatedDevice::Execute(const ParsedCommand& command, DeviceLink& link)
 {
     char line[64];
     switch (command.opcode) {
-        case CMD_TEST:
-            std::snprintf(line, sizeof line, "TEST %08X %08X", command.argument1, command.argument2);
-            link.LogCommand(line);
-            break;
-        case CMD_ERASE:
-            // Argument 2 is always 1; anything else is shown so a test can see it.
-            if (command.argument2 == 1)
-                std::snprintf(line, sizeof line, "ERASE %u", command.argument1);
-            else
-                std::snprintf(line, sizeof line, "ERASE %u %u", command.argument1, command.argument2);
-            link.LogCommand(line);
-            if (command.argument1 < FLASH_BLOCK_COUNT) {
-                std::memset(m_flash.data() + static_cast<size_t>(command.argument1) * FLASH_BLOCK_SIZE, 0xFF,
-                            FLASH_BLOCK_SIZE);
-                if (m_options.eraseDelayMs > 0) link.Pause(m_options.eraseDelayMs * 1000u);
-            }
-            break;
-        case CMD_WRITE:
-            std::snprintf(line, sizeof line, "WRITE %u %u", command.argument1, command.argument2);
-            link.LogCommand(line);
-            m_writeOffset = static_cast<uint64_t>(command.argument1) * FLASH_PAGE_SIZE;
-            m_writeRemaining = static_cast<uint64_t>(command.argument2) * FLASH_PAGE_SIZE;
-            break;
-        case CMD_READ:
-            std::snprintf(line, sizeof line, "READ %u %u", command.argument1, command.argument2);
-            link.LogCommand(line);
-            AnswerRead(command.argument1, command.argument2, link);
-            break;
+    case CMD_TEST:
+        std::snprintf(line, sizeof line, "TEST %08X %08X", command.argument1, command.argument2);
+        link.LogCommand(line);
+        break;
+    case CMD_ERASE:
+        // Argument 2 is always 1; anything else is shown so a test can see it.
+        if (command.argument2 == 1)
+            std::snprintf(line, sizeof line, "ERASE %u", command.argument1);
+        else
+            std::snprintf(line, sizeof line, "ERASE %u %u", command.argument1, command.argument2);
+        link.LogCommand(line);
+        if (command.argument1 < FLASH_BLOCK_COUNT) {
+            std::memset(m_flash.data() + static_cast<size_t>(command.argument1) * FLASH_BLOCK_SIZE, 0xFF,
+                        FLASH_BLOCK_SIZE);
+            if (m_options.eraseDelayMs > 0) link.Pause(m_options.eraseDelayMs * 1000u);
+        }
+        break;
+    case CMD_WRITE:
+        std::snprintf(line, sizeof line, "WRITE %u %u", command.argument1, command.argument2);
+        link.LogCommand(line);
+        m_writeOffset = static_cast<uint64_t>(command.argument1) * FLASH_PAGE_SIZE;
+        m_writeRemaining = static_cast<uint64_t>(command.argument2) * FLASH_PAGE_SIZE;
+        break;
+    case CMD_READ:
+        std::snprintf(line, sizeof line, "READ %u %u", command.argument1, command.argument2);
+        link.LogCommand(line);
+        AnswerRead(command.argument1, command.argument2, link);
+        break;
     }
 }
 

@@ -46,8 +46,8 @@ static std::wstring EnvironmentBlock(const std::vector<std::wstring>& changes)
     return block;
 }
 
-bool Program::Start(const std::wstring& exe, const std::vector<std::wstring>& environment,
-                    const std::wstring& output, int showCommand, std::string& error)
+bool Program::Start(const std::wstring& exe, const std::vector<std::wstring>& environment, const std::wstring& output,
+                    int showCommand, std::string& error)
 {
     m_exe = exe;
     STARTUPINFOW startup = {};
@@ -57,8 +57,9 @@ bool Program::Start(const std::wstring& exe, const std::vector<std::wstring>& en
         startup.wShowWindow = static_cast<WORD>(showCommand);
     }
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE sink = CreateFileW(output.empty() ? L"NUL" : output.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE sink =
+        CreateFileW(output.empty() ? L"NUL" : output.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (sink == INVALID_HANDLE_VALUE) {
         error = "cannot open the program's output file " + Utf8(output);
         return false;
@@ -70,9 +71,9 @@ bool Program::Start(const std::wstring& exe, const std::vector<std::wstring>& en
     std::wstring commandLine = L"\"" + exe + L"\"";
     std::wstring folder = exe.substr(0, exe.find_last_of(L"\\/") + 1);
     std::wstring block = EnvironmentBlock(environment);
-    const BOOL started = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                                        CREATE_UNICODE_ENVIRONMENT, &block[0],
-                                        folder.empty() ? nullptr : folder.c_str(), &startup, &m_process);
+    const BOOL started =
+        CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, &block[0],
+                       folder.empty() ? nullptr : folder.c_str(), &startup, &m_process);
     const DWORD failure = GetLastError();
     CloseHandle(sink);
     if (!started) {

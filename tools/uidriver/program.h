@@ -7,7 +7,7 @@
 #include <vector>
 
 class Program {
- public:
+public:
     Program();
     ~Program();  // ends the process if it still runs
 
@@ -32,7 +32,7 @@ class Program {
     DWORD UiThreadId() const { return m_process.dwThreadId; }  // the first thread runs the loop
     const std::wstring& Exe() const { return m_exe; }
 
- private:
+private:
     PROCESS_INFORMATION m_process;
     std::wstring m_exe;
 };

@@ -172,7 +172,8 @@ bool StepRunner::Start(const std::vector<std::wstring>& args)
         }
     }
     std::string error;
-    if (!m_program.Start(m_options.program, m_options.environment, m_options.programOutput, show, error)) return Fail(error);
+    if (!m_program.Start(m_options.program, m_options.environment, m_options.programOutput, show, error))
+        return Fail(error);
     Diagnostic("started process " + std::to_string(m_program.ProcessId()));
     m_icons = LoadIconCandidates(m_options.program);
 
@@ -201,8 +202,8 @@ bool StepRunner::Window()
     GetClientRect(GetDesktopWindow(), &desktop);
     m_out.Line("desktop size=" + std::to_string(desktop.right - desktop.left) + "x" +
                std::to_string(desktop.bottom - desktop.top));
-    std::string line = "window class=" + Quote(ClassOf(m_main)) + " title=" + Quote(TextOf(m_main)) +
-                       " style=" + StyleNames(m_main);
+    std::string line =
+        "window class=" + Quote(ClassOf(m_main)) + " title=" + Quote(TextOf(m_main)) + " style=" + StyleNames(m_main);
     const std::string ex = ExStyleNames(m_main);
     if (!ex.empty()) line += " exstyle=" + ex;
     line += " " + AtSize(RectIn(m_main, nullptr));
@@ -405,25 +406,28 @@ HWND StepRunner::FindDialog()
 static bool BaseUnits(const std::wstring& face, int points, int& x, int& y)
 {
     std::vector<WORD> t;
-    auto dword = [&](DWORD v) { t.push_back(LOWORD(v)); t.push_back(HIWORD(v)); };
+    auto dword = [&](DWORD v) {
+        t.push_back(LOWORD(v));
+        t.push_back(HIWORD(v));
+    };
     t.push_back(1);       // dlgVer
     t.push_back(0xFFFF);  // signature: extended template
     dword(0);             // help id
     dword(0);             // extended style
     dword(WS_POPUP | DS_SETFONT | DS_FIXEDSYS);
-    t.push_back(0);       // no items
+    t.push_back(0);  // no items
     t.insert(t.end(), {0, 0, 100, 100});
-    t.push_back(0);       // no menu
-    t.push_back(0);       // default class
-    t.push_back(0);       // no title
+    t.push_back(0);  // no menu
+    t.push_back(0);  // default class
+    t.push_back(0);  // no title
     t.push_back(static_cast<WORD>(points));
-    t.push_back(0);       // weight
+    t.push_back(0);                             // weight
     t.push_back(MAKEWORD(0, DEFAULT_CHARSET));  // italic, charset
     for (wchar_t c : face) t.push_back(c);
     t.push_back(0);
-    HWND dialog = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
-                                             reinterpret_cast<LPCDLGTEMPLATEW>(t.data()), nullptr,
-                                             [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+    HWND dialog = CreateDialogIndirectParamW(
+        GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(t.data()), nullptr,
+        [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
     if (!dialog) return false;
     RECT unit = {0, 0, 4, 8};
     const bool ok = MapDialogRect(dialog, &unit) != 0;
@@ -496,7 +500,8 @@ bool StepRunner::WaitDialog(const std::vector<std::wstring>& args)
         RECT rect = RectIn(item, m_dialog);
         if (baseX) {
             text += " at-du=" + Units(rect.left, baseX, 4) + "," + Units(rect.top, baseY, 8) +
-                    " size-du=" + Units(rect.right - rect.left, baseX, 4) + "x" + Units(rect.bottom - rect.top, baseY, 8);
+                    " size-du=" + Units(rect.right - rect.left, baseX, 4) + "x" +
+                    Units(rect.bottom - rect.top, baseY, 8);
         } else {
             text += " " + AtSize(rect);
         }
@@ -512,7 +517,8 @@ bool StepRunner::WaitDialog(const std::vector<std::wstring>& args)
 // wait-box [<seconds>]: a message box, as its reader sees it.
 bool StepRunner::WaitBox(const std::vector<std::wstring>& args)
 {
-    if (!WaitUntil(Timeout(args, 0), [&] { return (m_dialog = FindDialog()) != nullptr; })) return Fail("no message box");
+    if (!WaitUntil(Timeout(args, 0), [&] { return (m_dialog = FindDialog()) != nullptr; }))
+        return Fail("no message box");
     std::wstring text;
     HWND iconStatic = nullptr;
     // The text is the static with id 0xFFFF; the icon is the static showing one.
@@ -605,8 +611,8 @@ bool StepRunner::Screenshot(const std::vector<std::wstring>& args)
         Diagnostic("screenshot: cannot write " + Utf8(bitmap));
         return true;
     }
-    std::wstring command = L"/bin/sh -c \"convert bmp:$1.bmp png:$1.part && mv $1.part $1; rm -f $1.bmp\" sh \"" +
-                           target + L"\"";
+    std::wstring command =
+        L"/bin/sh -c \"convert bmp:$1.bmp png:$1.part && mv $1.part $1; rm -f $1.bmp\" sh \"" + target + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};

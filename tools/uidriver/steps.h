@@ -21,13 +21,13 @@ struct DriverOptions {
 };
 
 class StepRunner {
- public:
+public:
     StepRunner(const DriverOptions& options, Transcript& transcript);
 
     // Runs every step; stops at the first that fails. True when none failed.
     bool Run(const std::vector<Step>& steps);
 
- private:
+private:
     bool Do(const std::vector<std::wstring>& words);
     bool Fail(const std::string& reason);
 
@@ -66,7 +66,7 @@ class StepRunner {
     Transcript& m_out;
     Program m_program;
     HWND m_main;
-    HWND m_dialog;  // the dialog or message box last waited for
+    HWND m_dialog;                           // the dialog or message box last waited for
     std::map<int, std::wstring> m_lastText;  // per control id, the text last printed
     std::vector<IconCandidate> m_icons;
 };

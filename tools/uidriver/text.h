@@ -14,13 +14,13 @@ std::string Quote(const std::wstring& text);
 
 // Lines of the transcript go to standard output and, when opened, to a file.
 class Transcript {
- public:
+public:
     Transcript();
     ~Transcript();
     bool OpenFile(const std::wstring& path);
     void Line(const std::string& utf8);
 
- private:
+private:
     HANDLE m_file;
 };
 

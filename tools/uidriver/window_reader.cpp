@@ -28,8 +28,8 @@ std::wstring TextOf(HWND window)
     if (SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, QUERY_TIMEOUT_MS, &length)) {
         std::wstring text(length + 1, L'\0');
         DWORD_PTR copied = 0;
-        if (SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
-                                SMTO_ABORTIFHUNG, QUERY_TIMEOUT_MS, &copied)) {
+        if (SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
+                                QUERY_TIMEOUT_MS, &copied)) {
             text.resize(std::min<size_t>(copied, length));
             return text;
         }
@@ -271,8 +271,8 @@ RECT RectIn(HWND window, HWND reference)
 std::string AtSize(const RECT& rect)
 {
     char out[96];
-    snprintf(out, sizeof(out), "at=%ld,%ld size=%ldx%ld", rect.left, rect.top,
-             rect.right - rect.left, rect.bottom - rect.top);
+    snprintf(out, sizeof(out), "at=%ld,%ld size=%ldx%ld", rect.left, rect.top, rect.right - rect.left,
+             rect.bottom - rect.top);
     return out;
 }
 
@@ -310,8 +310,8 @@ bool ReadList(HWND comboBox, ListState& state)
         SendMessageTimeoutW(comboBox, CB_GETLBTEXTLEN, i, 0, SMTO_ABORTIFHUNG, QUERY_TIMEOUT_MS, &length);
         std::wstring line(static_cast<size_t>(static_cast<LRESULT>(length) < 0 ? 0 : length) + 1, L'\0');
         DWORD_PTR copied = 0;
-        SendMessageTimeoutW(comboBox, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&line[0]),
-                            SMTO_ABORTIFHUNG, QUERY_TIMEOUT_MS, &copied);
+        SendMessageTimeoutW(comboBox, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&line[0]), SMTO_ABORTIFHUNG,
+                            QUERY_TIMEOUT_MS, &copied);
         const LRESULT got = static_cast<LRESULT>(copied);
         line.resize(got < 0 ? 0 : std::min<size_t>(got, line.size() - 1));
         state.lines.push_back(line);
@@ -325,8 +325,9 @@ bool DroppedRect(HWND comboBox, HWND reference, RECT& rect)
     // an empty rectangle means no answer.
     DWORD_PTR result = 0;
     rect = RECT{};
-    if (!SendMessageTimeoutW(comboBox, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&rect),
-                             SMTO_ABORTIFHUNG, QUERY_TIMEOUT_MS, &result) || IsRectEmpty(&rect)) {
+    if (!SendMessageTimeoutW(comboBox, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&rect), SMTO_ABORTIFHUNG,
+                             QUERY_TIMEOUT_MS, &result) ||
+        IsRectEmpty(&rect)) {
         return false;
     }
     MapWindowPoints(nullptr, reference, reinterpret_cast<POINT*>(&rect), 2);

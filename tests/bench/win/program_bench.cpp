@@ -77,12 +77,12 @@ enum class Arm { PROGRAM, PROGRAM_NO_WINDOW, BARE_TRANSPORT };
 const char* ArmName(Arm arm)
 {
     switch (arm) {
-        case Arm::PROGRAM:
-            return "ProgramImage";
-        case Arm::PROGRAM_NO_WINDOW:
-            return "ProgramImage, no progress window";
-        case Arm::BARE_TRANSPORT:
-            return "bare transport";
+    case Arm::PROGRAM:
+        return "ProgramImage";
+    case Arm::PROGRAM_NO_WINDOW:
+        return "ProgramImage, no progress window";
+    case Arm::BARE_TRANSPORT:
+        return "bare transport";
     }
     return "?";
 }

@@ -16,9 +16,10 @@ namespace {
 
 int Usage()
 {
-    std::fputs("usage: ruvo-craft image ID FIRST LAST TAIL LENGTH OUT\n"
-               "       ruvo-craft catalogue MODEL STATUS OUT [NAME SIZE DESCRIPTION]...\n",
-               stderr);
+    std::fputs(
+        "usage: ruvo-craft image ID FIRST LAST TAIL LENGTH OUT\n"
+        "       ruvo-craft catalogue MODEL STATUS OUT [NAME SIZE DESCRIPTION]...\n",
+        stderr);
     return 2;
 }
 

@@ -10,7 +10,8 @@
 namespace {
 
 // A plain catalogue whose totalLength field says `length` (the bytes' own size unless given).
-Bytes Catalogue(const Bytes& body, uint32_t length = 0) {
+Bytes Catalogue(const Bytes& body, uint32_t length = 0)
+{
     Bytes bytes = PlainCatalogue(body);
     WriteBigEndian32(bytes.data() + 20, length ? length : static_cast<uint32_t>(bytes.size()));
     return bytes;
@@ -23,7 +24,8 @@ struct Walked {
 
 // The package sits in a buffer of exactly `capacity` bytes so that any read
 // past it is reported by the sanitizers.
-Walked Walk(const Bytes& package, size_t capacity = 0) {
+Walked Walk(const Bytes& package, size_t capacity = 0)
+{
     Bytes buffer(package);
     if (capacity) buffer.resize(capacity, 0);
     Walked result{};
@@ -31,9 +33,13 @@ Walked Walk(const Bytes& package, size_t capacity = 0) {
     return result;
 }
 
-std::u16string Line(const CatalogueWalk& walk, int k) { return walk.optionLines[k]; }
+std::u16string Line(const CatalogueWalk& walk, int k)
+{
+    return walk.optionLines[k];
+}
 
-Bytes Records(int count, const std::u16string& description = u"d") {
+Bytes Records(int count, const std::u16string& description = u"d")
+{
     Bytes body;
     for (int i = 0; i < count; ++i) {
         const Bytes record = RecordBytes("N0M0R" + std::to_string(i), 100u + i, description);
@@ -52,36 +58,34 @@ struct WalkCase {
     int32_t count;  // records read when accepted
 };
 
-TEST(CatalogueWalk, RefusesEveryBrokenLimitAndAcceptsTheLimitsThemselves) {
+TEST(CatalogueWalk, RefusesEveryBrokenLimitAndAcceptsTheLimitsThemselves)
+{
     const Bytes oneRecord = RecordBytes("T0M21F", 4128, u"base");
     const WalkCase cases[] = {
         {"no records", Catalogue(Bytes{0}), CATALOGUE_OK, 0},
         {"eight records", Catalogue(Concat({Records(8), Bytes{0}})), CATALOGUE_OK, 8},
         {"nine records", Catalogue(Concat({Records(9), Bytes{0}})), CATALOGUE_TOO_MANY_RECORDS, 0},
         {"name of 31", Catalogue(Concat({RecordBytes(NAME_31, 1, u""), Bytes{0}})), CATALOGUE_OK, 1},
-        {"name of 32", Catalogue(Concat({RecordBytes(NAME_31 + "n", 1, u""), Bytes{0}})),
-         CATALOGUE_NAME_TOO_LONG, 0},
-        {"description of 36", Catalogue(Concat({RecordBytes("T0M21F", 1, DESCRIPTION_36), Bytes{0}})),
-         CATALOGUE_OK, 1},
+        {"name of 32", Catalogue(Concat({RecordBytes(NAME_31 + "n", 1, u""), Bytes{0}})), CATALOGUE_NAME_TOO_LONG, 0},
+        {"description of 36", Catalogue(Concat({RecordBytes("T0M21F", 1, DESCRIPTION_36), Bytes{0}})), CATALOGUE_OK, 1},
         {"description of 37", Catalogue(Concat({RecordBytes("T0M21F", 1, DESCRIPTION_36 + u"x"), Bytes{0}})),
          CATALOGUE_DESCRIPTION_TOO_LONG, 0},
         {"size 0", Catalogue(Concat({RecordBytes("T0M21F", 0, u""), Bytes{0}})), CATALOGUE_OK, 1},
         {"largest size", Catalogue(Concat({RecordBytes("T0M21F", CATALOGUE_MAX_RECORD_SIZE, u""), Bytes{0}})),
          CATALOGUE_OK, 1},
         {"size past the flash",
-         Catalogue(Concat({RecordBytes("T0M21F", CATALOGUE_MAX_RECORD_SIZE + 1, u""), Bytes{0}})),
-         CATALOGUE_BAD_SIZE, 0},
-        {"negative size", Catalogue(Concat({RecordBytes("T0M21F", 0x80000000u, u""), Bytes{0}})),
-         CATALOGUE_BAD_SIZE, 0},
+         Catalogue(Concat({RecordBytes("T0M21F", CATALOGUE_MAX_RECORD_SIZE + 1, u""), Bytes{0}})), CATALOGUE_BAD_SIZE,
+         0},
+        {"negative size", Catalogue(Concat({RecordBytes("T0M21F", 0x80000000u, u""), Bytes{0}})), CATALOGUE_BAD_SIZE,
+         0},
         {"size -1", Catalogue(Concat({RecordBytes("T0M21F", 0xFFFFFFFFu, u""), Bytes{0}})), CATALOGUE_BAD_SIZE, 0},
         {"no closing 0 byte", Catalogue(oneRecord), CATALOGUE_TRUNCATED, 0},
         {"nothing after the header", Catalogue(Bytes{}), CATALOGUE_TRUNCATED, 0},
         {"name runs off the end", Catalogue(Bytes{'T', '0', 'M'}), CATALOGUE_TRUNCATED, 0},
         {"size cut short", Catalogue(Bytes(oneRecord.begin(), oneRecord.begin() + 9)), CATALOGUE_TRUNCATED, 0},
-        {"description cut mid-unit", Catalogue(Bytes(oneRecord.begin(), oneRecord.begin() + 14)),
-         CATALOGUE_TRUNCATED, 0},
-        {"description without its 0", Catalogue(Bytes(oneRecord.begin(), oneRecord.end() - 2)),
-         CATALOGUE_TRUNCATED, 0},
+        {"description cut mid-unit", Catalogue(Bytes(oneRecord.begin(), oneRecord.begin() + 14)), CATALOGUE_TRUNCATED,
+         0},
+        {"description without its 0", Catalogue(Bytes(oneRecord.begin(), oneRecord.end() - 2)), CATALOGUE_TRUNCATED, 0},
         // The closing 0 exists in the buffer but past totalLength: it does not count.
         {"closing 0 past totalLength", Catalogue(Concat({oneRecord, Bytes{0}}), 32 + 21), CATALOGUE_TRUNCATED, 0},
         {"length past the buffer", Catalogue(Bytes{0}, 34), CATALOGUE_BEYOND_BUFFER, 0},
@@ -96,7 +100,8 @@ TEST(CatalogueWalk, RefusesEveryBrokenLimitAndAcceptsTheLimitsThemselves) {
     }
 }
 
-TEST(CatalogueWalk, RefusedCatalogueLeavesAnEarlierWalkEmpty) {
+TEST(CatalogueWalk, RefusedCatalogueLeavesAnEarlierWalkEmpty)
+{
     Walked walked = Walk(Catalogue(Concat({Records(5), Bytes{0}})));
     ASSERT_EQ(walked.walk.count, 5);
     const Bytes nine = Catalogue(Concat({Records(9), Bytes{0}}));
@@ -106,14 +111,16 @@ TEST(CatalogueWalk, RefusedCatalogueLeavesAnEarlierWalkEmpty) {
     EXPECT_EQ(walked.walk.entries[0].name[0], '\0');
 }
 
-TEST(CatalogueWalk, NoBufferOrOneShorterThanAHeader) {
+TEST(CatalogueWalk, NoBufferOrOneShorterThanAHeader)
+{
     CatalogueWalk walk;
     EXPECT_EQ(WalkCatalogue(nullptr, 16384, &walk), CATALOGUE_NO_BUFFER);
     const Bytes header = Catalogue(Bytes{0});
     EXPECT_EQ(WalkCatalogue(header.data(), 31, &walk), CATALOGUE_NO_BUFFER);
 }
 
-TEST(CatalogueWalk, FiveRecordsGiveThreeLinesInRecordOrder) {
+TEST(CatalogueWalk, FiveRecordsGiveThreeLinesInRecordOrder)
+{
     const Bytes body = Concat({
         RecordBytes("T0M21F", 70000, u"base one"),
         RecordBytes("V0MA01", 4128, u"base two"),
@@ -141,7 +148,8 @@ TEST(CatalogueWalk, FiveRecordsGiveThreeLinesInRecordOrder) {
     EXPECT_EQ(Line(walk, 2).size(), 47u);  // the longest line still fits 48 with its NUL
 }
 
-TEST(CatalogueWalk, BaseRecordsAloneGiveNoLines) {
+TEST(CatalogueWalk, BaseRecordsAloneGiveNoLines)
+{
     for (int count = 0; count <= 2; ++count) {
         const Walked walked = Walk(Catalogue(Concat({Records(count), Bytes{0}})));
         EXPECT_EQ(walked.code, CATALOGUE_OK);
@@ -150,19 +158,21 @@ TEST(CatalogueWalk, BaseRecordsAloneGiveNoLines) {
     }
 }
 
-TEST(CatalogueWalk, ShortNamesEndTheLabelAtTheirEnd) {
+TEST(CatalogueWalk, ShortNamesEndTheLabelAtTheirEnd)
+{
     // Entry 0 "T0M2" has no character 5, so the label starts with the end of
     // the text, as the line's narrow insertion would stop there.
-    const Bytes body = Concat({RecordBytes("T0M2", 1, u"a"), RecordBytes("V0MA01", 1, u"b"),
-                               RecordBytes("C0M0R1", 1, u"c"), Bytes{0}});
+    const Bytes body = Concat(
+        {RecordBytes("T0M2", 1, u"a"), RecordBytes("V0MA01", 1, u"b"), RecordBytes("C0M0R1", 1, u"c"), Bytes{0}});
     const Walked walked = Walk(Catalogue(body));
     ASSERT_EQ(walked.code, CATALOGUE_OK);
     EXPECT_EQ(Line(walked.walk, 0), u"   [ c ]");
 }
 
-TEST(CatalogueResultText, EveryCodeHasANameAndStaysInTwoDigitsApartFromThePackageCodes) {
-    const int32_t codes[] = {CATALOGUE_NO_BUFFER, CATALOGUE_BEYOND_BUFFER, CATALOGUE_TOO_MANY_RECORDS,
-                             CATALOGUE_NAME_TOO_LONG, CATALOGUE_BAD_SIZE, CATALOGUE_DESCRIPTION_TOO_LONG,
+TEST(CatalogueResultText, EveryCodeHasANameAndStaysInTwoDigitsApartFromThePackageCodes)
+{
+    const int32_t codes[] = {CATALOGUE_NO_BUFFER,     CATALOGUE_BEYOND_BUFFER, CATALOGUE_TOO_MANY_RECORDS,
+                             CATALOGUE_NAME_TOO_LONG, CATALOGUE_BAD_SIZE,      CATALOGUE_DESCRIPTION_TOO_LONG,
                              CATALOGUE_TRUNCATED};
     for (int32_t code : codes) {
         EXPECT_LE(code, -10);
@@ -187,7 +197,8 @@ struct SkipCase {
     int32_t size0, size1;  // after the rules; both start at 500
 };
 
-TEST(SkipRules, BaseImagesTheDeviceCarriesAreNotProgrammed) {
+TEST(SkipRules, BaseImagesTheDeviceCarriesAreNotProgrammed)
+{
     const SkipCase cases[] = {
         {"1F matches 0x1F", "T0M21F", 0x1F, "A01", "B01", 2, 0, 500},
         {"1f matches 0x1F", "T0M21f", 0x1F, "A01", "B01", 2, 0, 500},
@@ -214,9 +225,10 @@ TEST(SkipRules, BaseImagesTheDeviceCarriesAreNotProgrammed) {
     }
 }
 
-TEST(SkipRules, ApplyToTheWalkedTableWithoutTouchingItsLines) {
-    const Bytes body = Concat({RecordBytes("T0M21F", 1, u"a"), RecordBytes("V0MA01", 2, u"b"),
-                               RecordBytes("C0M0R1", 3, u"c"), Bytes{0}});
+TEST(SkipRules, ApplyToTheWalkedTableWithoutTouchingItsLines)
+{
+    const Bytes body = Concat(
+        {RecordBytes("T0M21F", 1, u"a"), RecordBytes("V0MA01", 2, u"b"), RecordBytes("C0M0R1", 3, u"c"), Bytes{0}});
     Walked walked = Walk(Catalogue(body));
     ASSERT_EQ(walked.code, CATALOGUE_OK);
     CatalogueWalk& walk = walked.walk;

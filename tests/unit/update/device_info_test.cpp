@@ -7,9 +7,10 @@
 
 namespace {
 
-TEST(DeviceInfo, DecodesEveryField) {
+TEST(DeviceInfo, DecodesEveryField)
+{
     const uint8_t record[DEVICE_INFO_SIZE] = {0x21, 0x03, 0x0A, 0x1F, 'A', '0', '1', 2,
-                                                0xEE, 0xEE, 0xEE, 0xEE, 'M', '0', '1', 'A'};
+                                              0xEE, 0xEE, 0xEE, 0xEE, 'M', '0', '1', 'A'};
     const DeviceInfo info = DecodeDeviceInfo(record);
     EXPECT_STREQ(info.versionText, "13A0");  // high half of byte 0 dropped; 0x1F shows '0'
     EXPECT_EQ(info.deviceVersion, 0x21);
@@ -18,7 +19,8 @@ TEST(DeviceInfo, DecodesEveryField) {
     EXPECT_STREQ(info.modelId, "M01A");
 }
 
-TEST(DeviceInfo, VersionTextShowsOneDigitPerValue) {
+TEST(DeviceInfo, VersionTextShowsOneDigitPerValue)
+{
     const struct {
         uint8_t bytes[4];
         const char* text;
@@ -38,7 +40,8 @@ TEST(DeviceInfo, VersionTextShowsOneDigitPerValue) {
     }
 }
 
-TEST(HexDigitValue, DigitsAndBothCasesOfAToF) {
+TEST(HexDigitValue, DigitsAndBothCasesOfAToF)
+{
     const struct {
         char c;
         uint8_t value;

@@ -15,11 +15,18 @@ struct LayoutCase {
     uint8_t tailPages;
 };
 
-TEST(ImagePackageBuilder, PlansATailOfOneToSixteenPages) {
+TEST(ImagePackageBuilder, PlansATailOfOneToSixteenPages)
+{
     const LayoutCase cases[] = {
-        {0, 1, 0, 1},           {0, 256, 0, 1},          {0, 257, 0, 2},
-        {7, 4096, 7, 16},       {7, 4097, 8, 1},         {7, 3 * 4096, 9, 16},
-        {7, 3 * 4096 + 300, 10, 2}, {511, 4096, 511, 16}, {0, 512 * 4096, 511, 16},
+        {0, 1, 0, 1},
+        {0, 256, 0, 1},
+        {0, 257, 0, 2},
+        {7, 4096, 7, 16},
+        {7, 4097, 8, 1},
+        {7, 3 * 4096, 9, 16},
+        {7, 3 * 4096 + 300, 10, 2},
+        {511, 4096, 511, 16},
+        {0, 512 * 4096, 511, 16},
     };
     for (const LayoutCase& c : cases) {
         ImageLayout layout{};
@@ -31,7 +38,8 @@ TEST(ImagePackageBuilder, PlansATailOfOneToSixteenPages) {
     }
 }
 
-TEST(ImagePackageBuilder, RefusesEmptyFirmwareAndFirmwarePastTheFlash) {
+TEST(ImagePackageBuilder, RefusesEmptyFirmwareAndFirmwarePastTheFlash)
+{
     ImageLayout layout{};
     std::string error;
     EXPECT_FALSE(PlanImageLayout(0, 0, &layout, &error));
@@ -41,7 +49,8 @@ TEST(ImagePackageBuilder, RefusesEmptyFirmwareAndFirmwarePastTheFlash) {
     EXPECT_NE(error.find("flash"), std::string::npos);
 }
 
-TEST(ImagePackageBuilder, RoundTripThroughTheCheck) {
+TEST(ImagePackageBuilder, RoundTripThroughTheCheck)
+{
     Bytes firmware(4096 + 300);
     for (size_t i = 0; i < firmware.size(); ++i) firmware[i] = static_cast<uint8_t>(i * 13);
     Bytes package;
@@ -58,11 +67,12 @@ TEST(ImagePackageBuilder, RoundTripThroughTheCheck) {
     EXPECT_EQ(header.tailPages, 2);
     EXPECT_TRUE(std::equal(firmware.begin(), firmware.end(), run.after.begin() + 32));
     // The rest of the last page is erased flash.
-    EXPECT_TRUE(std::all_of(run.after.begin() + 32 + firmware.size(), run.after.end(),
-                            [](uint8_t b) { return b == 0xFF; }));
+    EXPECT_TRUE(
+        std::all_of(run.after.begin() + 32 + firmware.size(), run.after.end(), [](uint8_t b) { return b == 0xFF; }));
 }
 
-TEST(CataloguePackageBuilder, RoundTripThroughTheCheckAndTheWalk) {
+TEST(CataloguePackageBuilder, RoundTripThroughTheCheckAndTheWalk)
+{
     const std::vector<CatalogueRecordInput> records = {
         {"T0M21F", 70000, u"base one"},
         {"V0MA01", 4128, u"base two"},
@@ -86,7 +96,8 @@ TEST(CataloguePackageBuilder, RoundTripThroughTheCheckAndTheWalk) {
     }
 }
 
-TEST(CataloguePackageBuilder, RefusesWhatTheWalkWouldRefuse) {
+TEST(CataloguePackageBuilder, RefusesWhatTheWalkWouldRefuse)
+{
     const CatalogueRecordInput good{"T0M21F", 1, u"d"};
     const std::vector<std::vector<CatalogueRecordInput>> bad = {
         std::vector<CatalogueRecordInput>(9, good),

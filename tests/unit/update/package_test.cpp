@@ -11,7 +11,8 @@ namespace {
 
 // The key as seen through image-mode obfuscation of zeros: byte i of a header
 // takes key position (base + i) mod 64, so three bases cover all 64 positions.
-Bytes KeySeenThroughImageMode() {
+Bytes KeySeenThroughImageMode()
+{
     Bytes key(PACKAGE_KEY_LENGTH);
     for (uint32_t base : {0u, 24u, 48u}) {
         Bytes zeros(PACKAGE_HEADER_LENGTH, 0);
@@ -21,11 +22,13 @@ Bytes KeySeenThroughImageMode() {
     return key;
 }
 
-int KeyPositionOf(const Bytes& key, uint8_t value) {
+int KeyPositionOf(const Bytes& key, uint8_t value)
+{
     return static_cast<int>(std::find(key.begin(), key.end(), value) - key.begin());
 }
 
-TEST(PackageKey, WorkedExampleOfKeyPositionsForIdABCD) {
+TEST(PackageKey, WorkedExampleOfKeyPositionsForIdABCD)
+{
     const Bytes key = KeySeenThroughImageMode();
     // Distinct key bytes let a de-obfuscated zero name its key position.
     ASSERT_EQ(std::set<uint8_t>(key.begin(), key.end()).size(), 64u);
@@ -46,7 +49,8 @@ TEST(PackageKey, WorkedExampleOfKeyPositionsForIdABCD) {
     EXPECT_TRUE(std::all_of(image.after.begin() + 32, image.after.end(), [](uint8_t b) { return b == 0; }));
 }
 
-TEST(PackageKey, IdsWithEqualSumsModulo64ShareKeyPositions) {
+TEST(PackageKey, IdsWithEqualSumsModulo64ShareKeyPositions)
+{
     auto hidden = [](const char* id) {
         Bytes zeros(200, 0);
         ObfuscatePackage(PACKAGE_CATALOGUE, zeros.data(), zeros.size(), id);
@@ -67,7 +71,8 @@ protected:
     Bytes image = Sealed(PACKAGE_IMAGE, plainImage, "0M21");
 };
 
-TEST_F(CheckPackageTest, AcceptsWellMadePackagesAndLeavesThemPlain) {
+TEST_F(CheckPackageTest, AcceptsWellMadePackagesAndLeavesThemPlain)
+{
     const CheckRun c = Check(PACKAGE_CATALOGUE, catalogue, id);
     EXPECT_EQ(c.code, PACKAGE_OK);
     EXPECT_EQ(c.after[10], 2);  // status
@@ -81,14 +86,16 @@ TEST_F(CheckPackageTest, AcceptsWellMadePackagesAndLeavesThemPlain) {
     EXPECT_EQ(i.after[31], 4);  // lastBlock low byte
 }
 
-TEST_F(CheckPackageTest, NullBufferIsRefusedFirstInEitherMode) {
+TEST_F(CheckPackageTest, NullBufferIsRefusedFirstInEitherMode)
+{
     for (int mode : {PACKAGE_CATALOGUE, PACKAGE_IMAGE}) {
         EXPECT_EQ(CheckPackage(mode, nullptr, 5000, id, 16384), PACKAGE_NO_BUFFER);
         EXPECT_EQ(CheckPackage(mode, nullptr, 100, id, 16384), PACKAGE_NO_BUFFER);
     }
 }
 
-TEST_F(CheckPackageTest, BufferTooSmallForAHeaderIsRefusedUntouched) {
+TEST_F(CheckPackageTest, BufferTooSmallForAHeaderIsRefusedUntouched)
+{
     const Bytes small(catalogue.begin(), catalogue.begin() + 31);
     for (int mode : {PACKAGE_CATALOGUE, PACKAGE_IMAGE}) {
         const CheckRun run = Check(mode, small, 31, id, 31);
@@ -97,13 +104,15 @@ TEST_F(CheckPackageTest, BufferTooSmallForAHeaderIsRefusedUntouched) {
     }
 }
 
-TEST_F(CheckPackageTest, UnknownModeIsRefusedUntouched) {
+TEST_F(CheckPackageTest, UnknownModeIsRefusedUntouched)
+{
     const CheckRun run = Check(6, catalogue, id);
     EXPECT_EQ(run.code, PACKAGE_BAD_MODE);
     EXPECT_EQ(run.after, catalogue);
 }
 
-TEST_F(CheckPackageTest, CatalogueSizeLimitIs2048Bytes) {
+TEST_F(CheckPackageTest, CatalogueSizeLimitIs2048Bytes)
+{
     Bytes body = Concat({RecordBytes("T0M21F", 4128, u"base"), Bytes{0}});
     body.resize(CATALOGUE_MAX_LENGTH - PACKAGE_HEADER_LENGTH, 0);  // padding after the list
     const Bytes full = Sealed(PACKAGE_CATALOGUE, PlainCatalogue(body), id);
@@ -129,21 +138,40 @@ struct Spoil {
     int32_t expected;
 };
 
-void FlipByte(Bytes& b, size_t offset) { b[offset] ^= 0x01; }
+void FlipByte(Bytes& b, size_t offset)
+{
+    b[offset] ^= 0x01;
+}
 
 const Spoil SPOILS[] = {
-    {"id and magic wrong: id first", PACKAGE_CATALOGUE, [](Bytes& b, uint32_t&) { FlipByte(b, 0); FlipByte(b, 17); },
+    {"id and magic wrong: id first", PACKAGE_CATALOGUE,
+     [](Bytes& b, uint32_t&) {
+         FlipByte(b, 0);
+         FlipByte(b, 17);
+     },
      PACKAGE_BAD_ID},
-    {"id and magic wrong (image)", PACKAGE_IMAGE, [](Bytes& b, uint32_t&) { FlipByte(b, 7); FlipByte(b, 19); },
+    {"id and magic wrong (image)", PACKAGE_IMAGE,
+     [](Bytes& b, uint32_t&) {
+         FlipByte(b, 7);
+         FlipByte(b, 19);
+     },
      PACKAGE_BAD_ID},
     {"magic wrong", PACKAGE_CATALOGUE, [](Bytes& b, uint32_t&) { FlipByte(b, 7); }, PACKAGE_BAD_MAGIC},
     {"magic and length wrong: magic first", PACKAGE_IMAGE,
-     [](Bytes& b, uint32_t&) { FlipByte(b, 0); FlipByte(b, 23); }, PACKAGE_BAD_MAGIC},
+     [](Bytes& b, uint32_t&) {
+         FlipByte(b, 0);
+         FlipByte(b, 23);
+     },
+     PACKAGE_BAD_MAGIC},
     {"length field wrong", PACKAGE_CATALOGUE, [](Bytes& b, uint32_t&) { FlipByte(b, 23); }, PACKAGE_BAD_LENGTH},
     {"length argument short", PACKAGE_IMAGE, [](Bytes&, uint32_t& n) { --n; }, PACKAGE_BAD_LENGTH},
     {"failed download as image", PACKAGE_IMAGE, [](Bytes&, uint32_t& n) { n = 4294967295u; }, PACKAGE_BAD_LENGTH},
     {"length and xor wrong: length first", PACKAGE_CATALOGUE,
-     [](Bytes& b, uint32_t&) { FlipByte(b, 22); FlipByte(b, 40); }, PACKAGE_BAD_LENGTH},
+     [](Bytes& b, uint32_t&) {
+         FlipByte(b, 22);
+         FlipByte(b, 40);
+     },
+     PACKAGE_BAD_LENGTH},
     {"status byte", PACKAGE_CATALOGUE, [](Bytes& b, uint32_t&) { FlipByte(b, 10); }, PACKAGE_BAD_XOR},
     {"unused byte 15", PACKAGE_CATALOGUE, [](Bytes& b, uint32_t&) { FlipByte(b, 15); }, PACKAGE_BAD_XOR},
     {"unused byte 24", PACKAGE_IMAGE, [](Bytes& b, uint32_t&) { FlipByte(b, 24); }, PACKAGE_BAD_XOR},
@@ -155,7 +183,8 @@ const Spoil SPOILS[] = {
     {"sum check byte itself", PACKAGE_IMAGE, [](Bytes& b, uint32_t&) { FlipByte(b, 9); }, PACKAGE_BAD_SUM},
 };
 
-TEST_F(CheckPackageTest, ResultsComeInTheirOrderOfTesting) {
+TEST_F(CheckPackageTest, ResultsComeInTheirOrderOfTesting)
+{
     for (const Spoil& spoil : SPOILS) {
         Bytes stored = spoil.mode == PACKAGE_CATALOGUE ? catalogue : image;
         const char* checkId = spoil.mode == PACKAGE_CATALOGUE ? id : "0M21";
@@ -165,7 +194,8 @@ TEST_F(CheckPackageTest, ResultsComeInTheirOrderOfTesting) {
     }
 }
 
-TEST_F(CheckPackageTest, WrongIdStillLeavesTheBufferDeobfuscated) {
+TEST_F(CheckPackageTest, WrongIdStillLeavesTheBufferDeobfuscated)
+{
     const CheckRun run = Check(PACKAGE_CATALOGUE, catalogue, "M01B");
     EXPECT_EQ(run.code, PACKAGE_BAD_ID);
     Bytes expected = catalogue;
@@ -173,7 +203,8 @@ TEST_F(CheckPackageTest, WrongIdStillLeavesTheBufferDeobfuscated) {
     EXPECT_EQ(run.after, expected);
 }
 
-TEST_F(CheckPackageTest, SameBitSetInTwoBytesKeepsTheXorButNotTheSum) {
+TEST_F(CheckPackageTest, SameBitSetInTwoBytesKeepsTheXorButNotTheSum)
+{
     // Body bytes 0 and 7 of the plain image hold 0x01 and 0x32: bits 0x04 and 0x80 are clear in both.
     ASSERT_EQ(plainImage[32] & 0x84, 0);
     ASSERT_EQ(plainImage[39] & 0x84, 0);
@@ -200,8 +231,13 @@ TEST_F(CheckPackageTest, SameBitSetInTwoBytesKeepsTheXorButNotTheSum) {
     EXPECT_EQ(Check(PACKAGE_CATALOGUE, spoiled, id).code, PACKAGE_BAD_SUM);
 }
 
-TEST_F(CheckPackageTest, IdCharacterFrom0x80NeverMatches) {
-    for (const char* badId : {"\x80" "01A", "M0\xFF" "A", "M01\xC1"}) {
+TEST_F(CheckPackageTest, IdCharacterFrom0x80NeverMatches)
+{
+    for (const char* badId : {"\x80"
+                              "01A",
+                              "M0\xFF"
+                              "A",
+                              "M01\xC1"}) {
         const Bytes stored = Sealed(PACKAGE_CATALOGUE, plainCatalogue, badId);
         EXPECT_EQ(Check(PACKAGE_CATALOGUE, stored, badId).code, PACKAGE_BAD_ID);
         const Bytes storedImage = Sealed(PACKAGE_IMAGE, plainImage, badId);
@@ -209,7 +245,8 @@ TEST_F(CheckPackageTest, IdCharacterFrom0x80NeverMatches) {
     }
 }
 
-TEST_F(CheckPackageTest, ImageBodyReachesTheCallerExactlyAsStored) {
+TEST_F(CheckPackageTest, ImageBodyReachesTheCallerExactlyAsStored)
+{
     const CheckRun run = Check(PACKAGE_IMAGE, image, "0M21");
     ASSERT_EQ(run.code, PACKAGE_OK);
     EXPECT_TRUE(std::equal(image.begin() + 32, image.end(), run.after.begin() + 32));
@@ -218,14 +255,16 @@ TEST_F(CheckPackageTest, ImageBodyReachesTheCallerExactlyAsStored) {
     EXPECT_FALSE(std::equal(image.begin() + 8, image.begin() + 32, run.after.begin() + 8));
 }
 
-TEST_F(CheckPackageTest, CatalogueWithNoRecordsIsValid) {
+TEST_F(CheckPackageTest, CatalogueWithNoRecordsIsValid)
+{
     const Bytes empty = Sealed(PACKAGE_CATALOGUE, PlainCatalogue(Bytes{0}), id);
     const CheckRun run = Check(PACKAGE_CATALOGUE, empty, id);
     EXPECT_EQ(run.code, PACKAGE_OK);
     EXPECT_EQ(run.after[32], 0);
 }
 
-TEST_F(CheckPackageTest, LengthBeyondTheBufferIsRefusedJustBeforeTheSums) {
+TEST_F(CheckPackageTest, LengthBeyondTheBufferIsRefusedJustBeforeTheSums)
+{
     // A header and a length argument that agree on 4294967295: only the buffer guard stops the sums.
     Bytes stored = image;
     ObfuscatePackage(PACKAGE_IMAGE, stored.data(), stored.size(), "0M21");
@@ -253,15 +292,16 @@ struct LayoutCase {
     int32_t expected;
 };
 
-TEST_F(CheckPackageTest, ImageHeaderMustFitItsBody) {
+TEST_F(CheckPackageTest, ImageHeaderMustFitItsBody)
+{
     const LayoutCase cases[] = {
-        {5, 5, 1, 256, PACKAGE_OK},              // tail only
-        {5, 5, 16, 4096, PACKAGE_OK},            // a whole block as tail
-        {5, 7, 3, 2 * 4096 + 768, PACKAGE_OK},   // exact fit
-        {5, 7, 3, 2 * 4096 + 769, PACKAGE_OK},   // the package may carry more
-        {5, 5, 0, 0, PACKAGE_OK},                // nothing but an erase of block 5
-        {511, 511, 16, 4096, PACKAGE_OK},        // the flash's last block
-        {511, 512, 0, 4096, PACKAGE_BAD_LAYOUT}, // a block past the flash
+        {5, 5, 1, 256, PACKAGE_OK},               // tail only
+        {5, 5, 16, 4096, PACKAGE_OK},             // a whole block as tail
+        {5, 7, 3, 2 * 4096 + 768, PACKAGE_OK},    // exact fit
+        {5, 7, 3, 2 * 4096 + 769, PACKAGE_OK},    // the package may carry more
+        {5, 5, 0, 0, PACKAGE_OK},                 // nothing but an erase of block 5
+        {511, 511, 16, 4096, PACKAGE_OK},         // the flash's last block
+        {511, 512, 0, 4096, PACKAGE_BAD_LAYOUT},  // a block past the flash
         {5, 5, 17, 17 * 256, PACKAGE_BAD_LAYOUT},
         {6, 5, 0, 4096, PACKAGE_BAD_LAYOUT},
         {0, 65535, 0, 4096, PACKAGE_BAD_LAYOUT},
@@ -276,7 +316,8 @@ TEST_F(CheckPackageTest, ImageHeaderMustFitItsBody) {
     }
 }
 
-TEST_F(CheckPackageTest, LayoutIsTestedOnlyAfterTheSumsAndOnlyForImages) {
+TEST_F(CheckPackageTest, LayoutIsTestedOnlyAfterTheSumsAndOnlyForImages)
+{
     Bytes stored = Sealed(PACKAGE_IMAGE, PlainImage(5, 5, 17, 0), "0M21");
     EXPECT_EQ(Check(PACKAGE_IMAGE, stored, "0M21").code, PACKAGE_BAD_LAYOUT);
     stored[9] ^= 1;
@@ -288,7 +329,8 @@ TEST_F(CheckPackageTest, LayoutIsTestedOnlyAfterTheSumsAndOnlyForImages) {
     EXPECT_EQ(Check(PACKAGE_CATALOGUE, Sealed(PACKAGE_CATALOGUE, plain, id), id).code, PACKAGE_OK);
 }
 
-TEST(PackageResultText, EveryCodeHasItsOwnNameAndMeaning) {
+TEST(PackageResultText, EveryCodeHasItsOwnNameAndMeaning)
+{
     const struct {
         int32_t code;
         const char* name;

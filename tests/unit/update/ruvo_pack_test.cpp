@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TEST(Utf8ToUtf16, ConvertsValidTextAndRefusesMalformedText) {
+TEST(Utf8ToUtf16, ConvertsValidTextAndRefusesMalformedText)
+{
     const struct {
         std::string utf8;
         bool valid;
@@ -47,7 +48,8 @@ TEST(Utf8ToUtf16, ConvertsValidTextAndRefusesMalformedText) {
     }
 }
 
-TEST(RecordNames, FollowTheRulesTheUpdaterReliesOn) {
+TEST(RecordNames, FollowTheRulesTheUpdaterReliesOn)
+{
     const struct {
         std::vector<std::string> names;
         bool ok;
@@ -55,9 +57,9 @@ TEST(RecordNames, FollowTheRulesTheUpdaterReliesOn) {
         {{}, true},
         {{"T0M21F", "V0MA01", "C0M0R1"}, true},
         {{"T0M21f"}, true},
-        {{"T0M2ZF"}, false},  // entry 0's characters 4-5 must be hex
+        {{"T0M2ZF"}, false},           // entry 0's characters 4-5 must be hex
         {{"T0M21F", "V0MZZZ"}, true},  // entry 1's second version may be any safe characters
-        {{"T0M21"}, false},           // no character 5
+        {{"T0M21"}, false},            // no character 5
         {{std::string("T0M21F") + std::string(25, 'x')}, true},
         {{std::string("T0M21F") + std::string(26, 'x')}, false},
         {{"T0M21F", "V0 A01"}, false},
@@ -72,7 +74,8 @@ TEST(RecordNames, FollowTheRulesTheUpdaterReliesOn) {
     }
 }
 
-TEST(Manifest, ParsesModelStatusAndImagesInOrder) {
+TEST(Manifest, ParsesModelStatusAndImagesInOrder)
+{
     const std::string text =
         "\xEF\xBB\xBF# release 3\r\n"
         "model M01A\r\n"
@@ -98,7 +101,8 @@ TEST(Manifest, ParsesModelStatusAndImagesInOrder) {
     EXPECT_EQ(release.images[2].line, 7);
 }
 
-TEST(Manifest, ErrorsNameTheirLine) {
+TEST(Manifest, ErrorsNameTheirLine)
+{
     const struct {
         const char* text;
         const char* where;
@@ -129,10 +133,11 @@ class RuvoPackCli : public ::testing::Test {
 protected:
     fs::path dir;
 
-    void SetUp() override {
+    void SetUp() override
+    {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() / ("ruvo-pack-test-" + std::string(info->name()) + "-" +
-                                           std::to_string(reinterpret_cast<uintptr_t>(this)));
+        dir = fs::temp_directory_path() /
+              ("ruvo-pack-test-" + std::string(info->name()) + "-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
@@ -140,12 +145,14 @@ protected:
 
     std::string Path(const std::string& name) const { return (dir / name).string(); }
 
-    void Write(const std::string& name, const Bytes& bytes) const {
+    void Write(const std::string& name, const Bytes& bytes) const
+    {
         std::string error;
         ASSERT_TRUE(WriteWholeFile(Path(name), bytes, &error)) << error;
     }
 
-    Bytes Read(const std::string& path) const {
+    Bytes Read(const std::string& path) const
+    {
         Bytes bytes;
         std::string error;
         EXPECT_TRUE(ReadWholeFile(path, &bytes, &error)) << error;
@@ -156,20 +163,23 @@ protected:
         int exitCode;
         std::string out, err;
     };
-    Run Pack(const std::vector<std::string>& args) const {
+    Run Pack(const std::vector<std::string>& args) const
+    {
         std::ostringstream out, err;
         const int code = RunRuvoPack(args, out, err);
         return {code, out.str(), err.str()};
     }
 
-    static Bytes Firmware(size_t length, uint8_t seed) {
+    static Bytes Firmware(size_t length, uint8_t seed)
+    {
         Bytes bytes(length);
         for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 31);
         return bytes;
     }
 };
 
-TEST_F(RuvoPackCli, PublishesAReleaseTheUpdaterAccepts) {
+TEST_F(RuvoPackCli, PublishesAReleaseTheUpdaterAccepts)
+{
     const Bytes base = Firmware(5000, 1), second = Firmware(256, 2), region = Firmware(4096, 3);
     Write("fw/base.bin", base);
     Write("fw/second.bin", second);
@@ -221,7 +231,8 @@ TEST_F(RuvoPackCli, PublishesAReleaseTheUpdaterAccepts) {
         << inspected.out;
 }
 
-TEST_F(RuvoPackCli, ReleaseBreakingARuleWritesNothing) {
+TEST_F(RuvoPackCli, ReleaseBreakingARuleWritesNothing)
+{
     Write("a.bin", Firmware(10, 1));
     std::ofstream(Path("release.txt")) << "model M01A\n"
                                           "image T0M21F 0 a.bin a\n"
@@ -240,12 +251,13 @@ TEST_F(RuvoPackCli, ReleaseBreakingARuleWritesNothing) {
     EXPECT_FALSE(fs::exists(Path("server")));
 }
 
-TEST_F(RuvoPackCli, ImageAndCatalogueCommandsAndVerifyOfRefusals) {
+TEST_F(RuvoPackCli, ImageAndCatalogueCommandsAndVerifyOfRefusals)
+{
     Write("fw.bin", Firmware(300, 9));
     ASSERT_EQ(Pack({"image", "--id", "M21F", "--first-block", "3", "-o", Path("T0M21F"), Path("fw.bin")}).exitCode,
               PACK_EXIT_OK);
-    const Run made = Pack({"catalogue", "--model", "M01A", "-o", Path("M01A.Bin"), "--record", "T0M21F",
-                           Path("T0M21F"), "base"});
+    const Run made =
+        Pack({"catalogue", "--model", "M01A", "-o", Path("M01A.Bin"), "--record", "T0M21F", Path("T0M21F"), "base"});
     ASSERT_EQ(made.exitCode, PACK_EXIT_OK) << made.err;
     EXPECT_EQ(Pack({"verify", "image", "M21F", Path("T0M21F")}).exitCode, PACK_EXIT_OK);
 
@@ -261,8 +273,8 @@ TEST_F(RuvoPackCli, ImageAndCatalogueCommandsAndVerifyOfRefusals) {
     EXPECT_EQ(badXor.out.rfind("-4 PACKAGE_BAD_XOR", 0), 0u) << badXor.out;
 
     // A record whose package does not carry the id its name implies.
-    const Run mismatch = Pack({"catalogue", "--model", "M01A", "-o", Path("x.Bin"), "--record", "T0M31F",
-                               Path("T0M21F"), "base"});
+    const Run mismatch =
+        Pack({"catalogue", "--model", "M01A", "-o", Path("x.Bin"), "--record", "T0M31F", Path("T0M21F"), "base"});
     EXPECT_EQ(mismatch.exitCode, PACK_EXIT_BAD_INPUT);
     EXPECT_NE(mismatch.err.find("PACKAGE_BAD_ID"), std::string::npos) << mismatch.err;
 
@@ -272,7 +284,8 @@ TEST_F(RuvoPackCli, ImageAndCatalogueCommandsAndVerifyOfRefusals) {
     EXPECT_NE(inspected.out.find("tail pages:   2"), std::string::npos) << inspected.out;
 }
 
-TEST_F(RuvoPackCli, UsageAndFileErrorsHaveTheirOwnExitCodes) {
+TEST_F(RuvoPackCli, UsageAndFileErrorsHaveTheirOwnExitCodes)
+{
     EXPECT_EQ(Pack({}).exitCode, PACK_EXIT_USAGE);
     EXPECT_EQ(Pack({"frobnicate"}).exitCode, PACK_EXIT_USAGE);
     EXPECT_EQ(Pack({"verify", "firmware", "0M21", Path("x")}).exitCode, PACK_EXIT_USAGE);

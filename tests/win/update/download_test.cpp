@@ -55,8 +55,7 @@ TEST_F(Download, OneMebibyteArrivesByteExact)
 {
     std::vector<uint8_t> buffer(1 << 20);
     ASSERT_EQ(DownloadFile(Url("one-mib.bin").c_str(), buffer.data(), buffer.size()), 1 << 20);
-    for (uint32_t i = 0; i < buffer.size(); ++i)
-        ASSERT_EQ(buffer[i], GeneratedByte(i)) << "at byte " << i;
+    for (uint32_t i = 0; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], GeneratedByte(i)) << "at byte " << i;
     EXPECT_TRUE(g_platform.boxes.empty());
 }
 
@@ -108,7 +107,7 @@ TEST_F(Download, BodyFillingDestinationExactlyIsAccepted)
 
 struct FailureCase {
     const char* name;
-    const char* url;   // full URL
+    const char* url;  // full URL
     bool failInternetOpen;
     const wchar_t* text;
     UINT icon;
@@ -133,12 +132,12 @@ const std::string ANY_URL = Url("empty.bin");
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DownloadFailure,
-    ::testing::Values(
-        FailureCase{"InternetHandleUnavailable", ANY_URL.c_str(), true, TEXT_NOT_CONNECTED, MB_ICONERROR},
-        // Port 9 on loopback: nothing listens, the connection is refused at once.
-        FailureCase{"ServerDown", "http://127.0.0.1:9/BRELM/Door/ABCD.Bin", false, TEXT_CANNOT_REACH_SERVER,
-                    MB_ICONINFORMATION},
-        FailureCase{"ConnectionResetMidBody", RESET_URL.c_str(), false, TEXT_READ_FAILED, MB_ICONINFORMATION}),
+    ::testing::Values(FailureCase{"InternetHandleUnavailable", ANY_URL.c_str(), true, TEXT_NOT_CONNECTED, MB_ICONERROR},
+                      // Port 9 on loopback: nothing listens, the connection is refused at once.
+                      FailureCase{"ServerDown", "http://127.0.0.1:9/BRELM/Door/ABCD.Bin", false,
+                                  TEXT_CANNOT_REACH_SERVER, MB_ICONINFORMATION},
+                      FailureCase{"ConnectionResetMidBody", RESET_URL.c_str(), false, TEXT_READ_FAILED,
+                                  MB_ICONINFORMATION}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Download, ReadFailureKeepsTheChunksReceivedBefore)
@@ -146,8 +145,7 @@ TEST_F(Download, ReadFailureKeepsTheChunksReceivedBefore)
     std::vector<uint8_t> buffer(200000, 0);
     ASSERT_EQ(DownloadFile(RESET_URL.c_str(), buffer.data(), buffer.size()), -1);
     // At least the first chunk arrived before the reset and stays in place.
-    for (uint32_t i = 0; i < 16384; ++i)
-        ASSERT_EQ(buffer[i], GeneratedByte(i)) << "at byte " << i;
+    for (uint32_t i = 0; i < 16384; ++i) ASSERT_EQ(buffer[i], GeneratedByte(i)) << "at byte " << i;
 }
 
 TEST_F(Download, BodyCutShortEndsAsShortSuccess)
@@ -163,8 +161,7 @@ TEST_F(Download, SlowBodyArrivesWhole)
 {
     std::vector<uint8_t> buffer(8192);
     ASSERT_EQ(DownloadFile(Url("slow.bin").c_str(), buffer.data(), buffer.size()), 8192);
-    for (uint32_t i = 0; i < buffer.size(); ++i)
-        ASSERT_EQ(buffer[i], GeneratedByte(i));
+    for (uint32_t i = 0; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], GeneratedByte(i));
 }
 
 }  // namespace

@@ -97,15 +97,20 @@ TEST_F(ProgramImageTest, TwoBlocksAndTailInTheirOrder)
     ASSERT_TRUE(m_sim->WaitForLogLines(10));
     const std::vector<std::string> expected = {
         "TEST C5B484A1 00000003",
-        "ERASE 7", "WRITE 112 16",
-        "ERASE 8", "WRITE 128 16",
-        "ERASE 9", "WRITE 144 3",
-        "READ 112 16", "READ 128 16", "READ 144 3",
+        "ERASE 7",
+        "WRITE 112 16",
+        "ERASE 8",
+        "WRITE 128 16",
+        "ERASE 9",
+        "WRITE 144 3",
+        "READ 112 16",
+        "READ 128 16",
+        "READ 144 3",
     };
     EXPECT_EQ(m_sim->Log(), expected);
-    EXPECT_EQ(m_button.Texts(), (std::vector<std::wstring>{L"[     3 ]", L"C -     2 -", L"C -     1 -",
-                                                            L"Verify C -     2 -", L"Verify C -     1 -",
-                                                            L"Verify C Complete!"}));
+    EXPECT_EQ(m_button.Texts(),
+              (std::vector<std::wstring>{L"[     3 ]", L"C -     2 -", L"C -     1 -", L"Verify C -     2 -",
+                                         L"Verify C -     1 -", L"Verify C Complete!"}));
     EXPECT_TRUE(FlashHolds(layout));
 }
 
@@ -118,11 +123,11 @@ TEST_F(ProgramImageTest, WithoutTailTheLastBlockIsErasedAndLeftSo)
     EXPECT_EQ(Program(MakePackage(layout), 'T'), 0u);
 
     ASSERT_TRUE(m_sim->WaitForLogLines(7));
-    const std::vector<std::string> expected = {"TEST C5B484A1 00000002", "ERASE 4", "WRITE 64 16", "ERASE 5",
-                                               "WRITE 80 0", "READ 64 16", "READ 80 0"};
+    const std::vector<std::string> expected = {
+        "TEST C5B484A1 00000002", "ERASE 4", "WRITE 64 16", "ERASE 5", "WRITE 80 0", "READ 64 16", "READ 80 0"};
     EXPECT_EQ(m_sim->Log(), expected);
-    EXPECT_EQ(m_button.Texts(), (std::vector<std::wstring>{L"[     2 ]", L"T -     1 -", L"Verify T -     1 -",
-                                                            L"Verify T Complete!"}));
+    EXPECT_EQ(m_button.Texts(),
+              (std::vector<std::wstring>{L"[     2 ]", L"T -     1 -", L"Verify T -     1 -", L"Verify T Complete!"}));
     EXPECT_TRUE(FlashHolds(layout));
 }
 

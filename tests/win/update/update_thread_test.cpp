@@ -40,7 +40,8 @@ protected:
         std::memset(&g_app, 0, sizeof g_app);
         g_app.instance = GetModuleHandleW(nullptr);  // string 140 is in this exe's resources
         g_app.updateButton = m_button.Handle();
-        g_app.exitButton = CreateWindowExW(0, L"button", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        g_app.exitButton =
+            CreateWindowExW(0, L"button", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
         g_app.optionList = CreateWindowExW(0, L"ComboBox", L"", WS_POPUP | CBS_DROPDOWNLIST | CBS_HASSTRINGS, 0, 0, 100,
                                            100, nullptr, nullptr, nullptr, nullptr);
 
@@ -67,8 +68,7 @@ protected:
         std::strcpy(g_app.catalogue[index].name, name);
         g_app.catalogue[index].size = static_cast<int32_t>(package.size());
         if (g_app.catalogueCount <= index) g_app.catalogueCount = index + 1;
-        if (index >= 2)
-            SendMessageW(g_app.optionList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"line"));
+        if (index >= 2) SendMessageW(g_app.optionList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"line"));
     }
 
     ButtonRecorder m_button;
@@ -80,8 +80,8 @@ SimDevice* g_sim;
 
 TEST_F(UpdateThreadTest, ProgressTextsOfAWholeUpdateInTheirOrder)
 {
-    Publish(0, "BTU122.bin", 0, 4096 + 512);   // one full block, 2 tail pages
-    Publish(1, "BVUABD.bin", 16, 1000);        // tail only
+    Publish(0, "BTU122.bin", 0, 4096 + 512);  // one full block, 2 tail pages
+    Publish(1, "BVUABD.bin", 16, 1000);       // tail only
     Publish(2, "OPU0TW.bin", 64, 300);
     Publish(3, "OPU0HK.bin", 64, 8192 + 256);  // two full blocks, 1 tail page
     SendMessageW(g_app.optionList, CB_SETCURSEL, 1, 0);
@@ -91,11 +91,10 @@ TEST_F(UpdateThreadTest, ProgressTextsOfAWholeUpdateInTheirOrder)
     RunWorker(UpdateThread);
 
     const std::vector<std::wstring> expected = {
-        DOWNLOADING, L"[     2 ]", L"T -     1 -", L"Verify T -     1 -", L"Verify T Complete!",
-        DOWNLOADING, L"[     1 ]", L"Verify V Complete!",
-        DOWNLOADING, L"[     3 ]", L"C -     2 -", L"C -     1 -", L"Verify C -     2 -", L"Verify C -     1 -",
-        L"Verify C Complete!",
-        L"- 更 新 完 成 -",
+        DOWNLOADING,           L"[     2 ]",          L"T -     1 -",        L"Verify T -     1 -",
+        L"Verify T Complete!", DOWNLOADING,           L"[     1 ]",          L"Verify V Complete!",
+        DOWNLOADING,           L"[     3 ]",          L"C -     2 -",        L"C -     1 -",
+        L"Verify C -     2 -", L"Verify C -     1 -", L"Verify C Complete!", L"- 更 新 完 成 -",
     };
     EXPECT_EQ(m_button.Texts(), expected);
 
