@@ -98,6 +98,11 @@ if ((with_wine)); then
 fi
 # In the background, so that a signal is handled at once rather than after
 # the command ends; whatever it leaves running ends with this process.
-"$@" <&0 &
+# Standard input stays the caller's, where the caller has one.
+if { : <&0; } 2>/dev/null; then
+  "$@" <&0 &
+else
+  "$@" </dev/null &
+fi
 wait $! || status=$?
 finish
