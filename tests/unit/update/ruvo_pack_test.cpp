@@ -118,7 +118,7 @@ TEST(Manifest, ErrorsNameTheirLine)
         {"model M01A\n\nimage T0M21F 0 a.bin 1234567890123456789012345678901234567\n", "3: description"},
         {"model M01A\nimage T0M21F 0 a.bin \xC3\n", "2: description"},
         {"model M01A\nimage T0M21F 0 a.bin a\nimage V0MA01 0 b.bin b\nimage T0M21f 0 c.bin c\n", "4: name"},
-        {"model M01A\nimage T0MZZF 0 a.bin a\n", "2: entry 0"},
+        {"model M01A\nimage T0MZZF 0 a.bin a\n", "2: record 0"},
     };
     for (const auto& c : cases) {
         Release release;
@@ -155,7 +155,7 @@ protected:
     {
         Bytes bytes;
         std::string error;
-        EXPECT_TRUE(ReadWholeFile(path, &bytes, &error)) << error;
+        EXPECT_TRUE(ReadWholeFile(path, IMAGE_PACKAGE_FILE_MAX, &bytes, &error)) << error;
         return bytes;
     }
 
