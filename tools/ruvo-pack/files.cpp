@@ -144,7 +144,7 @@ bool ReadWholeFile(const std::string& path, uint64_t cap, std::vector<uint8_t>* 
     const int fd = OpenForReading(path);
     if (fd < 0) {
         const int code = errno;
-        *error = "cannot open " + Quoted(path) + " for reading: " + SystemMessage(code);
+        *error = Quoted(path) + " cannot be opened: " + SystemMessage(code);
         return false;
     }
     StatBuffer info;
