@@ -357,6 +357,11 @@ public:
             return false;
         }
         m_path = pattern;
+        // mkdtemp makes the folder private; the web server must read it.
+        if (chmod(m_path.c_str(), 0755) != 0) {
+            *error = "cannot open up " + Quoted(m_path) + " for reading: " + SystemMessage(errno);
+            return false;
+        }
         if (mkdir(Door().c_str(), 0755) != 0) {
             *error = "cannot create " + Quoted(Door()) + ": " + SystemMessage(errno);
             return false;
@@ -573,6 +578,14 @@ bool MakeFolder(const std::string& path, std::string* error)
     return true;
 }
 
+bool IsFolder(const std::string& path, std::string* error)
+{
+    std::error_code code;
+    if (fs::is_directory(path, code)) return true;
+    *error = Quoted(path) + (fs::exists(path, code) ? " is not a folder" : " does not exist");
+    return false;
+}
+
 // Removes the Pool files a failed publish added.
 void TakeBack(const std::vector<std::string>& created)
 {
@@ -652,6 +665,7 @@ int PublishRelease(const std::string& outDir, const PublishInput& input, const P
 int ListReleases(const std::string& outDir, std::ostream& out, std::string* error)
 {
     const Store store(outDir);
+    if (!IsFolder(store.outDir, error)) return PACK_EXIT_IO;
     DoorKind kind;
     unsigned live = 0;
     const int result = ReadLiveDoor(store, &kind, &live, error);
@@ -678,11 +692,7 @@ int ListReleases(const std::string& outDir, std::ostream& out, std::string* erro
 int RollbackRelease(const std::string& outDir, std::ostream& out, std::string* error)
 {
     const Store store(outDir);
-    std::error_code code;
-    if (!fs::is_directory(store.outDir, code)) {
-        *error = Quoted(store.outDir) + " is not a folder";
-        return PACK_EXIT_IO;
-    }
+    if (!IsFolder(store.outDir, error)) return PACK_EXIT_IO;
     CPublishLock lock;
     const int locked = lock.Acquire(store.lock, error);
     if (locked != PACK_EXIT_OK) return locked;
