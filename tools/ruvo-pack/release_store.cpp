@@ -506,12 +506,13 @@ int WritePoolImages(const Store& store, const PublishInput& input, const Publish
         if (!options.replace) {
             *error =
                 "these image names exist with other bytes, and a published image is never rewritten:" + conflicts +
-                "\ngive the new images new names, or give --replace (a device downloading one of them meanwhile "
-                "gets a mix of old and new bytes, and every release naming it fails the check until republished)";
+                "\ngive the new images new names, or give --replace (a device that read the live catalogue "
+                "fetches the new bytes under the old record and refuses them, and every release naming them "
+                "fails the check)";
             return PACK_EXIT_BAD_INPUT;
         }
-        out << "replacing (--replace): downloads in progress of these may fail, and older releases naming them no "
-               "longer pass the check:"
+        out << "replacing (--replace): devices that read the live catalogue refuse these now, and older releases "
+               "naming them no longer pass the check:"
             << conflicts << "\n";
     }
     for (size_t i = 0; i < input.images.size(); ++i) {
