@@ -127,7 +127,8 @@ int RunCatalogue(const Context& cx, const std::vector<std::string>& args)
             recordArgs.push_back({args[i + 1], args[i + 2], args[i + 3]});
             i += 3;
         } else {
-            return cx.Fail(PACK_EXIT_USAGE, "catalogue: unexpected or incomplete argument \"" + EscapeForMessage(arg) + "\"");
+            return cx.Fail(PACK_EXIT_USAGE,
+                           "catalogue: unexpected or incomplete argument \"" + EscapeForMessage(arg) + "\"");
         }
     }
     if (model.empty() || output.empty()) return cx.Fail(PACK_EXIT_USAGE, "catalogue needs --model and -o");
@@ -325,10 +326,8 @@ const Command COMMANDS[] = {
      "      (default 3). A Pool name is never rewritten with other bytes unless\n"
      "      --replace is given. See README.md for the manifest and the layout.\n",
      RunPublish},
-    {"releases", "OUTDIR",
-     "      Lists the kept releases of OUTDIR; '*' marks the live one.\n", RunReleases},
-    {"rollback", "OUTDIR",
-     "      Makes the release before the live one live again, after the check.\n", RunRollback},
+    {"releases", "OUTDIR", "      Lists the kept releases of OUTDIR; '*' marks the live one.\n", RunReleases},
+    {"rollback", "OUTDIR", "      Makes the release before the live one live again, after the check.\n", RunRollback},
     {"verify", "catalogue|image ID PACKAGE",
      "      Runs the updater's own package check (and, for a current catalogue,\n"
      "      its record walk) and prints the result code, name and meaning.\n",

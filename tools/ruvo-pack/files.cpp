@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -156,8 +157,8 @@ bool ReadWholeFile(const std::string& path, uint64_t cap, std::vector<uint8_t>* 
     } else if (info.st_size == 0) {
         problem = "is empty";
     } else if (static_cast<uint64_t>(info.st_size) > cap) {
-        problem = "is " + std::to_string(info.st_size) + " bytes, more than the " + std::to_string(cap) +
-                  " it may have";
+        problem =
+            "is " + std::to_string(info.st_size) + " bytes, more than the " + std::to_string(cap) + " it may have";
     }
     std::vector<uint8_t> content;
     if (problem.empty()) {
@@ -168,7 +169,8 @@ bool ReadWholeFile(const std::string& path, uint64_t cap, std::vector<uint8_t>* 
         for (;;) {
             if (filled == content.size()) {
                 if (content.size() > cap) break;
-                content.resize(content.size() + 1);
+                const uint64_t grown = std::min<uint64_t>(cap + 1, content.size() + 65536);
+                content.resize(static_cast<size_t>(grown));
             }
             const long got = ReadSome(fd, content.data() + filled, content.size() - filled);
             if (got < 0 && errno == EINTR) continue;

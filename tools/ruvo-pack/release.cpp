@@ -94,12 +94,14 @@ bool CheckRecordNames(const std::vector<std::string>& names, std::string* error)
     for (size_t i = 0; i < names.size(); ++i) {
         const std::string& name = names[i];
         if (name.size() < MIN_NAME_LENGTH || name.size() > static_cast<size_t>(CATALOGUE_NAME_MAX)) {
-            *error = "name \"" + EscapeForMessage(name) + "\" must have 6 to 31 characters (characters 2-5 are the package id)";
+            *error = "name \"" + EscapeForMessage(name) +
+                     "\" must have 6 to 31 characters (characters 2-5 are the package id)";
             return false;
         }
         for (char c : name) {
             if (!IsSafeCharacter(c)) {
-                *error = "name \"" + EscapeForMessage(name) + "\" may only use A-Z a-z 0-9 . _ - (it is a file name and part of a URL)";
+                *error = "name \"" + EscapeForMessage(name) +
+                         "\" may only use A-Z a-z 0-9 . _ - (it is a file name and part of a URL)";
                 return false;
             }
         }
@@ -187,7 +189,8 @@ bool ParseManifest(const std::string& text, const std::string& baseDir, Release*
             if (!DescriptionFromUtf8(Trim(rest), &image.description, &message)) return Fail(error, number, message);
             result.images.push_back(std::move(image));
         } else {
-            return Fail(error, number, "unknown keyword \"" + EscapeForMessage(keyword) + "\" (expected model, status or image)");
+            return Fail(error, number,
+                        "unknown keyword \"" + EscapeForMessage(keyword) + "\" (expected model, status or image)");
         }
     }
     if (!haveModel) return Fail(error, number, "the manifest names no model (a line \"model XXXX\")");
@@ -197,7 +200,8 @@ bool ParseManifest(const std::string& text, const std::string& baseDir, Release*
     std::string message;
     if (!CheckRecordNames(names, &message)) {
         for (const ReleaseImage& image : result.images) {
-            if (message.find("\"" + EscapeForMessage(image.name) + "\"") != std::string::npos) return Fail(error, image.line, message);
+            if (message.find("\"" + EscapeForMessage(image.name) + "\"") != std::string::npos)
+                return Fail(error, image.line, message);
         }
         return Fail(error, number, message);
     }

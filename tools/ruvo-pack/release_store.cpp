@@ -504,11 +504,10 @@ int WritePoolImages(const Store& store, const PublishInput& input, const Publish
     }
     if (!conflicts.empty()) {
         if (!options.replace) {
-            *error =
-                "these image names exist with other bytes, and a published image is never rewritten:" + conflicts +
-                "\ngive the new images new names, or give --replace (a device that read the live catalogue "
-                "fetches the new bytes under the old record and refuses them, and every release naming them "
-                "fails the check)";
+            *error = "these image names exist with other bytes, and a published image is never rewritten:" + conflicts +
+                     "\ngive the new images new names, or give --replace (a device that read the live catalogue "
+                     "fetches the new bytes under the old record and refuses them, and every release naming them "
+                     "fails the check)";
             return PACK_EXIT_BAD_INPUT;
         }
         out << "replacing (--replace): devices that read the live catalogue refuse these now, and older releases "
@@ -636,10 +635,17 @@ int PublishRelease(const std::string& outDir, const PublishInput& input, const P
     // models, extra files), this model's catalogue new. A statement of the
     // old catalogue would not fit the new one, so it is not carried.
     const std::string catalogueName = input.model + ".Bin";
+    std::set<std::string> replaced = {catalogueName, input.model + ".Sig"};
+    for (const auto& file : input.doorFiles) replaced.insert(file.first);
     CStagedRelease staged(store);
-    if (!staged.Create(error) ||
-        (kind == DoorKind::LINK && !staged.CopyFrom(store.ReleaseDoor(live), {catalogueName, input.model + ".Sig"}, error)) ||
-        !WriteWholeFile((fs::path(staged.Door()) / catalogueName).string(), input.catalogue, error)) {
+    bool staging = staged.Create(error) &&
+                   (kind != DoorKind::LINK || staged.CopyFrom(store.ReleaseDoor(live), replaced, error)) &&
+                   WriteWholeFile((fs::path(staged.Door()) / catalogueName).string(), input.catalogue, error);
+    for (size_t i = 0; staging && i < input.doorFiles.size(); ++i) {
+        const auto& file = input.doorFiles[i];
+        staging = WriteWholeFile((fs::path(staged.Door()) / file.first).string(), file.second, error);
+    }
+    if (!staging) {
         TakeBack(created);
         return PACK_EXIT_IO;
     }
@@ -680,7 +686,8 @@ int ListReleases(const std::string& outDir, std::ostream& out, std::string* erro
     for (unsigned serial : serials) {
         const ReleaseInfo info = ReadReleaseInfo(store.ReleaseDir(serial));
         std::string models;
-        for (const std::string& model : ModelsIn(store.ReleaseDoor(serial))) models += (models.empty() ? "" : ",") + model;
+        for (const std::string& model : ModelsIn(store.ReleaseDoor(serial)))
+            models += (models.empty() ? "" : ",") + model;
         out << (kind == DoorKind::LINK && serial == live ? "* " : "  ") << SerialName(serial) << "  "
             << (info.published.empty() ? "?" : info.published) << "  " << (models.empty() ? "-" : models) << "  "
             << info.images.size() << " images";
@@ -719,8 +726,8 @@ int RollbackRelease(const std::string& outDir, std::ostream& out, std::string* e
         return PACK_EXIT_REFUSED;
     }
     if (!SwapDoor(store, previous, false, error)) return PACK_EXIT_IO;
-    out << store.door << " -> " << LinkTarget(previous) << ": release " << SerialName(previous) << " is live again (was "
-        << SerialName(live) << ")\n";
+    out << store.door << " -> " << LinkTarget(previous) << ": release " << SerialName(previous)
+        << " is live again (was " << SerialName(live) << ")\n";
     return PACK_EXIT_OK;
 }
 

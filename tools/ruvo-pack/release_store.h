@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct PublishedImage {
@@ -24,6 +25,9 @@ struct PublishInput {
     std::string model;               // the catalogue is Door/<model>.Bin
     std::vector<uint8_t> catalogue;  // stored form, already checked
     std::vector<PublishedImage> images;
+    // Further files of this release's Door (a statement of the catalogue),
+    // staged next to it before the check; name -> content.
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> doorFiles;
 };
 
 struct PublishOptions {

@@ -27,9 +27,14 @@ protected:
         Write(name + "-b.bin", Firmware(700, static_cast<uint8_t>(seed + 1)));
         Write(name + "-c.bin", Firmware(5000, static_cast<uint8_t>(seed + 2)));
         std::ofstream(Path(name + ".txt")) << "model M01A\n"
-                                              "image T0M2" + tag + " 0 " + name + "-a.bin base\n"
-                                              "image V0MA" + tag + " 32 " + name + "-b.bin second\n"
-                                              "image C0M0" + tag + " 64 " + name + "-c.bin region\n";
+                                              "image T0M2" +
+                                                  tag + " 0 " + name +
+                                                  "-a.bin base\n"
+                                                  "image V0MA" +
+                                                  tag + " 32 " + name +
+                                                  "-b.bin second\n"
+                                                  "image C0M0" +
+                                                  tag + " 64 " + name + "-c.bin region\n";
         return Path(name + ".txt");
     }
     std::string Server(const std::string& rest = "") const { return Path("www" + rest); }
@@ -76,7 +81,7 @@ TEST_F(RuvoPackRelease, EachPublishGoesLiveByTheLinkAndRollbackReturnsToThePrevi
     const Run back = Pack({"rollback", Server()});
     ASSERT_EQ(back.exitCode, PACK_EXIT_OK) << back.err;
     EXPECT_EQ(LiveCatalogue(), first);
-    EXPECT_TRUE(Live({"M01A"}));  // release 1's images are still in the Pool
+    EXPECT_TRUE(Live({"M01A"}));                                            // release 1's images are still in the Pool
     EXPECT_EQ(Pack({"rollback", Server()}).exitCode, PACK_EXIT_BAD_INPUT);  // nothing older
 
     // The next publish numbers on after the newest, whichever is live.
@@ -127,8 +132,8 @@ TEST_F(RuvoPackRelease, KeepsTheNewestReleasesAndOnlyTheImagesTheyName)
         ASSERT_EQ(run.exitCode, PACK_EXIT_OK) << run.err;
     }
     EXPECT_EQ(Listing(Server("/releases")), (std::vector<std::string>{"000003", "000004"}));
-    EXPECT_EQ(Listing(Server("/BRELM/Pool")), (std::vector<std::string>{"C0M0F3", "C0M0F4", "S0HARE", "T0M2F3", "T0M2F4",
-                                                                       "V0MAF3", "V0MAF4", "crafted"}));
+    EXPECT_EQ(Listing(Server("/BRELM/Pool")), (std::vector<std::string>{"C0M0F3", "C0M0F4", "S0HARE", "T0M2F3",
+                                                                        "T0M2F4", "V0MAF3", "V0MAF4", "crafted"}));
     EXPECT_TRUE(Live({"M01A"}));
 
     // A rollback does not keep the older release alive past the next publish.
@@ -183,6 +188,20 @@ TEST_F(RuvoPackRelease, AnOldDoorFolderBecomesAReleaseAndExtraDoorFilesAreCarrie
     fs::create_directories(Path("fresh/BRELM/Door"));
     ASSERT_EQ(Pack({"publish", Path("one.txt"), Path("fresh")}).exitCode, PACK_EXIT_OK);
     EXPECT_EQ(fs::read_symlink(Path("fresh/BRELM/Door")).string(), "../releases/000001/Door");
+}
+
+TEST_F(RuvoPackRelease, FilesGivenForTheDoorGoLiveWithTheCatalogue)
+{
+    ASSERT_EQ(Pack({"publish", Manifest("one", "1F", 1), Server()}).exitCode, PACK_EXIT_OK);
+    PublishInput input;
+    input.model = "M01A";
+    input.catalogue = LiveCatalogue();
+    input.doorFiles = {{"M01A.Sig", Bytes{1, 2, 3}}};
+    std::ostringstream out;
+    std::string error;
+    ASSERT_EQ(PublishRelease(Server(), input, PublishOptions(), out, &error), PACK_EXIT_OK) << error;
+    EXPECT_EQ(LiveTarget(), "../releases/000002/Door");
+    EXPECT_EQ(Read(Server("/BRELM/Door/M01A.Sig")), (Bytes{1, 2, 3}));
 }
 
 TEST_F(RuvoPackRelease, TheStagedReleaseCheckNamesTheFileAtFault)

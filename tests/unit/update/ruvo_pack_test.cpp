@@ -305,8 +305,7 @@ TEST_F(RuvoPackCli, MessagesEscapeControlCharactersAndNameTheirSource)
     const Run control = Pack(
         {"catalogue", "--model", "M01A", "-o", Path("c.Bin"), "--record", "T0M21F", Path("T0M21F"), "a\x1b[2Jb\x7f"});
     EXPECT_EQ(control.exitCode, PACK_EXIT_BAD_INPUT);
-    EXPECT_NE(control.err.find("\"a\\x1B[2Jb\\x7F\" contains a control character"), std::string::npos)
-        << control.err;
+    EXPECT_NE(control.err.find("\"a\\x1B[2Jb\\x7F\" contains a control character"), std::string::npos) << control.err;
     EXPECT_EQ(control.err.find('\x1b'), std::string::npos);
 
     const Run badName =
@@ -316,8 +315,9 @@ TEST_F(RuvoPackCli, MessagesEscapeControlCharactersAndNameTheirSource)
     std::ofstream(Path("release.txt")) << "model M01A\nimage T0M21F 0 fw.bin a\nimage V0MA01 0 gone.bin b\n";
     const Run missing = Pack({"publish", Path("release.txt"), Path("www")});
     EXPECT_EQ(missing.exitCode, PACK_EXIT_IO);
-    EXPECT_NE(missing.err.find(Path("release.txt") + ":3: V0MA01: firmware \"" + Path("gone.bin") + "\" cannot be opened"),
-              std::string::npos)
+    EXPECT_NE(
+        missing.err.find(Path("release.txt") + ":3: V0MA01: firmware \"" + Path("gone.bin") + "\" cannot be opened"),
+        std::string::npos)
         << missing.err;
     EXPECT_FALSE(fs::exists(Path("www")));
 }
