@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <system_error>
 
 #include "files.h"
 #include "package_reader.h"
@@ -295,7 +296,11 @@ int RunInspect(const Context& cx, const std::vector<std::string>& args)
     std::string error;
     if (!id.empty() && !CheckPackageIdText(id, "package id", &error)) return cx.Fail(PACK_EXIT_BAD_INPUT, error);
     Bytes stored;
-    if (!ReadWholeFile(path, IMAGE_PACKAGE_FILE_MAX, &stored, &error)) return cx.Fail(PACK_EXIT_IO, error);
+    if (!ReadWholeFile(path, IMAGE_PACKAGE_FILE_MAX, &stored, &error)) {
+        std::error_code code;
+        const bool empty = std::filesystem::is_regular_file(path, code) && std::filesystem::file_size(path, code) == 0;
+        return cx.Fail(PACK_EXIT_IO, empty ? error + ": not a package" : error);
+    }
     return InspectPackage(stored, id, cx.out) ? PACK_EXIT_OK : PACK_EXIT_REFUSED;
 }
 

@@ -293,8 +293,10 @@ TEST_F(RuvoPackCli, InspectSaysNotAPackageInsteadOfGuessing)
         EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
         EXPECT_EQ(run.out.find("total length"), std::string::npos) << run.out;
     }
-    const Run empty = Pack({"inspect", Path("none")});
+    std::ofstream(Path("empty"));
+    const Run empty = Pack({"inspect", Path("empty")});
     EXPECT_EQ(empty.exitCode, PACK_EXIT_IO);
+    EXPECT_NE(empty.err.find("\"" + Path("empty") + "\" is empty: not a package"), std::string::npos) << empty.err;
 }
 
 TEST_F(RuvoPackCli, MessagesEscapeControlCharactersAndNameTheirSource)
