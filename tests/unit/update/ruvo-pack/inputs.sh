@@ -73,7 +73,7 @@ checked=$((checked + 1))
 if [ "$code" -ne 4 ] || ! [ -d folder ] || ! grep -qF '"folder"' err.txt; then
   echo "FAIL image -o folder: exit $code"; cat err.txt; failures=$((failures + 1))
 fi
-if ls -A | grep -q '^\.~ruvo-'; then
+if [ -n "$(find . -maxdepth 1 -name '.~ruvo-*')" ]; then
   echo "FAIL temporary files left:"; ls -A; failures=$((failures + 1))
 fi
 echo "$checked cases, $failures failed"

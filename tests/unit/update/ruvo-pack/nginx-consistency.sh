@@ -24,7 +24,7 @@ ip link set lo up || { echo "SKIP: cannot bring lo up"; exit $SKIP; }
 
 work=$(mktemp -d)
 chmod 755 "$work"  # nginx workers may run as another user
-nginx_pid= client_pid=
+nginx_pid='' client_pid=''
 cleanup() {
   [ -n "$client_pid" ] && kill "$client_pid" 2>/dev/null && wait "$client_pid" 2>/dev/null
   if [ -n "$nginx_pid" ]; then
@@ -144,6 +144,6 @@ echo "$((published + 1)) publishes in ${publish_ms} ms, $(wc -l <client/seen) wh
   "$(sort -n client/set-ms | tail -1) ms), $catalogues distinct catalogues seen"
 [ "$catalogues" -ge 2 ] || fail "the client never saw a swap"
 [ "$(readlink www/BRELM/Door)" = "../releases/$(printf '%06d' $PUBLISHES)/Door" ] || fail "the last release is not live"
-[ "$(ls www/releases | wc -l)" -eq 10 ] || fail "not 10 releases kept: $(ls www/releases)"
-[ "$(ls www/BRELM/Pool | wc -l)" -eq 30 ] || fail "the Pool holds other than the kept releases' images: $(ls www/BRELM/Pool)"
+[ "$(find www/releases -mindepth 1 -maxdepth 1 | wc -l)" -eq 10 ] || fail "not 10 releases kept: $(ls www/releases)"
+[ "$(find www/BRELM/Pool -mindepth 1 | wc -l)" -eq 30 ] || fail "the Pool holds other than the kept releases' images: $(ls www/BRELM/Pool)"
 echo "ok"
