@@ -3,36 +3,30 @@
 # the catalogue and then every image it names, while 20 publishes of
 # releases with distinct image names run. Every set fetched must be whole,
 # each image at the size its record gives and accepted by the image check.
-# Runs itself in a network and mount namespace of its own (nginx on
-# 127.0.0.1 there); exits 77 (skipped) where that is not permitted.
+# Runs itself in a run of its own (scripts/session.sh: nginx on 127.0.0.1
+# there); exits 77 (skipped) where that is not permitted.
 # Usage: nginx-consistency.sh RUVO_PACK
 set -u
 SKIP=77
 PACK=$(realpath "$1")
-NGINX=${NGINX:-/usr/sbin/nginx}
+ROOT=$(cd "$(dirname "$0")/../../../.." && pwd)
 PUBLISHES=20
 MAX_SETS=3000     # the client loop's bounds: sets fetched ...
 MAX_SECONDS=25    # ... and seconds
 
-if [ -z "${RUVO_PACK_NETNS:-}" ]; then
-  [ -x "$NGINX" ] || { echo "SKIP: no $NGINX"; exit $SKIP; }
+# Always a run of its own, also inside another run: port 80 is then its alone.
+if [ "${NGINX_CONSISTENCY_RUN:-}" != 1 ]; then
+  command -v nginx >/dev/null || { echo "SKIP: no nginx"; exit $SKIP; }
   command -v curl >/dev/null || { echo "SKIP: no curl"; exit $SKIP; }
-  unshare --net --mount true 2>/dev/null || { echo "SKIP: unshare --net --mount is not permitted here"; exit $SKIP; }
-  exec env RUVO_PACK_NETNS=1 unshare --net --mount bash "$0" "$@"
+  unshare --net --mount --pid --fork true 2>/dev/null || { echo "SKIP: no namespaces here"; exit $SKIP; }
+  NGINX_CONSISTENCY_RUN=1 exec "$ROOT/scripts/session.sh" --no-wine bash "$0" "$@"
 fi
-ip link set lo up || { echo "SKIP: cannot bring lo up"; exit $SKIP; }
 
 work=$(mktemp -d)
-chmod 755 "$work"  # nginx workers may run as another user
-nginx_pid='' client_pid=''
+client_pid=''
 cleanup() {
   [ -n "$client_pid" ] && kill "$client_pid" 2>/dev/null && wait "$client_pid" 2>/dev/null
-  if [ -n "$nginx_pid" ]; then
-    kill -QUIT "$nginx_pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$nginx_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$nginx_pid" 2>/dev/null
-    wait "$nginx_pid" 2>/dev/null
-  fi
+  "$ROOT/tools/update-server/nginx-serve.sh" stop "$work/nginx"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -53,36 +47,8 @@ for i in $(seq 1 $PUBLISHES); do
 done
 "$PACK" publish rel1/manifest.txt www >/dev/null || fail "the first publish"
 
-port=8080
-mkdir -p nginx/logs nginx/tmp
-cat >nginx/nginx.conf <<CONF
-worker_processes 1;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $work/nginx/tmp/body;
-  proxy_temp_path $work/nginx/tmp/proxy;
-  fastcgi_temp_path $work/nginx/tmp/fastcgi;
-  uwsgi_temp_path $work/nginx/tmp/uwsgi;
-  scgi_temp_path $work/nginx/tmp/scgi;
-  server {
-    listen 127.0.0.1:$port;
-    root $work/www;
-    disable_symlinks off;
-  }
-}
-CONF
-"$NGINX" -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" &
-nginx_pid=$!
-base=http://127.0.0.1:$port/BRELM
-for _ in $(seq 50); do
-  curl -sf -o /dev/null "$base/Door/M01A.Bin" && break
-  kill -0 "$nginx_pid" 2>/dev/null || fail "nginx did not start: $(cat nginx/logs/error.log)"
-  sleep 0.2
-done
+"$ROOT/tools/update-server/nginx-serve.sh" start www "$work/nginx" >/dev/null || fail "nginx did not start"
+base=http://127.0.0.1/BRELM
 
 # The client: one set per round, stopping after the publishes are done (and
 # it has fetched a set after them), or at its bounds.
