@@ -18,9 +18,7 @@ struct SimulatorOptions {
     // command reports included.
     uint64_t stopAnsweringAfter = SIM_NEVER;  // no input report once this many have passed
     uint64_t unplugAfter = SIM_NEVER;         // gone once this many have passed
-    // Hung once this many have passed: takes no further report (the host's
-    // write never completes) and answers nothing, yet stays plugged in.
-    uint64_t hangAfter = SIM_NEVER;
+    uint64_t hangAfter = SIM_NEVER;           // hung once this many have passed (takes and answers nothing)
     bool corruptReadBack = false;             // invert bytes on their way out...
     uint32_t corruptOffset = 0;               // ...at this flash offset (flash unchanged)
     uint32_t corruptLength = 1;               // ...and the bytes after it, this many in all
