@@ -94,6 +94,11 @@ struct CapacityCase {
     int32_t result;
 };
 
+void PrintTo(const CapacityCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class DownloadCapacity : public Download, public ::testing::WithParamInterface<CapacityCase> {};
 
 TEST_P(DownloadCapacity, BodyLongerThanTheDestinationIsRefusedWithoutOverrun)

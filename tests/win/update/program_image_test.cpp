@@ -152,6 +152,11 @@ struct CorruptionCase {
     uint32_t mismatches;
 };
 
+void PrintTo(const CorruptionCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class CorruptedReadBack : public ProgramImageTest, public ::testing::WithParamInterface<CorruptionCase> {};
 
 TEST_P(CorruptedReadBack, EveryDifferingByteIsCounted)

@@ -139,6 +139,11 @@ struct SlackCase {
     bool programmed;
 };
 
+void PrintTo(const SlackCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class ImageBufferSlack : public UpdateThreadTest, public ::testing::WithParamInterface<SlackCase> {};
 
 TEST_P(ImageBufferSlack, PackageUpTo128BytesOverItsAnnouncedSizeIsProgrammed)
