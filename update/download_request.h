@@ -11,6 +11,18 @@ constexpr uint32_t DOWNLOAD_CHUNK = 16384;
 // a fresh copy from the origin server, nothing stored in the local cache.
 constexpr uint32_t DOWNLOAD_REQUEST_FLAGS = 0x84000100;
 
+// The Internet handle's access type follows the system's connection state:
+// with a proxy connection (INTERNET_CONNECTION_PROXY) the full system
+// configuration (INTERNET_OPEN_TYPE_PRECONFIG), otherwise the configuration
+// without automatic proxy discovery (INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY).
+constexpr uint32_t CONNECTION_FLAG_PROXY = 0x04;
+constexpr uint32_t OPEN_TYPE_PRECONFIG = 0;
+constexpr uint32_t OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY = 4;
+inline uint32_t DownloadAccessType(uint32_t connectionFlags)
+{
+    return (connectionFlags & CONNECTION_FLAG_PROXY) ? OPEN_TYPE_PRECONFIG : OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
+}
+
 constexpr char ACCEPT_HEADER[] = "Accept: */*\r\n\r\n";
 constexpr uint32_t ACCEPT_HEADER_LENGTH = sizeof(ACCEPT_HEADER) - 1;
 static_assert(ACCEPT_HEADER_LENGTH == 15, "the request header is sent with its length, 15 bytes");

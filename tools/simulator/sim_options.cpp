@@ -6,7 +6,7 @@
 
 const char SIMULATOR_USAGE[] =
     "usage: ruvo-sim --pipe NAME [--info HEX32] [--flash-in FILE] [--dump FILE] [--log FILE]\n"
-    "                [--report-us N] [--erase-ms N] [--stop-after N] [--unplug-after N]\n"
+    "                [--report-us N] [--erase-ms N] [--stop-after N] [--unplug-after N] [--hang-after N]\n"
     "                [--corrupt-offset X [--corrupt-length N]] [--spares N]\n"
     "Stops when standard input reaches end of file or reads a line \"quit\".\n";
 
@@ -89,6 +89,9 @@ bool ParseSimulatorCommandLine(int argc, const char* const* argv, SimulatorComma
         } else if (option == "--unplug-after") {
             if (!number_in(SIM_NEVER - 1)) return false;
             out.device.unplugAfter = number;
+        } else if (option == "--hang-after") {
+            if (!number_in(SIM_NEVER - 1)) return false;
+            out.device.hangAfter = number;
         } else if (option == "--corrupt-offset") {
             if (!number_in(FLASH_SIZE - 1)) return false;
             out.device.corruptReadBack = true;
