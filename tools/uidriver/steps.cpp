@@ -1,41 +1,31 @@
 #include "tools/uidriver/steps.h"
 
-#include <cwchar>
-
-#include "tools/uidriver/window_reader.h"
+#include "tools/common/numbers.h"
+#include "tools/uidriver/dialog_geometry.h"
 #include "tools/uidriver/input.h"
+#include "tools/uidriver/pattern.h"
+#include "tools/uidriver/screenshot.h"
+#include "tools/uidriver/window_reader.h"
 
 // How long the first start may take: Wine maps a new exe in well under a
 // second, but a cold prefix on a busy machine takes longer.
 constexpr DWORD START_TIMEOUT_MS = 30000;
 
-static bool ParseInt(const std::wstring& word, long& value)
+// The longest pause, watch or quiet spell a step may ask for, in milliseconds.
+constexpr int64_t MAX_MS = MAX_WAIT_SECONDS * 1000;
+
+// A whole decimal number of a step (an id, a line, milliseconds) within its range.
+static bool ParseInt(const std::wstring& word, int64_t min, int64_t max, long& value)
 {
-    if (word.empty()) {
-        return false;
-    }
-    wchar_t* end = nullptr;
-    value = std::wcstol(word.c_str(), &end, 10);
-    return *end == L'\0';
+    int64_t parsed = 0;
+    if (!ParseInteger(word, min, max, parsed)) return false;
+    value = static_cast<long>(parsed);
+    return true;
 }
 
-// '*' stands for any run of characters; everything else matches itself.
-static bool Matches(const wchar_t* pattern, const wchar_t* text)
+static bool ParseId(const std::wstring& word, long& value)
 {
-    if (*pattern == L'\0') {
-        return *text == L'\0';
-    }
-    if (*pattern == L'*') {
-        for (const wchar_t* rest = text;; ++rest) {
-            if (Matches(pattern + 1, rest)) {
-                return true;
-            }
-            if (*rest == L'\0') {
-                return false;
-            }
-        }
-    }
-    return *pattern == *text && Matches(pattern + 1, text + 1);
+    return ParseInt(word, INT32_MIN, INT32_MAX, value);
 }
 
 // The step as a normalised line: words that need it are quoted.
@@ -84,7 +74,7 @@ bool StepRunner::Do(const std::vector<std::wstring>& words)
     if (verb == L"start") return Start(args);
     if (verb == L"sleep") {
         long ms = 0;
-        if (args.size() != 1 || !ParseInt(args[0], ms) || ms < 0) return Fail("sleep takes milliseconds");
+        if (args.size() != 1 || !ParseInt(args[0], 0, MAX_MS, ms)) return Fail("sleep takes milliseconds");
         Sleep(static_cast<DWORD>(ms));
         return true;
     }
@@ -121,19 +111,23 @@ bool StepRunner::Started()
     return m_main != nullptr;
 }
 
-DWORD StepRunner::Timeout(const std::vector<std::wstring>& args, size_t index)
+bool StepRunner::Timeout(const std::vector<std::wstring>& args, size_t index, DWORD& ms)
 {
+    ms = m_options.timeoutMs;
+    if (index >= args.size()) return true;
     long seconds = 0;
-    if (index < args.size() && ParseInt(args[index], seconds) && seconds > 0) {
-        return static_cast<DWORD>(seconds) * 1000;
+    if (!ParseInt(args[index], 1, MAX_WAIT_SECONDS, seconds)) {
+        return Fail("a wait takes whole seconds from 1 to " + std::to_string(MAX_WAIT_SECONDS) + ", not " +
+                    Utf8(args[index]));
     }
-    return m_options.timeoutMs;
+    ms = static_cast<DWORD>(seconds) * 1000;
+    return true;
 }
 
 HWND StepRunner::ControlById(const std::wstring& word)
 {
     long id = 0;
-    if (!ParseInt(word, id)) {
+    if (!ParseId(word, id)) {
         return nullptr;
     }
     return ChildById(m_main, static_cast<int>(id));
@@ -163,9 +157,9 @@ bool StepRunner::Start(const std::vector<std::wstring>& args)
     std::vector<int> ids;
     for (size_t i = 1; i < args.size(); ++i) {
         long value = 0;
-        if (args[i].compare(0, 5, L"show=") == 0 && ParseInt(args[i].substr(5), value)) {
+        if (args[i].compare(0, 5, L"show=") == 0 && ParseInt(args[i].substr(5), 0, INT32_MAX, value)) {
             show = static_cast<int>(value);
-        } else if (ParseInt(args[i], value)) {
+        } else if (ParseId(args[i], value)) {
             ids.push_back(static_cast<int>(value));
         } else {
             return Fail("start: cannot read " + Utf8(args[i]));
@@ -244,8 +238,10 @@ bool StepRunner::WaitText(const std::vector<std::wstring>& args, bool pattern)
     HWND control = args.size() >= 2 ? ControlById(args[0]) : nullptr;
     if (!control) return Fail("wait-text <id> \"<text>\": no such control");
     const std::wstring& wanted = args[1];
+    DWORD timeout = 0;
+    if (!Timeout(args, 2, timeout)) return false;
     std::wstring now;
-    const bool seen = WaitUntil(Timeout(args, 2), [&] {
+    const bool seen = WaitUntil(timeout, [&] {
         now = TextOf(control);
         return pattern ? Matches(wanted.c_str(), now.c_str()) : now == wanted;
     });
@@ -266,8 +262,10 @@ bool StepRunner::WaitChange(const std::vector<std::wstring>& args)
     if (!control) return Fail("wait-change <id>: no such control");
     const int id = IdOf(control);
     const std::wstring before = m_lastText.count(id) ? m_lastText[id] : TextOf(control);
+    DWORD timeout = 0;
+    if (!Timeout(args, 1, timeout)) return false;
     std::wstring now;
-    if (!WaitUntil(Timeout(args, 1), [&] { return (now = TextOf(control)) != before; })) {
+    if (!WaitUntil(timeout, [&] { return (now = TextOf(control)) != before; })) {
         return Fail("text of " + std::to_string(id) + " stayed " + Quote(before));
     }
     PrintText(id, now);
@@ -278,7 +276,7 @@ bool StepRunner::WaitChange(const std::vector<std::wstring>& args)
 bool StepRunner::Watch(const std::vector<std::wstring>& args)
 {
     long ms = 0;
-    HWND control = args.size() == 2 && ParseInt(args[1], ms) ? ControlById(args[0]) : nullptr;
+    HWND control = args.size() == 2 && ParseInt(args[1], 0, MAX_MS, ms) ? ControlById(args[0]) : nullptr;
     if (!control) return Fail("watch <id> <ms>: no such control");
     const int id = IdOf(control);
     std::wstring shown = TextOf(control);
@@ -298,7 +296,9 @@ bool StepRunner::WaitEnabled(const std::vector<std::wstring>& args, bool enabled
 {
     HWND control = !args.empty() ? ControlById(args[0]) : nullptr;
     if (!control) return Fail("wait-enabled <id>: no such control");
-    if (!WaitUntil(Timeout(args, 1), [&] { return (IsWindowEnabled(control) != 0) == enabled; })) {
+    DWORD timeout = 0;
+    if (!Timeout(args, 1, timeout)) return false;
+    if (!WaitUntil(timeout, [&] { return (IsWindowEnabled(control) != 0) == enabled; })) {
         return Fail(Utf8(args[0]) + (enabled ? " stayed disabled" : " stayed enabled"));
     }
     m_out.Line(Utf8(args[0]) + (enabled ? " enabled" : " disabled"));
@@ -327,10 +327,12 @@ bool StepRunner::List(const std::vector<std::wstring>& args)
 bool StepRunner::WaitLines(const std::vector<std::wstring>& args)
 {
     long count = 0;
-    HWND control = args.size() >= 2 && ParseInt(args[1], count) ? ControlById(args[0]) : nullptr;
+    HWND control = args.size() >= 2 && ParseInt(args[1], 0, INT32_MAX, count) ? ControlById(args[0]) : nullptr;
     if (!control) return Fail("wait-lines <id> <count>: no such control");
+    DWORD timeout = 0;
+    if (!Timeout(args, 2, timeout)) return false;
     ListState list;
-    if (!WaitUntil(Timeout(args, 2), [&] { return ReadList(control, list) && list.count == count; })) {
+    if (!WaitUntil(timeout, [&] { return ReadList(control, list) && list.count == count; })) {
         return Fail("list " + Utf8(args[0]) + " has " + std::to_string(list.count) + " lines");
     }
     PrintList(m_out, IdOf(control), list);
@@ -341,7 +343,7 @@ bool StepRunner::WaitLines(const std::vector<std::wstring>& args)
 bool StepRunner::Select(const std::vector<std::wstring>& args)
 {
     long line = 0;
-    HWND control = args.size() == 2 && ParseInt(args[1], line) ? ControlById(args[0]) : nullptr;
+    HWND control = args.size() == 2 && ParseId(args[1], line) ? ControlById(args[0]) : nullptr;
     if (!control) return Fail("select <id> <line>: no such control");
     DWORD_PTR result = 0;
     SendMessageTimeoutW(control, CB_SETCURSEL, static_cast<WPARAM>(line), 0, SMTO_ABORTIFHUNG, 3000, &result);
@@ -357,7 +359,7 @@ bool StepRunner::Click(const std::vector<std::wstring>& args)
         target = ControlById(args[0]);
     } else if (args.size() == 2 && args[0] == L"dialog" && m_dialog) {
         long id = 0;
-        target = ParseInt(args[1], id) ? ChildById(m_dialog, static_cast<int>(id)) : nullptr;
+        target = ParseId(args[1], id) ? ChildById(m_dialog, static_cast<int>(id)) : nullptr;
     }
     if (!target) return Fail("click: no such button");
     PostMessageW(target, BM_CLICK, 0, 0);
@@ -402,114 +404,29 @@ HWND StepRunner::FindDialog()
     return nullptr;
 }
 
-// Dialog units for a font: the base units of a throw-away dialog with it.
-static bool BaseUnits(const std::wstring& face, int points, int& x, int& y)
-{
-    std::vector<WORD> t;
-    auto dword = [&](DWORD v) {
-        t.push_back(LOWORD(v));
-        t.push_back(HIWORD(v));
-    };
-    t.push_back(1);       // dlgVer
-    t.push_back(0xFFFF);  // signature: extended template
-    dword(0);             // help id
-    dword(0);             // extended style
-    dword(WS_POPUP | DS_SETFONT | DS_FIXEDSYS);
-    t.push_back(0);  // no items
-    t.insert(t.end(), {0, 0, 100, 100});
-    t.push_back(0);  // no menu
-    t.push_back(0);  // default class
-    t.push_back(0);  // no title
-    t.push_back(static_cast<WORD>(points));
-    t.push_back(0);                             // weight
-    t.push_back(MAKEWORD(0, DEFAULT_CHARSET));  // italic, charset
-    for (wchar_t c : face) t.push_back(c);
-    t.push_back(0);
-    HWND dialog = CreateDialogIndirectParamW(
-        GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(t.data()), nullptr,
-        [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
-    if (!dialog) return false;
-    RECT unit = {0, 0, 4, 8};
-    const bool ok = MapDialogRect(dialog, &unit) != 0;
-    DestroyWindow(dialog);
-    x = unit.right;
-    y = unit.bottom;
-    return ok && x > 0 && y > 0;
-}
-
-// Pixels back to dialog units; "~" marks a value no whole unit maps to.
-static std::string Units(long pixels, int base, int per)
-{
-    const long units = (pixels * per * 2 + (pixels >= 0 ? base : -base)) / (2 * base);
-    return (MulDiv(units, base, per) == pixels ? "" : "~") + std::to_string(units);
-}
-
-// A template names a picture by number: 0xFFFF then the resource id.
-static std::string TemplateText(const std::wstring& text)
-{
-    if (text.size() == 2 && text[0] == 0xFFFF) {
-        return "#" + std::to_string(static_cast<unsigned>(text[1]));
-    }
-    return Quote(text);
-}
-
 // wait-dialog [<seconds>] [units "<font face>" <points>]
 bool StepRunner::WaitDialog(const std::vector<std::wstring>& args)
 {
     size_t next = 0;
     DWORD timeout = m_options.timeoutMs;
-    long value = 0;
-    if (next < args.size() && ParseInt(args[next], value)) {
-        timeout = Timeout(args, next++);
-    }
-    int baseX = 0, baseY = 0;
+    if (next < args.size() && args[next] != L"units" && !Timeout(args, next++, timeout)) return false;
+    DialogBase base;
     if (next < args.size()) {
-        if (args.size() != next + 3 || args[next] != L"units" || !ParseInt(args[next + 2], value) ||
-            !BaseUnits(args[next + 1], static_cast<int>(value), baseX, baseY)) {
+        long points = 0;
+        if (args.size() != next + 3 || args[next] != L"units" || !ParseInt(args[next + 2], 1, 0xFFFF, points) ||
+            !MeasureDialogBase(args[next + 1], static_cast<int>(points), base)) {
             return Fail("wait-dialog [<seconds>] [units \"<face>\" <points>]");
         }
     }
     if (!WaitUntil(timeout, [&] { return (m_dialog = FindDialog()) != nullptr; })) return Fail("no dialog");
     Sleep(100);  // the dialog takes its focus once shown
 
-    RECT client;
-    GetClientRect(m_dialog, &client);
-    // Where the client area starts, from the owner's client origin: the
-    // template's position places the client area, the frame goes around it.
-    POINT origin = {0, 0};
-    ClientToScreen(m_dialog, &origin);
-    if (HWND owner = GetWindow(m_dialog, GW_OWNER)) {
-        ScreenToClient(owner, &origin);
-    }
-    std::string line = "dialog caption=" + Quote(TextOf(m_dialog)) + " style=" + StyleNames(m_dialog);
-    const std::string ex = ExStyleNames(m_dialog);
-    if (!ex.empty()) line += " exstyle=" + ex;
-    line += " owner=" + OwnerName(m_dialog) + " client-at=" + std::to_string(origin.x) + "," + std::to_string(origin.y);
-    if (baseX) {
-        line += " client-du=" + Units(client.right, baseX, 4) + "x" + Units(client.bottom, baseY, 8);
-    } else {
-        line += " client=" + std::to_string(client.right) + "x" + std::to_string(client.bottom);
-    }
+    std::string line = DescribeDialog(m_dialog, OwnerName(m_dialog), base);
     HWND focus = FocusOf(GetWindowThreadProcessId(m_dialog, nullptr));
     line += " focus=" + (focus && GetParent(focus) == m_dialog ? std::to_string(IdOf(focus)) : std::string("none"));
     m_out.Line(line);
-
     for (HWND item : ChildrenOf(m_dialog)) {
-        std::string text = "item " + std::to_string(IdOf(item)) + " class=" + Utf8(LowerClassOf(item)) +
-                           " text=" + TemplateText(TextOf(item)) + " style=" + StyleNames(item);
-        RECT rect = RectIn(item, m_dialog);
-        if (baseX) {
-            text += " at-du=" + Units(rect.left, baseX, 4) + "," + Units(rect.top, baseY, 8) +
-                    " size-du=" + Units(rect.right - rect.left, baseX, 4) + "x" +
-                    Units(rect.bottom - rect.top, baseY, 8);
-        } else {
-            text += " " + AtSize(rect);
-        }
-        text += IsWindowEnabled(item) ? " enabled" : " disabled";
-        if ((GetWindowLongW(item, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && LowerClassOf(item) == L"static") {
-            text += " icon=" + RecogniseIcon(item, m_icons);
-        }
-        m_out.Line(text);
+        m_out.Line(DescribeDialogItem(item, m_dialog, base, m_icons));
     }
     return true;
 }
@@ -517,8 +434,9 @@ bool StepRunner::WaitDialog(const std::vector<std::wstring>& args)
 // wait-box [<seconds>]: a message box, as its reader sees it.
 bool StepRunner::WaitBox(const std::vector<std::wstring>& args)
 {
-    if (!WaitUntil(Timeout(args, 0), [&] { return (m_dialog = FindDialog()) != nullptr; }))
-        return Fail("no message box");
+    DWORD timeout = 0;
+    if (!Timeout(args, 0, timeout)) return false;
+    if (!WaitUntil(timeout, [&] { return (m_dialog = FindDialog()) != nullptr; })) return Fail("no message box");
     std::wstring text;
     HWND iconStatic = nullptr;
     // The text is the static with id 0xFFFF; the icon is the static showing one.
@@ -562,7 +480,7 @@ bool StepRunner::CloseBox()
 bool StepRunner::NoDialog(const std::vector<std::wstring>& args)
 {
     long ms = 0;
-    if (args.size() != 1 || !ParseInt(args[0], ms)) return Fail("no-dialog <ms>");
+    if (args.size() != 1 || !ParseInt(args[0], 0, MAX_MS, ms)) return Fail("no-dialog <ms>");
     HWND dialog = nullptr;
     if (WaitUntil(static_cast<DWORD>(ms), [&] { return (dialog = FindDialog()) != nullptr; })) {
         m_dialog = dialog;
@@ -575,7 +493,9 @@ bool StepRunner::NoDialog(const std::vector<std::wstring>& args)
 bool StepRunner::WaitClosed(const std::vector<std::wstring>& args)
 {
     if (!m_dialog) return Fail("wait-closed: no dialog was open");
-    if (!WaitUntil(Timeout(args, 0), [&] { return !IsWindow(m_dialog) || !IsWindowVisible(m_dialog); })) {
+    DWORD timeout = 0;
+    if (!Timeout(args, 0, timeout)) return false;
+    if (!WaitUntil(timeout, [&] { return !IsWindow(m_dialog) || !IsWindowVisible(m_dialog); })) {
         return Fail("the dialog stayed open");
     }
     m_dialog = nullptr;
@@ -585,47 +505,29 @@ bool StepRunner::WaitClosed(const std::vector<std::wstring>& args)
 
 bool StepRunner::WaitExit(const std::vector<std::wstring>& args)
 {
+    DWORD timeout = 0;
+    if (!Timeout(args, 0, timeout)) return false;
     DWORD code = 0;
-    if (!m_program.WaitExit(Timeout(args, 0), code)) return Fail("the program still runs");
+    if (!m_program.WaitExit(timeout, code)) return Fail("the program still runs");
     m_out.Line("exit code=" + std::to_string(code));
     return true;
 }
 
-// screenshot <name>: <folder>/<name>.png of the whole screen, only when a
-// folder was given; the transcript is the same either way.
+// screenshot <name>: <folder>/<name>.png of the program's windows as the
+// screen shows them, only when a folder was given; the transcript is the
+// same either way, and a screenshot that cannot be written is a diagnostic.
 bool StepRunner::Screenshot(const std::vector<std::wstring>& args)
 {
     if (args.size() != 1) return Fail("screenshot <name>");
     if (m_options.screenshotFolder.empty()) return true;
     Sleep(300);  // let the last change paint
-    const std::wstring target = Wide(m_options.screenshotFolder) + L"/" + args[0] + L".png";
-    std::wstring windowsPath = L"Z:" + target;
-    for (wchar_t& c : windowsPath) {
+    std::wstring path = L"Z:" + Wide(m_options.screenshotFolder) + L"/" + args[0] + L".png";
+    for (wchar_t& c : path) {
         if (c == L'/') c = L'\\';
     }
-    DeleteFileW(windowsPath.c_str());
-    // The screen as the platform composes it: xwd reads the X server, which
-    // shows Wine's dialogs as black squares here. ImageMagick makes the PNG.
-    const std::wstring bitmap = windowsPath + L".bmp";
-    if (!SaveScreen(bitmap)) {
-        Diagnostic("screenshot: cannot write " + Utf8(bitmap));
-        return true;
-    }
-    std::wstring command =
-        L"/bin/sh -c \"convert bmp:$1.bmp png:$1.part && mv $1.part $1; rm -f $1.bmp\" sh \"" + target + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        Diagnostic("screenshot: cannot run /bin/sh (error " + std::to_string(GetLastError()) + ")");
-        return true;
-    }
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    // Wine starts Unix programs too, but their handle does not tell when they
-    // end: wait for the file.
-    if (!WaitUntil(30000, [&] { return GetFileAttributesW(windowsPath.c_str()) != INVALID_FILE_ATTRIBUTES; })) {
-        Diagnostic("screenshot: " + Utf8(target) + " did not appear");
+    std::string error;
+    if (!SaveScreenPng(ProgramArea(m_program.ProcessId()), path, error)) {
+        Diagnostic("screenshot: " + Utf8(path) + ": " + error);
     }
     return true;
 }

@@ -3,6 +3,7 @@
 // transcript. The step language is described in README.md.
 #include <windows.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,6 +12,9 @@
 #include "tools/uidriver/program.h"
 #include "tools/uidriver/script.h"
 #include "tools/uidriver/text.h"
+
+// The longest wait a step or --timeout may ask for, in seconds.
+constexpr int64_t MAX_WAIT_SECONDS = 24 * 60 * 60;
 
 struct DriverOptions {
     std::wstring program;                   // the exe to start
@@ -57,7 +61,8 @@ private:
 
     bool Started();
     HWND ControlById(const std::wstring& word);
-    DWORD Timeout(const std::vector<std::wstring>& args, size_t index);
+    // The wait in args[index] (seconds), else the default; false after Fail on a bad number.
+    bool Timeout(const std::vector<std::wstring>& args, size_t index, DWORD& ms);
     HWND FindDialog();
     void PrintText(int id, const std::wstring& text);
     std::string OwnerName(HWND window);
