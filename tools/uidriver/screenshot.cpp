@@ -8,29 +8,6 @@
 
 namespace {
 
-struct AreaSearch {
-    DWORD processId;
-    RECT area;
-    bool found;
-};
-
-BOOL CALLBACK AddWindow(HWND window, LPARAM parameter)
-{
-    auto& search = *reinterpret_cast<AreaSearch*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    RECT rect;
-    if (owner == search.processId && IsWindowVisible(window) && GetWindowRect(window, &rect) && !IsRectEmpty(&rect)) {
-        if (search.found) {
-            UnionRect(&search.area, &search.area, &rect);
-        } else {
-            search.area = rect;
-            search.found = true;
-        }
-    }
-    return TRUE;
-}
-
 // Releases a COM interface at the end of the scope.
 template <typename Interface>
 class ComRef {
@@ -125,15 +102,17 @@ bool EncodePng(const Pixels& pixels, const std::wstring& path, std::string& erro
 
 }  // namespace
 
-RECT ProgramArea(DWORD processId)
+RECT AreaOf(const std::vector<HWND>& windows)
 {
     RECT screen;
     GetClientRect(GetDesktopWindow(), &screen);
-    AreaSearch search = {processId, {}, false};
-    EnumWindows(AddWindow, reinterpret_cast<LPARAM>(&search));
-    RECT area;
-    if (!search.found || !IntersectRect(&area, &search.area, &screen)) return screen;
-    return area;
+    RECT area = {};
+    for (HWND window : windows) {
+        RECT rect;
+        if (GetWindowRect(window, &rect)) UnionRect(&area, &area, &rect);
+    }
+    RECT shown;
+    return IntersectRect(&shown, &area, &screen) ? shown : screen;
 }
 
 bool SaveScreenPng(const RECT& area, const std::wstring& pngPath, std::string& error)

@@ -6,11 +6,12 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
-// The part of the screen that holds every visible top-level window of the
-// process (main window, boxes, dropped lists); the whole screen when none
-// shows. What a reader wants to see, without the empty desktop around it.
-RECT ProgramArea(DWORD processId);
+// The part of the screen that holds these windows (the program's main
+// window, boxes, dropped lists); the whole screen when none shows. What a
+// reader wants to see, without the empty desktop around it.
+RECT AreaOf(const std::vector<HWND>& windows);
 
 // Writes `area` of the screen to `pngPath` (a Windows path). The file
 // appears whole or not at all: it is written beside and renamed into place.

@@ -209,7 +209,7 @@ bool StepRunner::Screenshot(const std::vector<std::wstring>& args)
         if (c == L'/') c = L'\\';
     }
     std::string error;
-    if (!SaveScreenPng(ProgramArea(m_program.ProcessId()), path, error)) {
+    if (!SaveScreenPng(AreaOf(m_program.Windows()), path, error)) {
         Diagnostic("screenshot: " + Utf8(path) + ": " + error);
     }
     return true;
