@@ -14,6 +14,15 @@
 bool ParseNumber(std::string_view text, uint64_t max, uint64_t& value);
 bool ParseNumber(std::wstring_view text, uint64_t max, uint64_t& value);
 
+// The same into a 32-bit value.
+inline bool ParseNumber(std::string_view text, uint32_t max, uint32_t& value)
+{
+    uint64_t wide = 0;
+    if (!ParseNumber(text, uint64_t{max}, wide)) return false;
+    value = static_cast<uint32_t>(wide);
+    return true;
+}
+
 // Decimal with an optional leading '-', from `min` to `max` ("-1", "250").
 bool ParseInteger(std::string_view text, int64_t min, int64_t max, int64_t& value);
 bool ParseInteger(std::wstring_view text, int64_t min, int64_t max, int64_t& value);
