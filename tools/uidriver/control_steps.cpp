@@ -6,36 +6,40 @@
 #include "tools/uidriver/pattern.h"
 #include "tools/uidriver/window_reader.h"
 
-bool StepRunner::Window()
+bool StepRunner::Window(Geometry geometry)
 {
-    RECT desktop;
-    GetClientRect(GetDesktopWindow(), &desktop);
-    m_out.Line("desktop size=" + std::to_string(desktop.right - desktop.left) + "x" +
-               std::to_string(desktop.bottom - desktop.top));
+    if (geometry == Geometry::SHOWN) {
+        RECT desktop;
+        GetClientRect(GetDesktopWindow(), &desktop);
+        m_out.Line("desktop size=" + std::to_string(desktop.right - desktop.left) + "x" +
+                   std::to_string(desktop.bottom - desktop.top));
+    }
     std::string line =
         "window class=" + Quote(ClassOf(m_main)) + " title=" + Quote(TextOf(m_main)) + " style=" + StyleNames(m_main);
     const std::string ex = ExStyleNames(m_main);
     if (!ex.empty()) line += " exstyle=" + ex;
-    line += " " + AtSize(RectIn(m_main, nullptr));
+    if (geometry == Geometry::SHOWN) line += " " + AtSize(RectIn(m_main, nullptr));
     line += IsWindowEnabled(m_main) ? " enabled" : " disabled";
     m_out.Line(line);
     return true;
 }
 
-bool StepRunner::Controls()
+bool StepRunner::Controls(Geometry geometry)
 {
+    const char* keyword = geometry == Geometry::SHOWN ? "control " : "state ";
     for (HWND child : ChildrenOf(m_main)) {
-        m_out.Line("control " + DescribeControl(child, m_main));
+        m_out.Line(keyword + DescribeControl(child, m_main, geometry));
         m_lastText[IdOf(child)] = TextOf(child);
     }
     return true;
 }
 
-bool StepRunner::Control(const std::vector<std::wstring>& args)
+bool StepRunner::Control(const std::vector<std::wstring>& args, Geometry geometry)
 {
+    const char* keyword = geometry == Geometry::SHOWN ? "control " : "state ";
     HWND control = args.size() == 1 ? ControlById(args[0]) : nullptr;
-    if (!control) return Fail("control <id>: no such control");
-    m_out.Line("control " + DescribeControl(control, m_main));
+    if (!control) return Fail(std::string(keyword) + "<id>: no such control");
+    m_out.Line(keyword + DescribeControl(control, m_main, geometry));
     m_lastText[IdOf(control)] = TextOf(control);
     return true;
 }

@@ -75,9 +75,12 @@ bool StepRunner::Do(const std::vector<std::wstring>& words)
         return true;
     }
     if (!Started()) return Fail("the program is not started");
-    if (verb == L"window") return Window();
-    if (verb == L"controls") return Controls();
-    if (verb == L"control") return Control(args);
+    if (verb == L"window") return Window(Geometry::SHOWN);
+    if (verb == L"controls") return Controls(Geometry::SHOWN);
+    if (verb == L"control") return Control(args, Geometry::SHOWN);
+    if (verb == L"window-state") return Window(Geometry::LEFT_OUT);
+    if (verb == L"states") return Controls(Geometry::LEFT_OUT);
+    if (verb == L"state") return Control(args, Geometry::LEFT_OUT);
     if (verb == L"text") return Text(args);
     if (verb == L"wait-text") return WaitText(args, false);
     if (verb == L"wait-match") return WaitText(args, true);

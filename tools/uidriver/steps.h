@@ -12,6 +12,7 @@
 #include "tools/uidriver/program.h"
 #include "tools/uidriver/script.h"
 #include "tools/uidriver/text.h"
+#include "tools/uidriver/window_reader.h"
 
 // The longest wait a step or --timeout may ask for, in seconds, and the
 // longest pause, watch or quiet spell, in milliseconds.
@@ -43,9 +44,9 @@ private:
     bool Screenshot(const std::vector<std::wstring>& args);
 
     // The main window and its controls (control_steps.cpp).
-    bool Window();
-    bool Controls();
-    bool Control(const std::vector<std::wstring>& args);
+    bool Window(Geometry geometry);
+    bool Controls(Geometry geometry);
+    bool Control(const std::vector<std::wstring>& args, Geometry geometry);
     bool Text(const std::vector<std::wstring>& args);
     bool WaitText(const std::vector<std::wstring>& args, bool pattern);
     bool WaitChange(const std::vector<std::wstring>& args);
