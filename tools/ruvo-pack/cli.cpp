@@ -7,6 +7,7 @@
 #include "files.h"
 #include "package_reader.h"
 #include "release.h"
+#include "signing_cli.h"
 #include "update/catalogue.h"
 #include "update/package.h"
 #include "update/package_builder.h"
@@ -36,6 +37,7 @@ const char USAGE[] =
     "  inspect [--id ID] PACKAGE\n"
     "      Prints the decoded header and the catalogue records or image layout;\n"
     "      the id and kind are recovered from the file unless --id is given.\n"
+    "%s"
     "\n"
     "exit codes: 0 done / accepted, 1 refused by the check, 2 usage error,\n"
     "            3 input breaks a rule, 4 file could not be read or written\n";
@@ -188,8 +190,10 @@ int RunCatalogue(const Context& cx, const std::vector<std::string>& args)
     return PACK_EXIT_OK;
 }
 
-int RunPublish(const Context& cx, const std::vector<std::string>& args)
+int RunPublish(const Context& cx, std::vector<std::string> args)
 {
+    std::string signKey, signError;
+    if (!TakeSignOption(&args, &signKey, &signError)) return cx.Fail(PACK_EXIT_USAGE, signError);
     if (args.size() != 2) return cx.Fail(PACK_EXIT_USAGE, "publish takes a manifest and an output folder");
     const std::string& manifestPath = args[0];
     const std::string root = (std::filesystem::path(args[1]) / "BRELM").string();
@@ -221,6 +225,14 @@ int RunPublish(const Context& cx, const std::vector<std::string>& args)
     if (!BuildCheckedCatalogue(release.model, release.status, records, &catalogue, &error)) {
         return cx.Fail(PACK_EXIT_BAD_INPUT, manifestPath + ": " + error);
     }
+    Bytes statement;
+    if (!signKey.empty()) {
+        std::vector<std::string> names;
+        for (const ReleaseImage& image : release.images) names.push_back(image.name);
+        if (!MakeReleaseStatement(signKey, release.model, catalogue, names, images, &statement, &error)) {
+            return cx.Fail(PACK_EXIT_BAD_INPUT, error);
+        }
+    }
 
     for (size_t i = 0; i < images.size(); ++i) {
         const std::string path = (std::filesystem::path(root) / "Pool" / release.images[i].name).string();
@@ -232,6 +244,9 @@ int RunPublish(const Context& cx, const std::vector<std::string>& args)
     if (!WriteWholeFile(cataloguePath, catalogue, &error)) return cx.Fail(PACK_EXIT_IO, error);
     cx.out << cataloguePath << ": catalogue \"" << release.model << "\", status " << int(release.status) << ", "
            << records.size() << " records, " << catalogue.size() << " bytes\n";
+    if (!signKey.empty() && !WriteReleaseStatement(root, release.model, statement, cx.out, &error)) {
+        return cx.Fail(PACK_EXIT_IO, error);
+    }
     return PACK_EXIT_OK;
 }
 
@@ -296,7 +311,10 @@ int RunRuvoPack(const std::vector<std::string>& args, std::ostream& out, std::os
     const std::string& command = args[0];
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (command == "--help" || command == "-h" || command == "help") {
-        out << USAGE;
+        // The signing commands keep their help next to their code.
+        const std::string usage = USAGE;
+        const size_t at = usage.find("%s");
+        out << usage.substr(0, at) << SIGNING_USAGE << usage.substr(at + 2);
         return PACK_EXIT_OK;
     }
     if (command == "image") return RunImage(cx, rest);
@@ -304,5 +322,7 @@ int RunRuvoPack(const std::vector<std::string>& args, std::ostream& out, std::os
     if (command == "publish") return RunPublish(cx, rest);
     if (command == "verify") return RunVerify(cx, rest);
     if (command == "inspect") return RunInspect(cx, rest);
+    if (command == "keygen") return RunKeygen(rest, out, err);
+    if (command == "verify-release") return RunVerifyRelease(rest, out, err);
     return cx.Fail(PACK_EXIT_USAGE, "unknown command \"" + command + "\"");
 }
