@@ -8,6 +8,12 @@
 # Server file, one statement per line ("#" comments):
 #   release NAME                  publish releases/NAME/manifest.txt with ruvo-pack
 #                                 (its firmware generated from firmware.txt)
+#   signed-release NAME KEY       the same, signed with the test-only release key
+#                                 KEY (a or b): also writes BRELM/Door/<model>.Sig
+#   tamper-image NAME ID OFFSET   flip one bit of BRELM/Pool/NAME at OFFSET and
+#                                 fix its XOR and sum bytes (ruvo-craft): the
+#                                 package check passes, only a signed build's
+#                                 hash can tell
 #   craft-image NAME ID FIRST LAST TAIL LENGTH
 #                                 BRELM/Pool/NAME: an image package with exactly
 #                                 this header (ruvo-craft)
@@ -27,11 +33,22 @@ mkdir -p "$www/BRELM/Door" "$www/BRELM/Pool"
 while read -r verb rest; do
   case $verb in
     ''|'#'*) continue ;;
-    release)
-      src=$E2E_DIR/releases/$rest
-      cp -r "$src" "$work/release-$rest"
-      python3 "$RUVO_ROOT/tools/demo/make_firmware.py" "$src/firmware.txt" "$work/release-$rest"
-      "$NATIVE/tools/ruvo-pack/ruvo-pack" publish "$work/release-$rest/manifest.txt" "$www" >"$work/publish.out"
+    release|signed-release)
+      read -r name key <<<"$rest"
+      src=$E2E_DIR/releases/$name
+      sign=()
+      if [ "$verb" = signed-release ]; then
+        sign=(--sign "$RUVO_ROOT/tests/fixtures/keys/test-only-release-key-$key.pem")
+      fi
+      rm -rf "$work/release-$name"
+      cp -r "$src" "$work/release-$name"
+      python3 "$RUVO_ROOT/tools/demo/make_firmware.py" "$src/firmware.txt" "$work/release-$name"
+      "$NATIVE/tools/ruvo-pack/ruvo-pack" publish "$work/release-$name/manifest.txt" "$www" "${sign[@]}" \
+        >>"$work/publish.out"
+      ;;
+    tamper-image)
+      read -r name id offset <<<"$rest"
+      "$NATIVE/tests/e2e/craft/ruvo-craft" tamper "$id" "$offset" "$www/BRELM/Pool/$name"
       ;;
     craft-image)
       read -r name id first last tail length <<<"$rest"
