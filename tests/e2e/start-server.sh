@@ -21,6 +21,10 @@
 #                                 BRELM/Door/MODEL.Bin without limit tests
 #   copy FROM TO                  serve BRELM/FROM also as BRELM/TO
 #   rule PATH FAULT VALUE         a fault rule of tools/update-server/fault_server.py
+#   tls CERT                      also serve the files over https on 127.0.0.1:443
+#                                 with certificate CERT of make-test-pki.sh
+#                                 (localhost, wrong-name, untrusted); the run
+#                                 trusts the test CA (ca-bundle.crt)
 set -euo pipefail
 E2E_DIR=$(cd "$(dirname "$0")" && pwd)
 RUVO_ROOT=${RUVO_ROOT:-$(cd "$E2E_DIR/../.." && pwd)}
@@ -65,6 +69,9 @@ while read -r verb rest; do
       ;;
     rule)
       echo "$rest" >>"$work/rules"
+      ;;
+    tls)
+      echo "$rest" >"$work/tls"
       ;;
     *)
       echo "unknown server statement: $verb" >&2
