@@ -156,7 +156,7 @@ TEST(Statement, MalformedStatementsAreRefusedBeforeTheSignatureIsLookedAt)
 {
     const Release release;
     const Bytes good = release.statement;
-    const size_t records = STATEMENT_HEADER_LENGTH;
+    constexpr size_t records = STATEMENT_HEADER_LENGTH;
     const struct {
         const char* what;
         std::function<void(Bytes&)> change;
@@ -172,8 +172,8 @@ TEST(Statement, MalformedStatementsAreRefusedBeforeTheSignatureIsLookedAt)
         {"count says 2 for 3 records", [](Bytes& s) { s[5] = 2; }},
         {"count 9", [](Bytes& s) { s[5] = 9; }},
         {"model id with a NUL", [](Bytes& s) { s[18] = 0; }},
-        {"name without its NUL", [records](Bytes& s) { std::memset(s.data() + records, 'A', 32); }},
-        {"byte after a name's NUL", [records](Bytes& s) { s[records + 20] = 'x'; }},
+        {"name without its NUL", [](Bytes& s) { std::memset(s.data() + records, 'A', 32); }},
+        {"byte after a name's NUL", [](Bytes& s) { s[records + 20] = 'x'; }},
     };
     for (const auto& c : cases) {
         Bytes statement = good;
@@ -196,7 +196,7 @@ TEST(Statement, ChecksRunInTheirOrderAndStopAtTheFirstFailure)
 {
     const Release release;
     const CatalogueFacts facts = release.Facts();
-    const size_t record1 = STATEMENT_HEADER_LENGTH + STATEMENT_RECORD_LENGTH;
+    constexpr size_t record1 = STATEMENT_HEADER_LENGTH + STATEMENT_RECORD_LENGTH;
     const struct {
         const char* what;
         std::function<void(Bytes&)> change;
@@ -212,8 +212,8 @@ TEST(Statement, ChecksRunInTheirOrderAndStopAtTheFirstFailure)
          [](Bytes& s) { std::memcpy(s.data() + 16, "M02B", 4); s[25] ^= 1; Resign(s); }, STATEMENT_OTHER_MODEL},
         {"catalogue length", [](Bytes& s) { s[23] ^= 1; Resign(s); }, STATEMENT_OTHER_CATALOGUE},
         {"catalogue hash", [](Bytes& s) { s[55] ^= 1; Resign(s); }, STATEMENT_OTHER_CATALOGUE},
-        {"record name", [record1](Bytes& s) { s[record1 + 1] = 'X'; Resign(s); }, STATEMENT_OTHER_RECORDS},
-        {"record size", [record1](Bytes& s) { s[record1 + 35] ^= 1; Resign(s); }, STATEMENT_OTHER_RECORDS},
+        {"record name", [](Bytes& s) { s[record1 + 1] = 'X'; Resign(s); }, STATEMENT_OTHER_RECORDS},
+        {"record size", [](Bytes& s) { s[record1 + 35] ^= 1; Resign(s); }, STATEMENT_OTHER_RECORDS},
         {"a record fewer",
          [](Bytes& s) {
              s.erase(s.end() - P256_SIGNATURE_LENGTH - STATEMENT_RECORD_LENGTH, s.end() - P256_SIGNATURE_LENGTH);
@@ -221,7 +221,7 @@ TEST(Statement, ChecksRunInTheirOrderAndStopAtTheFirstFailure)
              Resign(s);
          },
          STATEMENT_OTHER_RECORDS},
-        {"image hash only (the catalogue does not carry it)", [record1](Bytes& s) { s[record1 + 40] ^= 1; Resign(s); },
+        {"image hash only (the catalogue does not carry it)", [](Bytes& s) { s[record1 + 40] ^= 1; Resign(s); },
          STATEMENT_OK},
     };
     for (const auto& c : cases) {
