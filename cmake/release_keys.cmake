@@ -5,10 +5,6 @@
 #
 #   ruvo_write_release_keys(<header> <pem;pem;...>)
 
-# DER of a P-256 SubjectPublicKeyInfo up to the point: SEQUENCE, the
-# id-ecPublicKey and prime256v1 identifiers, BIT STRING, uncompressed-point tag.
-set(RUVO_P256_SPKI_PREFIX "3059301306072a8648ce3d020106082a8648ce3d03010703420004")
-
 function(ruvo_hex_to_initializer hex out)
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," list "${hex}")
   string(REGEX REPLACE ",$" "" list "${list}")
@@ -16,6 +12,9 @@ function(ruvo_hex_to_initializer hex out)
 endfunction()
 
 function(ruvo_write_release_keys header keys)
+  # DER of a P-256 SubjectPublicKeyInfo up to the point: SEQUENCE, the
+  # id-ecPublicKey and prime256v1 identifiers, BIT STRING, uncompressed-point tag.
+  set(spkiPrefix "3059301306072a8648ce3d020106082a8648ce3d03010703420004")
   set(entries "")
   set(seen "")
   set(count 0)
@@ -42,7 +41,7 @@ function(ruvo_write_release_keys header keys)
     file(READ ${work}/key.der der HEX)
     string(LENGTH "${der}" derLength)
     string(SUBSTRING "${der}" 0 54 prefix)
-    if(NOT derLength EQUAL 182 OR NOT prefix STREQUAL RUVO_P256_SPKI_PREFIX)
+    if(NOT derLength EQUAL 182 OR NOT prefix STREQUAL spkiPrefix)
       message(FATAL_ERROR "RUVO_RELEASE_KEYS: ${pem} is not an ECDSA P-256 public key")
     endif()
     string(SUBSTRING "${der}" 54 128 point)

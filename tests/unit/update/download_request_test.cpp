@@ -30,3 +30,12 @@ TEST(DownloadRequest, AcceptHeaderIsFifteenBytesEndingInTwoLineBreaks)
     EXPECT_EQ(std::strlen(ACCEPT_HEADER), ACCEPT_HEADER_LENGTH);
     EXPECT_EQ(std::memcmp(ACCEPT_HEADER, "Accept: */*\r\n\r\n", 15), 0);
 }
+
+TEST(DownloadRequest, HttpsAddsTlsToTheSameFlagsAndNeverIgnoresCertificates)
+{
+    EXPECT_EQ(DownloadRequestFlags("http://127.0.0.1/BRELM/Door/R100.Bin"), 0x84000100u);
+    EXPECT_EQ(DownloadRequestFlags("https://localhost/BRELM/Door/R100.Bin"), 0x84800100u);
+    EXPECT_EQ(DownloadRequestFlags("https://updates.example.org:8443/BRELM/Pool/X"), 0x84800100u);
+    // INTERNET_FLAG_IGNORE_CERT_CN_INVALID and _DATE_INVALID are never set.
+    EXPECT_EQ(DownloadRequestFlags("https://localhost/") & 0x00003000u, 0u);
+}
