@@ -42,28 +42,7 @@ build_all() {
 
 run_tests() {
   build_preset sanitize
-  local failed=0
-
-  echo "== native tests (host gcc)"
-  ctest --preset native -j "$JOBS" || failed=1
-  echo "== native tests under ASan/UBSan, short fuzz runs (clang)"
-  ctest --preset sanitize -j "$JOBS" || failed=1
-
-  # shellcheck source=scripts/wine-session.sh
-  source scripts/wine-session.sh
-  trap ruvo_wine_stop EXIT
-  ruvo_wine_start
-  echo "== Windows tests under Wine"
-  ctest --preset windows || failed=1
-  echo "== end-to-end scenarios on RUVO.exe"
-  tests/e2e/run-scenarios.sh || failed=1
-  ruvo_wine_stop
-
-  if [ "$failed" -ne 0 ]; then
-    echo "Some tests failed." >&2
-    return 1
-  fi
-  echo "All test suites passed."
+  scripts/run-tests.sh
 }
 
 case "${1:-}" in

@@ -15,13 +15,18 @@
 # Environment (all optional):
 #   RUVO_NATIVE_BUILD   native build folder   (default build/native)
 #   RUVO_WINDOWS_BUILD  windows build folder  (default build/windows)
-#   RUVO_WINEPREFIX     Wine prefix           (default build/wineprefix)
 #   RUVO_BENCH_PORT     loopback server port  (default 18090)
 #   RUVO_JOBS           build jobs            (default 2)
+#
+# The benchmarks run in a run of their own (scripts/session.sh): private
+# network, Wine prefix and display.
 set -euo pipefail
 RUVO_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 export RUVO_ROOT
 cd "$RUVO_ROOT"
+if [ "${RUVO_SESSION:-}" != 1 ]; then
+  exec scripts/session.sh "$0" "$@"
+fi
 
 JOBS=${RUVO_JOBS:-2}
 NATIVE_BUILD=${RUVO_NATIVE_BUILD:-$RUVO_ROOT/build/native}
@@ -52,21 +57,17 @@ done
 
 # Everything below runs under Wine and talks to a loopback server; all of it
 # is stopped on the way out, also on failure.
-work=$(mktemp -d /tmp/ruvo-bench.XXXXXX)
+work=$RUVO_RUN_DIR/bench
+mkdir -p "$work"
 server_pid=
-# shellcheck source=scripts/wine-session.sh
-source scripts/wine-session.sh
 cleanup() {
   if [ -n "$server_pid" ]; then
     kill "$server_pid" 2>/dev/null || true
     wait "$server_pid" 2>/dev/null || true
     server_pid=
   fi
-  ruvo_wine_stop
-  rm -rf "$work"
 }
 trap cleanup EXIT
-ruvo_wine_start
 
 mkdir -p "$work/www"
 echo "/sixteen-mib.bin sized $BODY_BYTES" >"$work/rules"

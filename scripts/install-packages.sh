@@ -8,6 +8,7 @@ PACKAGES=(
   mingw-w64 googletest libgtest-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
   wine wine64 xvfb x11-apps xdotool imagemagick
+  nginx-light iproute2
   fonts-wqy-microhei fonts-wqy-zenhei fonts-wine
 )
 

@@ -1,11 +1,16 @@
-# Sourced by the other scripts: one quiet Wine prefix for the project, and
-# one X display plus one Wine server kept alive for a whole run.
+# Sourced by scripts/session.sh: one X display, one Wine prefix and one Wine
+# server for a run.
 #   ruvo_wine_start   start Xvfb (unless RUVO_USE_DISPLAY=1 and DISPLAY is set),
-#                     make the prefix once, keep a Wine server alive
-#   ruvo_wine_stop    stop all of it; safe to call twice (use it in a trap)
+#                     give the run its own prefix, keep a Wine server alive
+#   ruvo_wine_stop    stop all of it; safe to call twice
+#
+# The prefix is made once, under a lock, as a template (RUVO_WINE_TEMPLATE,
+# default build/wine-template); each run overlays a writable layer of its own
+# on it in RUVO_RUN_DIR, so runs never share a prefix or a Wine server. Where
+# an overlay cannot be mounted the run copies the template instead.
 
 RUVO_ROOT=${RUVO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
-export WINEPREFIX=${RUVO_WINEPREFIX:-$RUVO_ROOT/build/wineprefix}
+RUVO_WINE_TEMPLATE=${RUVO_WINE_TEMPLATE:-$RUVO_ROOT/build/wine-template}
 export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 # WinINet honours proxy settings even for loopback; the update server is local.
@@ -13,31 +18,44 @@ export no_proxy=127.0.0.1,localhost
 unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY
 
 RUVO_XVFB_PID=
+RUVO_PREFIX_MOUNTED=
 
+# Xvfb picks a free display itself (-displayfd) and writes its number once it
+# accepts connections: no race for a number, and a display that never comes
+# up is a failure.
 ruvo_start_xvfb() {
+  local out=$RUVO_RUN_DIR/xvfb.display
+  : >"$out"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$out" >"$RUVO_RUN_DIR/xvfb.log" 2>&1 </dev/null &
+  RUVO_XVFB_PID=$!
   local n
-  for n in $(seq 91 120); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 </dev/null &
-    RUVO_XVFB_PID=$!
-    for _ in $(seq 50); do
-      [ -e "/tmp/.X11-unix/X$n" ] && break
-      sleep 0.1
-    done
-    export DISPLAY=":$n"
-    return 0
+  for _ in $(seq 100); do
+    n=$(head -n 1 "$out")
+    if [ -n "$n" ]; then
+      export DISPLAY=":$n"
+      return 0
+    fi
+    kill -0 "$RUVO_XVFB_PID" 2>/dev/null || break
+    sleep 0.1
   done
-  echo "no free X display number" >&2
+  echo "Xvfb did not start:" >&2
+  cat "$RUVO_RUN_DIR/xvfb.log" >&2
   return 1
 }
 
 # Fonts with Traditional Chinese glyphs for dialogs, captions, message boxes
 # and controls without a font of their own (they use "System"), no window
 # manager decorations (closing a window costs ~2 s otherwise). The marker's
-# number changes with these settings, so older prefixes are made again.
-ruvo_make_prefix() {
-  [ -f "$WINEPREFIX/.ruvo-ready-2" ] && return 0
-  echo "Making the Wine prefix $WINEPREFIX"
+# number changes with these settings, so older templates are made again.
+# Runs in a subshell holding the template's lock; its Wine server is gone
+# before the lock is released.
+ruvo_make_template() (
+  export WINEPREFIX=$RUVO_WINE_TEMPLATE
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  exec 9>"$WINEPREFIX.lock"
+  flock 9
+  [ -f "$WINEPREFIX/.ruvo-ready-2" ] && exit 0
+  echo "Making the Wine prefix template $WINEPREFIX"
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
   WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 </dev/null
@@ -66,13 +84,28 @@ REG
   wine regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1 </dev/null
   wineserver -w
   touch "$WINEPREFIX/.ruvo-ready-2"
+)
+
+# The run's own prefix: the template below, the run's changes above it.
+ruvo_mount_prefix() {
+  export WINEPREFIX=$RUVO_RUN_DIR/wineprefix
+  mkdir -p "$WINEPREFIX" "$RUVO_RUN_DIR/wine-upper" "$RUVO_RUN_DIR/wine-work"
+  if mount -t overlay ruvo-prefix \
+    -o "lowerdir=$RUVO_WINE_TEMPLATE,upperdir=$RUVO_RUN_DIR/wine-upper,workdir=$RUVO_RUN_DIR/wine-work" \
+    "$WINEPREFIX" 2>/dev/null; then
+    RUVO_PREFIX_MOUNTED=$WINEPREFIX
+  else
+    cp -a "$RUVO_WINE_TEMPLATE/." "$WINEPREFIX/"
+  fi
 }
 
 ruvo_wine_start() {
+  : "${RUVO_RUN_DIR:?scripts/session.sh sets the run folder}"
   if [ "${RUVO_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; then
-    ruvo_start_xvfb
+    ruvo_start_xvfb || return 1
   fi
-  ruvo_make_prefix
+  ruvo_make_template
+  ruvo_mount_prefix
   # A persistent server and one warm-up process: later programs start in
   # milliseconds, and nothing holds the caller's output pipes.
   wineserver -p >/dev/null 2>&1 </dev/null
@@ -80,7 +113,14 @@ ruvo_wine_start() {
 }
 
 ruvo_wine_stop() {
-  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${WINEPREFIX:-}" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+  fi
+  if [ -n "$RUVO_PREFIX_MOUNTED" ]; then
+    umount "$RUVO_PREFIX_MOUNTED" 2>/dev/null || umount -l "$RUVO_PREFIX_MOUNTED" 2>/dev/null || true
+    RUVO_PREFIX_MOUNTED=
+  fi
   if [ -n "$RUVO_XVFB_PID" ]; then
     kill "$RUVO_XVFB_PID" 2>/dev/null || true
     wait "$RUVO_XVFB_PID" 2>/dev/null || true

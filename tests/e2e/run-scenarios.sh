@@ -2,22 +2,29 @@
 # Runs the end-to-end scenarios on the shipped RUVO.exe under Wine: for each
 # folder in scenarios/ it starts the simulated device (if the scenario has
 # one) and the update server (if it names one), runs the UI driver with the
-# scenario's steps, and compares what the driver saw with the expected
-# transcript. Format of a scenario: README.md beside this script.
+# steps of the scenario's expected transcript, and compares what the driver
+# saw with that transcript. Format of a scenario: README.md beside this script.
 #
 #   tests/e2e/run-scenarios.sh [--screenshots DIR] [NAME...]
 #
-# Inside a Wine session (WINEPREFIX and DISPLAY set, as dev.sh does) it uses
-# that session; otherwise it starts its own and stops it at the end.
+# It runs inside a run of its own (scripts/session.sh: private network, Wine
+# prefix, display and work folder), or inside the caller's when there is one.
 # RUVO_E2E_BUILD names the Windows build folder (default build/windows).
 # Ends with the line "N passed, N failed"; exits non-zero if any failed.
 set -uo pipefail
 
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 RUVO_ROOT=${RUVO_ROOT:-$(cd "$E2E_DIR/../.." && pwd)}
+case ${1:-} in
+  -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+esac
+if [ "${RUVO_SESSION:-}" != 1 ]; then
+  exec "$RUVO_ROOT/scripts/session.sh" "$0" "$@"
+fi
+BUILD_ROOT=$(dirname "${RUVO_E2E_BUILD:-$RUVO_ROOT/build/windows}")
 BUILD_DIR=${RUVO_E2E_BUILD:-$RUVO_ROOT/build/windows}
 BIN=$BUILD_DIR/bin
-WORK_ROOT=$BUILD_DIR/e2e
+WORK_ROOT=$RUVO_RUN_DIR/e2e
 DRIVER_TIMEOUT=${RUVO_E2E_DRIVER_TIMEOUT:-300}
 SCREENSHOTS=
 NAMES=()
@@ -25,7 +32,6 @@ NAMES=()
 while (($#)); do
   case $1 in
     --screenshots) SCREENSHOTS=$(mkdir -p "$2" && cd "$2" && pwd); shift 2 ;;
-    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) NAMES+=("$1"); shift ;;
   esac
 done
@@ -41,13 +47,24 @@ done
 # A Unix path as the Windows programs see it.
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
-# Everything started here is remembered and stopped on every way out.
-OWN_SESSION=0
+# Ends a process that is not our child: asks, waits a bounded time, insists.
+end_process() {
+  local pid=$1
+  kill "$pid" 2>/dev/null || return 0
+  for _ in $(seq 30); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null
+}
+
+# Everything a scenario started is remembered and stopped after it, whatever
+# way it ended, before the next one starts.
 SIM_PID=
 SERVER_WORK=
 cleanup_scenario() {
   if [ -n "$SIM_PID" ]; then
-    kill "$SIM_PID" 2>/dev/null
+    end_process "$SIM_PID"
     wait "$SIM_PID" 2>/dev/null
     SIM_PID=
   fi
@@ -57,35 +74,31 @@ cleanup_scenario() {
     SERVER_WORK=
   fi
 }
-cleanup_all() {
-  cleanup_scenario
-  if [ "$OWN_SESSION" = 1 ]; then
-    ruvo_wine_stop
-  fi
-}
-trap cleanup_all EXIT
-trap 'exit 130' INT TERM
-
-if [ -z "${WINEPREFIX:-}" ] || [ -z "${DISPLAY:-}" ]; then
-  # shellcheck source=../../scripts/wine-session.sh
-  source "$RUVO_ROOT/scripts/wine-session.sh"
-  OWN_SESSION=1
-  ruvo_wine_start
-fi
+trap cleanup_scenario EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 export WINEDEBUG=${WINEDEBUG:--all}
 
 # Lines of a scenario file without comments and blank lines, joined by blanks.
 words_of() { sed -e 's/#.*//' "$1" | tr '\n' ' ' | xargs; }
 
-# The simulated device on a pipe of its own; quits on "quit" from fd 7.
+# The driver's steps are the "> " lines of the expected transcript; "#" lines
+# there are comments, left out of the comparison.
+steps_of() { sed -n 's/^> //p' "$1"; }
+transcript_of() { grep -v '^#' "$1"; }
+
+# The simulated device on a pipe of its own; quits on "quit" from fd 7. In
+# the device options, $FLASH stands for the flash a previous run left.
 start_device() {
-  local scenario=$1 work=$2 pipe=$3
-  local fifo=$work/device.in
+  local spec=$1 work=$2 pipe=$3 flash_in=$4
+  local fifo=$work/device.in options
+  options=$(words_of "$spec/device")
+  options=${options//\$FLASH/$(winpath "$flash_in")}
   mkfifo "$fifo"
   exec 7<>"$fifo"
-  # shellcheck disable=SC2046
+  # shellcheck disable=SC2086
   wine "$BIN/ruvo-sim.exe" --pipe "$pipe" --log "$(winpath "$work/device.log")" \
-    --dump "$(winpath "$work/flash.bin")" $(words_of "$scenario/device") \
+    --dump "$(winpath "$work/flash.bin")" $options \
     <"$fifo" >"$work/device.out" 2>&1 &
   SIM_PID=$!
   for _ in $(seq 300); do
@@ -93,12 +106,13 @@ start_device() {
     kill -0 "$SIM_PID" 2>/dev/null || break
     sleep 0.1
   done
-  echo "  the simulator did not get ready:" >&2
-  sed 's/^/    /' "$work/device.out" >&2
+  echo "    the simulator did not get ready:"
+  sed 's/^/    /' "$work/device.out"
   return 1
 }
 
-# Asks the simulator to stop, so that it writes its flash dump, then waits.
+# Asks the simulator to stop, so that it writes its flash dump, then waits
+# (bounded) and makes sure it has gone.
 stop_device() {
   [ -n "$SIM_PID" ] || return 0
   echo quit >&7
@@ -106,7 +120,10 @@ stop_device() {
     kill -0 "$SIM_PID" 2>/dev/null || break
     sleep 0.1
   done
-  cleanup_scenario
+  end_process "$SIM_PID"
+  wait "$SIM_PID" 2>/dev/null
+  SIM_PID=
+  exec 7>&- 2>/dev/null
 }
 
 # Hook for scenarios with a "server" file: tests/e2e/start-server.sh
@@ -114,18 +131,18 @@ stop_device() {
 # and leaves the ids of what it started in <work dir>/server.pids.
 start_server() {
   local scenario=$1 work=$2
-  if [ ! -x "$E2E_DIR/start-server.sh" ]; then
-    echo "  the scenario needs an update server, but tests/e2e/start-server.sh is missing" >&2
+  SERVER_WORK=$work
+  if ! "$E2E_DIR/start-server.sh" "$scenario/server" "$work" >"$work/server.out" 2>&1 </dev/null; then
+    echo "    the update server did not start:"
+    sed 's/^/    /' "$work/server.out"
     return 1
   fi
-  SERVER_WORK=$work
-  "$E2E_DIR/start-server.sh" "$scenario/server" "$work" >"$work/server.out" 2>&1 </dev/null
 }
 stop_server() {
   local work=$1 pid
   [ -f "$work/server.pids" ] || return 0
   while read -r pid; do
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null
+    [ -n "$pid" ] && end_process "$pid"
   done <"$work/server.pids"
   rm -f "$work/server.pids"
 }
@@ -141,26 +158,25 @@ same_or_diff() {
   return 1
 }
 
-run_scenario() {
-  local scenario=$1 name work pipe devices=""
-  name=$(basename "$scenario")
-  work=$WORK_ROOT/$name
-  rm -rf "$work"
+# One run of RUVO.exe as `spec` (a scenario or its rerun/ folder) describes
+# it: its device, the driver with its steps, then every comparison. The
+# server, when there is one, is already up and its files are in server_work.
+run_program() {
+  local spec=$1 work=$2 server_work=$3 flash_in=$4 program_bin=$5 name pipe devices=""
+  name=$(basename "$(dirname "$work")")-$(basename "$work")
   mkdir -p "$work"
-
-  if [ -f "$scenario/device" ]; then
+  if [ -f "$spec/device" ]; then
     pipe="ruvo-e2e-$name-$$"
-    start_device "$scenario" "$work" "$pipe" || return 1
+    start_device "$spec" "$work" "$pipe" "$flash_in" || return 1
     devices="\\\\.\\pipe\\$pipe=0416:F362"
-    if [ -f "$scenario/fake-devices" ]; then
-      devices=$(words_of "$scenario/fake-devices")
+    if [ -f "$spec/fake-devices" ]; then
+      devices=$(words_of "$spec/fake-devices")
       devices=${devices//\$PIPE/\\\\.\\pipe\\$pipe}
     fi
   fi
-  if [ -f "$scenario/server" ]; then
-    start_server "$scenario" "$work" || return 1
-  fi
 
+  steps_of "$spec/expected" >"$work/steps"
+  transcript_of "$spec/expected" >"$work/expected"
   local screenshot_args=()
   [ -n "$SCREENSHOTS" ] && screenshot_args=(--screenshots "$SCREENSHOTS")
   # RUVO.exe must load the test-only device DLLs: without them Wine's own
@@ -168,11 +184,11 @@ run_scenario() {
   # Unix environment of the driver, which RUVO.exe inherits; the driver
   # itself loads neither DLL.
   WINEDLLOVERRIDES="hid,setupapi=n" timeout "$DRIVER_TIMEOUT" wine "$BIN/ruvo-driver.exe" \
-    --program "$(winpath "$BIN/RUVO.exe")" \
+    --program "$(winpath "$program_bin/RUVO.exe")" \
     --env "RUVO_FAKE_HID_DEVICES=$devices" \
     --program-output "$(winpath "$work/program.out")" \
     "${screenshot_args[@]}" \
-    "$(winpath "$scenario/steps")" >"$work/transcript" 2>"$work/driver.err" </dev/null
+    "$(winpath "$work/steps")" >"$work/transcript" 2>"$work/driver.err" </dev/null
   local driver_status=$?
   if [ "$driver_status" -eq 124 ]; then
     # The driver was cut short: end the program it started, by its id.
@@ -184,14 +200,14 @@ run_scenario() {
   stop_device
 
   local ok=0
-  same_or_diff transcript "$scenario/expected" "$work/transcript" || ok=1
-  if [ -f "$scenario/expected-device-log" ]; then
-    same_or_diff "device log" "$scenario/expected-device-log" "$work/device.log" || ok=1
+  same_or_diff transcript "$work/expected" "$work/transcript" || ok=1
+  if [ -f "$spec/expected-device-log" ]; then
+    same_or_diff "device log" "$spec/expected-device-log" "$work/device.log" || ok=1
   fi
   # Hook for checks beyond the transcript (flash contents, server requests):
-  # an executable "check" in the scenario runs with the work folder.
-  if [ -x "$scenario/check" ]; then
-    if ! SCENARIO_DIR=$scenario WORK_DIR=$work RUVO_BIN=$BIN "$scenario/check" >"$work/check.out" 2>&1; then
+  # an executable "check" runs with the work folders.
+  if [ -x "$spec/check" ]; then
+    if ! SCENARIO_DIR=$spec WORK_DIR=$work SERVER_DIR=$server_work RUVO_BIN=$BIN "$spec/check" >"$work/check.out" 2>&1; then
       echo "    check failed:"
       sed 's/^/    /' "$work/check.out"
       ok=1
@@ -201,8 +217,31 @@ run_scenario() {
     echo "    driver exit status $driver_status; its diagnostics:"
     sed 's/^/    /' "$work/driver.err"
   fi
-  cleanup_scenario
   return "$ok"
+}
+
+# A scenario: its server, its run, and its rerun (rerun/: RUVO.exe run again
+# against the same server, the device starting from the flash the first run
+# left).
+run_scenario() {
+  local scenario=$1 work program_bin=$BIN
+  work=$WORK_ROOT/$(basename "$scenario")
+  rm -rf "$work"
+  mkdir -p "$work"
+  if [ -f "$scenario/variant" ]; then
+    program_bin=$BUILD_ROOT/windows-$(words_of "$scenario/variant")/bin
+    if [ ! -f "$program_bin/RUVO.exe" ]; then
+      echo "    missing $program_bin/RUVO.exe: build that variant first"
+      return 1
+    fi
+  fi
+  if [ -f "$scenario/server" ]; then
+    start_server "$scenario" "$work" || return 1
+  fi
+  run_program "$scenario" "$work" "$work" "" "$program_bin" || return 1
+  if [ -d "$scenario/rerun" ]; then
+    run_program "$scenario/rerun" "$work/rerun" "$work" "$work/flash.bin" "$program_bin" || return 1
+  fi
 }
 
 passed=0
@@ -215,17 +254,23 @@ else
 fi
 for scenario in "${scenarios[@]}"; do
   name=$(basename "$scenario")
-  if [ ! -f "$scenario/steps" ] || [ ! -f "$scenario/expected" ]; then
-    echo "FAIL $name: needs steps and expected"
+  if [ ! -f "$scenario/expected" ]; then
+    echo "FAIL $name: needs an expected transcript"
     failed=$((failed + 1))
     continue
   fi
   started=$(date +%s%N)
   if run_scenario "$scenario"; then
+    result=PASS
+  else
+    result=FAIL
+  fi
+  cleanup_scenario
+  if [ "$result" = PASS ]; then
     echo "PASS $name ($((($(date +%s%N) - started) / 1000000)) ms)"
     passed=$((passed + 1))
   else
-    echo "FAIL $name"
+    echo "FAIL $name (files in $WORK_ROOT/$name)"
     failed=$((failed + 1))
   fi
 done

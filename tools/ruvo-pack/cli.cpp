@@ -1,13 +1,17 @@
-// Subcommands of ruvo-pack: image, catalogue, publish, verify, inspect.
+// Subcommands of ruvo-pack, dispatched from one table that also makes the help.
 #include "cli.h"
 
 #include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <system_error>
 
 #include "files.h"
 #include "package_reader.h"
 #include "release.h"
+#include "release_store.h"
 #include "signing_cli.h"
+#include "utf.h"
 #include "update/catalogue.h"
 #include "update/package.h"
 #include "update/package_builder.h"
@@ -15,32 +19,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-const char USAGE[] =
-    "usage: ruvo-pack <command> [arguments]\n"
-    "\n"
-    "  image --id ID --first-block N -o PACKAGE FIRMWARE\n"
-    "      Image package of FIRMWARE written from flash block N on; the last page\n"
-    "      is padded with 0xFF. ID is the 4-character image id (characters 2-5 of\n"
-    "      its catalogue name).\n"
-    "  catalogue --model ID [--status N] -o PACKAGE --record NAME IMAGE_PACKAGE DESCRIPTION ...\n"
-    "      Catalogue package of model ID; each --record takes the record's name,\n"
-    "      the image package file (its size goes into the record, and it must\n"
-    "      pass the check under the name's id) and a UTF-8 description. Status\n"
-    "      defaults to 2 (current).\n"
-    "  publish MANIFEST OUTDIR\n"
-    "      Builds a whole release from MANIFEST into OUTDIR/BRELM/Door/<model>.Bin\n"
-    "      and OUTDIR/BRELM/Pool/<name>; see README.md for the manifest format.\n"
-    "  verify catalogue|image ID PACKAGE\n"
-    "      Runs the updater's own package check (and, for a current catalogue,\n"
-    "      its record walk) and prints the result code, name and meaning.\n"
-    "  inspect [--id ID] PACKAGE\n"
-    "      Prints the decoded header and the catalogue records or image layout;\n"
-    "      the id and kind are recovered from the file unless --id is given.\n"
-    "%s"
-    "\n"
-    "exit codes: 0 done / accepted, 1 refused by the check, 2 usage error,\n"
-    "            3 input breaks a rule, 4 file could not be read or written\n";
 
 struct Context {
     std::ostream& out;
@@ -115,7 +93,7 @@ int RunImage(const Context& cx, const std::vector<std::string>& args)
         } else if (!arg.empty() && arg[0] != '-' && firmwarePath.empty()) {
             firmwarePath = arg;
         } else {
-            return cx.Fail(PACK_EXIT_USAGE, "image: unexpected argument \"" + arg + "\"");
+            return cx.Fail(PACK_EXIT_USAGE, "image: unexpected argument \"" + EscapeForMessage(arg) + "\"");
         }
     }
     if (id.empty() || !haveBlock || output.empty() || firmwarePath.empty()) {
@@ -124,7 +102,7 @@ int RunImage(const Context& cx, const std::vector<std::string>& args)
     std::string error;
     if (!CheckPackageIdText(id, "image id", &error)) return cx.Fail(PACK_EXIT_BAD_INPUT, error);
     Bytes firmware, package;
-    if (!ReadWholeFile(firmwarePath, &firmware, &error)) return cx.Fail(PACK_EXIT_IO, error);
+    if (!ReadWholeFile(firmwarePath, FIRMWARE_FILE_MAX, &firmware, &error)) return cx.Fail(PACK_EXIT_IO, error);
     if (!BuildCheckedImage(id, firstBlock, firmware, &package, &error)) return cx.Fail(PACK_EXIT_BAD_INPUT, error);
     if (!WriteWholeFile(output, package, &error)) return cx.Fail(PACK_EXIT_IO, error);
     cx.out << output << ": image \"" << id << "\", " << package.size() << " bytes\n";
@@ -151,7 +129,8 @@ int RunCatalogue(const Context& cx, const std::vector<std::string>& args)
             recordArgs.push_back({args[i + 1], args[i + 2], args[i + 3]});
             i += 3;
         } else {
-            return cx.Fail(PACK_EXIT_USAGE, "catalogue: unexpected or incomplete argument \"" + arg + "\"");
+            return cx.Fail(PACK_EXIT_USAGE,
+                           "catalogue: unexpected or incomplete argument \"" + EscapeForMessage(arg) + "\"");
         }
     }
     if (model.empty() || output.empty()) return cx.Fail(PACK_EXIT_USAGE, "catalogue needs --model and -o");
@@ -170,10 +149,12 @@ int RunCatalogue(const Context& cx, const std::vector<std::string>& args)
             return cx.Fail(PACK_EXIT_BAD_INPUT, error);
         }
         Bytes image;
-        if (!ReadWholeFile(r.packagePath, &image, &error)) return cx.Fail(PACK_EXIT_IO, error);
+        if (!ReadWholeFile(r.packagePath, IMAGE_PACKAGE_FILE_MAX, &image, &error)) {
+            return cx.Fail(PACK_EXIT_IO, "record \"" + EscapeForMessage(r.name) + "\": " + error);
+        }
         const int32_t code = CheckStoredPackage(PACKAGE_IMAGE, image, PackageIdOfName(r.name), nullptr);
         if (code != PACKAGE_OK) {
-            return cx.Fail(PACK_EXIT_BAD_INPUT, "\"" + r.packagePath + "\" is no image package for \"" + r.name +
+            return cx.Fail(PACK_EXIT_BAD_INPUT, "\"" + r.packagePath + "\" is no image package for record \"" + r.name +
                                                     "\" (id \"" + PackageIdOfName(r.name) +
                                                     "\"): " + PackageResultName(code));
         }
@@ -190,17 +171,35 @@ int RunCatalogue(const Context& cx, const std::vector<std::string>& args)
     return PACK_EXIT_OK;
 }
 
-int RunPublish(const Context& cx, std::vector<std::string> args)
+int RunPublish(const Context& cx, const std::vector<std::string>& args)
 {
-    std::string signKey, signError;
-    if (!TakeSignOption(&args, &signKey, &signError)) return cx.Fail(PACK_EXIT_USAGE, signError);
-    if (args.size() != 2) return cx.Fail(PACK_EXIT_USAGE, "publish takes a manifest and an output folder");
-    const std::string& manifestPath = args[0];
-    const std::string root = (std::filesystem::path(args[1]) / "BRELM").string();
+    std::vector<std::string> positional;
+    PublishOptions options;
+    std::string signKey;
+    for (size_t i = 0; i < args.size(); ++i) {
+        uint32_t keep = 0;
+        if (args[i] == "--keep" && i + 1 < args.size()) {
+            if (!ParseUnsigned(args[++i], 1000, &keep) || keep == 0) {
+                return cx.Fail(PACK_EXIT_USAGE, "--keep takes a number from 1 to 1000");
+            }
+            options.keep = keep;
+        } else if (args[i] == "--replace") {
+            options.replace = true;
+        } else if (args[i] == "--sign" && i + 1 < args.size()) {
+            signKey = args[++i];
+        } else if (!args[i].empty() && args[i][0] != '-') {
+            positional.push_back(args[i]);
+        } else {
+            return cx.Fail(PACK_EXIT_USAGE, "publish: unexpected argument \"" + EscapeForMessage(args[i]) + "\"");
+        }
+    }
+    if (positional.size() != 2) return cx.Fail(PACK_EXIT_USAGE, "publish takes a manifest and an output folder");
+    const std::string& manifestPath = positional[0];
+    const std::string& outDir = positional[1];
 
     std::string error;
     Bytes text;
-    if (!ReadWholeFile(manifestPath, &text, &error)) return cx.Fail(PACK_EXIT_IO, error);
+    if (!ReadWholeFile(manifestPath, MANIFEST_FILE_MAX, &text, &error)) return cx.Fail(PACK_EXIT_IO, error);
     Release release;
     const std::string baseDir = std::filesystem::path(manifestPath).parent_path().string();
     if (!ParseManifest(std::string(text.begin(), text.end()), baseDir, &release, &error)) {
@@ -209,45 +208,54 @@ int RunPublish(const Context& cx, std::vector<std::string> args)
 
     // Everything is built and checked in memory first, so a release that
     // breaks a rule leaves the server folder as it was.
-    std::vector<Bytes> images;
+    PublishInput input;
+    input.model = release.model;
     std::vector<CatalogueRecordInput> records;
     for (const ReleaseImage& image : release.images) {
+        const std::string where = manifestPath + ":" + std::to_string(image.line) + ": " + image.name + ": ";
         Bytes firmware, package;
-        if (!ReadWholeFile(image.firmwarePath, &firmware, &error)) return cx.Fail(PACK_EXIT_IO, error);
+        if (!ReadWholeFile(image.firmwarePath, FIRMWARE_FILE_MAX, &firmware, &error)) {
+            return cx.Fail(PACK_EXIT_IO, where + "firmware " + error);
+        }
         if (!BuildCheckedImage(PackageIdOfName(image.name), image.firstBlock, firmware, &package, &error)) {
-            return cx.Fail(PACK_EXIT_BAD_INPUT,
-                           manifestPath + ":" + std::to_string(image.line) + ": " + image.name + ": " + error);
+            return cx.Fail(PACK_EXIT_BAD_INPUT, where + error);
         }
         records.push_back({image.name, static_cast<uint32_t>(package.size()), image.description});
-        images.push_back(std::move(package));
+        input.images.push_back({image.name, std::move(package)});
     }
-    Bytes catalogue;
-    if (!BuildCheckedCatalogue(release.model, release.status, records, &catalogue, &error)) {
+    if (!BuildCheckedCatalogue(release.model, release.status, records, &input.catalogue, &error)) {
         return cx.Fail(PACK_EXIT_BAD_INPUT, manifestPath + ": " + error);
     }
-    Bytes statement;
+    // The signed statement goes into the release's Door next to the
+    // catalogue, so it goes live with it in the same swap.
     if (!signKey.empty()) {
-        std::vector<std::string> names;
-        for (const ReleaseImage& image : release.images) names.push_back(image.name);
-        if (!MakeReleaseStatement(signKey, release.model, catalogue, names, images, &statement, &error)) {
-            return cx.Fail(PACK_EXIT_BAD_INPUT, error);
-        }
+        std::vector<uint8_t> statement;
+        if (!MakeReleaseStatement(signKey, input, &statement, &error)) return cx.Fail(PACK_EXIT_BAD_INPUT, error);
+        input.doorFiles.push_back({release.model + ".Sig", std::move(statement)});
     }
-
-    for (size_t i = 0; i < images.size(); ++i) {
-        const std::string path = (std::filesystem::path(root) / "Pool" / release.images[i].name).string();
-        if (!WriteWholeFile(path, images[i], &error)) return cx.Fail(PACK_EXIT_IO, error);
-        cx.out << path << ": image \"" << PackageIdOfName(release.images[i].name) << "\", " << images[i].size()
-               << " bytes\n";
-    }
-    const std::string cataloguePath = (std::filesystem::path(root) / "Door" / (release.model + ".Bin")).string();
-    if (!WriteWholeFile(cataloguePath, catalogue, &error)) return cx.Fail(PACK_EXIT_IO, error);
-    cx.out << cataloguePath << ": catalogue \"" << release.model << "\", status " << int(release.status) << ", "
-           << records.size() << " records, " << catalogue.size() << " bytes\n";
-    if (!signKey.empty() && !WriteReleaseStatement(root, release.model, statement, cx.out, &error)) {
-        return cx.Fail(PACK_EXIT_IO, error);
+    const int result = PublishRelease(outDir, input, options, cx.out, &error);
+    if (result != PACK_EXIT_OK) return cx.Fail(result, error);
+    for (const auto& file : input.doorFiles) {
+        cx.out << (std::filesystem::path(outDir) / "BRELM" / "Door" / file.first).string() << ": release statement, "
+               << file.second.size() << " bytes\n";
     }
     return PACK_EXIT_OK;
+}
+
+int RunReleases(const Context& cx, const std::vector<std::string>& args)
+{
+    if (args.size() != 1) return cx.Fail(PACK_EXIT_USAGE, "releases takes an output folder");
+    std::string error;
+    const int result = ListReleases(args[0], cx.out, &error);
+    return result == PACK_EXIT_OK ? result : cx.Fail(result, error);
+}
+
+int RunRollback(const Context& cx, const std::vector<std::string>& args)
+{
+    if (args.size() != 1) return cx.Fail(PACK_EXIT_USAGE, "rollback takes an output folder");
+    std::string error;
+    const int result = RollbackRelease(args[0], cx.out, &error);
+    return result == PACK_EXIT_OK ? result : cx.Fail(result, error);
 }
 
 int RunVerify(const Context& cx, const std::vector<std::string>& args)
@@ -259,13 +267,17 @@ int RunVerify(const Context& cx, const std::vector<std::string>& args)
     } else if (args[0] == "image") {
         mode = PACKAGE_IMAGE;
     } else {
-        return cx.Fail(PACK_EXIT_USAGE, "verify: the kind is \"catalogue\" or \"image\", not \"" + args[0] + "\"");
+        return cx.Fail(PACK_EXIT_USAGE,
+                       "verify: the kind is \"catalogue\" or \"image\", not \"" + EscapeForMessage(args[0]) + "\"");
     }
     const std::string& id = args[1];
-    if (id.size() < 4) return cx.Fail(PACK_EXIT_USAGE, "verify: the id has four characters");
     std::string error;
+    if (!CheckPackageIdText(id, mode == PACKAGE_CATALOGUE ? "model id" : "image id", &error)) {
+        return cx.Fail(PACK_EXIT_BAD_INPUT, error);
+    }
     Bytes stored, plain;
-    if (!ReadWholeFile(args[2], &stored, &error)) return cx.Fail(PACK_EXIT_IO, error);
+    const uint64_t cap = mode == PACKAGE_CATALOGUE ? CATALOGUE_FILE_MAX : IMAGE_PACKAGE_FILE_MAX;
+    if (!ReadWholeFile(args[2], cap, &stored, &error)) return cx.Fail(PACK_EXIT_IO, error);
 
     const int32_t code = CheckStoredPackage(mode, stored, id, &plain);
     cx.out << code << " " << PackageResultName(code) << ": " << PackageResultMeaning(code) << "\n";
@@ -292,14 +304,91 @@ int RunInspect(const Context& cx, const std::vector<std::string>& args)
         } else if (path.empty() && !args[i].empty() && args[i][0] != '-') {
             path = args[i];
         } else {
-            return cx.Fail(PACK_EXIT_USAGE, "inspect: unexpected argument \"" + args[i] + "\"");
+            return cx.Fail(PACK_EXIT_USAGE, "inspect: unexpected argument \"" + EscapeForMessage(args[i]) + "\"");
         }
     }
     if (path.empty()) return cx.Fail(PACK_EXIT_USAGE, "inspect needs a package file");
     std::string error;
+    if (!id.empty() && !CheckPackageIdText(id, "package id", &error)) return cx.Fail(PACK_EXIT_BAD_INPUT, error);
     Bytes stored;
-    if (!ReadWholeFile(path, &stored, &error)) return cx.Fail(PACK_EXIT_IO, error);
+    if (!ReadWholeFile(path, IMAGE_PACKAGE_FILE_MAX, &stored, &error)) {
+        std::error_code code;
+        const bool empty = std::filesystem::is_regular_file(path, code) && std::filesystem::file_size(path, code) == 0;
+        return cx.Fail(PACK_EXIT_IO, empty ? error + ": not a package" : error);
+    }
     return InspectPackage(stored, id, cx.out) ? PACK_EXIT_OK : PACK_EXIT_REFUSED;
+}
+
+struct Command {
+    const char* name;
+    const char* synopsis;  // arguments after the name
+    const char* help;      // lines indented by six blanks
+    int (*run)(const Context&, const std::vector<std::string>&);
+};
+
+const Command COMMANDS[] = {
+    {"image", "--id ID --first-block N -o PACKAGE FIRMWARE",
+     "      Image package of FIRMWARE written from flash block N on; the last page\n"
+     "      is padded with 0xFF. ID is the 4-character image id (characters 2-5 of\n"
+     "      its catalogue name).\n",
+     RunImage},
+    {"catalogue", "--model ID [--status N] -o PACKAGE --record NAME IMAGE_PACKAGE DESCRIPTION ...",
+     "      Catalogue package of model ID; each --record takes the record's name,\n"
+     "      the image package file (its size goes into the record, and it must\n"
+     "      pass the check under the name's id) and a UTF-8 description. Status\n"
+     "      defaults to 2 (current).\n",
+     RunCatalogue},
+    {"publish", "MANIFEST OUTDIR [--keep N] [--replace] [--sign KEY.pem]",
+     "      Builds a whole release from MANIFEST, puts its images into\n"
+     "      OUTDIR/BRELM/Pool/, stages its catalogue in OUTDIR/releases/<serial>/Door/\n"
+     "      and, once the staged release passes the updater's check, makes it live\n"
+     "      by swapping the link OUTDIR/BRELM/Door. Keeps the newest N releases\n"
+     "      (default 3). A Pool name is never rewritten with other bytes unless\n"
+     "      --replace is given. See README.md for the manifest and the layout.\n"
+     "      --sign also writes the release statement Door/<model>.Sig, signed with\n"
+     "      the private key KEY.pem (docs/release-signing.md).\n",
+     RunPublish},
+    {"keygen", "OUTBASE",
+     "      New ECDSA P-256 key pair for signing releases: OUTBASE.pem (private,\n"
+     "      mode 0600) and OUTBASE.pub.pem. Existing files are never overwritten.\n",
+     [](const Context& cx, const std::vector<std::string>& args) { return RunKeygen(args, cx.out, cx.err); }},
+    {"verify-release", "OUTDIR MODEL --key PUB.pem",
+     "      Checks the live release's statement, catalogue and every image package\n"
+     "      as a signed updater would; exit code 1 on any failure.\n",
+     [](const Context& cx, const std::vector<std::string>& args) { return RunVerifyRelease(args, cx.out, cx.err); }},
+    {"releases", "OUTDIR", "      Lists the kept releases of OUTDIR; '*' marks the live one.\n", RunReleases},
+    {"rollback", "OUTDIR", "      Makes the release before the live one live again, after the check.\n", RunRollback},
+    {"verify", "catalogue|image ID PACKAGE",
+     "      Runs the updater's own package check (and, for a current catalogue,\n"
+     "      its record walk) and prints the result code, name and meaning.\n",
+     RunVerify},
+    {"inspect", "[--id ID] PACKAGE",
+     "      Prints the decoded header and the catalogue records or image layout;\n"
+     "      the id and kind are recovered from the file unless --id is given.\n",
+     RunInspect},
+};
+
+const char EXIT_CODES[] =
+    "exit codes: 0 done / accepted, 1 refused by the check, 2 usage error,\n"
+    "            3 input breaks a rule (also: a Pool name rewritten without --replace),\n"
+    "            4 a file could not be read or written, 5 another publish holds OUTDIR/.lock\n";
+
+void PrintCommandHelp(const Command& command, std::ostream& out)
+{
+    out << "  " << command.name << " " << command.synopsis << "\n" << command.help;
+}
+
+void PrintUsage(std::ostream& out)
+{
+    out << "usage: ruvo-pack <command> [arguments]\n"
+           "       ruvo-pack <command> --help | --help | --version\n\n";
+    for (const Command& command : COMMANDS) PrintCommandHelp(command, out);
+    out << "\n" << EXIT_CODES;
+}
+
+bool IsHelp(const std::string& arg)
+{
+    return arg == "--help" || arg == "-h";
 }
 
 }  // namespace
@@ -308,21 +397,27 @@ int RunRuvoPack(const std::vector<std::string>& args, std::ostream& out, std::os
 {
     const Context cx{out, err};
     if (args.empty()) return cx.Fail(PACK_EXIT_USAGE, "no command given");
-    const std::string& command = args[0];
-    const std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (command == "--help" || command == "-h" || command == "help") {
-        // The signing commands keep their help next to their code.
-        const std::string usage = USAGE;
-        const size_t at = usage.find("%s");
-        out << usage.substr(0, at) << SIGNING_USAGE << usage.substr(at + 2);
+    const std::string& name = args[0];
+    if (IsHelp(name) || name == "help") {
+        PrintUsage(out);
         return PACK_EXIT_OK;
     }
-    if (command == "image") return RunImage(cx, rest);
-    if (command == "catalogue") return RunCatalogue(cx, rest);
-    if (command == "publish") return RunPublish(cx, rest);
-    if (command == "verify") return RunVerify(cx, rest);
-    if (command == "inspect") return RunInspect(cx, rest);
-    if (command == "keygen") return RunKeygen(rest, out, err);
-    if (command == "verify-release") return RunVerifyRelease(rest, out, err);
-    return cx.Fail(PACK_EXIT_USAGE, "unknown command \"" + command + "\"");
+    if (name == "--version") {
+        out << "ruvo-pack " << RUVO_PACK_VERSION << "\n";
+        return PACK_EXIT_OK;
+    }
+    for (const Command& command : COMMANDS) {
+        if (name != command.name) continue;
+        const std::vector<std::string> rest(args.begin() + 1, args.end());
+        for (const std::string& arg : rest) {
+            if (IsHelp(arg)) {
+                out << "usage:\n";
+                PrintCommandHelp(command, out);
+                out << "\n" << EXIT_CODES;
+                return PACK_EXIT_OK;
+            }
+        }
+        return command.run(cx, rest);
+    }
+    return cx.Fail(PACK_EXIT_USAGE, "unknown command \"" + EscapeForMessage(name) + "\"");
 }

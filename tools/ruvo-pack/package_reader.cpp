@@ -155,9 +155,15 @@ bool IdentifyPackage(const std::vector<uint8_t>& stored, const std::string& id, 
 bool InspectPackage(const std::vector<uint8_t>& stored, const std::string& id, std::ostream& out)
 {
     out << "file size:    " << stored.size() << " bytes\n";
+    if (stored.size() < PACKAGE_HEADER_LENGTH) {
+        out << "not a package: shorter than the " << PACKAGE_HEADER_LENGTH << "-byte header\n";
+        return false;
+    }
     PackageIdentity identity;
-    if (!IdentifyPackage(stored, id, &identity)) {
-        out << "package id:   none fits this header\n";
+    // Below the magic nothing of the header can be trusted: no id, no length.
+    if (!IdentifyPackage(stored, id, &identity) || Progress(identity.code) <= Progress(PACKAGE_BAD_MAGIC)) {
+        out << "not a package: no " << (id.empty() ? "key" : "key of id \"" + Printable(id) + "\"")
+            << " reveals the package magic\n";
         return false;
     }
     std::vector<uint8_t> plain;

@@ -77,7 +77,7 @@ bool CheckPackageIdText(const std::string& id, const std::string& what, std::str
     bool safe = id.size() == 4;
     for (char c : id) safe = safe && IsSafeCharacter(c);
     if (!safe) {
-        *error = what + " \"" + id + "\" must be 4 characters from A-Z a-z 0-9 . _ -";
+        *error = what + " \"" + EscapeForMessage(id) + "\" must be exactly 4 characters from A-Z a-z 0-9 . _ -";
         return false;
     }
     return true;
@@ -86,7 +86,7 @@ bool CheckPackageIdText(const std::string& id, const std::string& what, std::str
 bool CheckRecordNames(const std::vector<std::string>& names, std::string* error)
 {
     if (names.size() > static_cast<size_t>(MAX_CATALOGUE_ENTRIES)) {
-        *error = "a release has at most " + std::to_string(MAX_CATALOGUE_ENTRIES) + " images, this one " +
+        *error = "a catalogue has at most " + std::to_string(MAX_CATALOGUE_ENTRIES) + " records, this one " +
                  std::to_string(names.size());
         return false;
     }
@@ -94,12 +94,14 @@ bool CheckRecordNames(const std::vector<std::string>& names, std::string* error)
     for (size_t i = 0; i < names.size(); ++i) {
         const std::string& name = names[i];
         if (name.size() < MIN_NAME_LENGTH || name.size() > static_cast<size_t>(CATALOGUE_NAME_MAX)) {
-            *error = "name \"" + name + "\" must have 6 to 31 characters (characters 2-5 are the package id)";
+            *error = "name \"" + EscapeForMessage(name) +
+                     "\" must have 6 to 31 characters (characters 2-5 are the package id)";
             return false;
         }
         for (char c : name) {
             if (!IsSafeCharacter(c)) {
-                *error = "name \"" + name + "\" may only use A-Z a-z 0-9 . _ - (it is a file name and part of a URL)";
+                *error = "name \"" + EscapeForMessage(name) +
+                         "\" may only use A-Z a-z 0-9 . _ - (it is a file name and part of a URL)";
                 return false;
             }
         }
@@ -109,7 +111,7 @@ bool CheckRecordNames(const std::vector<std::string>& names, std::string* error)
         }
     }
     if (!names.empty() && !(IsHexDigit(names[0][4]) && IsHexDigit(names[0][5]))) {
-        *error = "entry 0 \"" + names[0] + "\" must carry its version as two hex digits in characters 4-5";
+        *error = "record 0 \"" + names[0] + "\" must carry its version as two hex digits in characters 4-5";
         return false;
     }
     return true;
@@ -119,12 +121,12 @@ bool DescriptionFromUtf8(const std::string& utf8, std::u16string* description, s
 {
     std::u16string units;
     if (!Utf8ToUtf16(utf8, &units)) {
-        *error = "description \"" + utf8 + "\" is not valid UTF-8";
+        *error = "description \"" + EscapeForMessage(utf8) + "\" is not valid UTF-8";
         return false;
     }
     for (char16_t unit : units) {
         if (unit < 0x20 || unit == 0x7F) {
-            *error = "description \"" + utf8 + "\" contains a control character";
+            *error = "description \"" + EscapeForMessage(utf8) + "\" contains a control character";
             return false;
         }
     }
@@ -187,7 +189,8 @@ bool ParseManifest(const std::string& text, const std::string& baseDir, Release*
             if (!DescriptionFromUtf8(Trim(rest), &image.description, &message)) return Fail(error, number, message);
             result.images.push_back(std::move(image));
         } else {
-            return Fail(error, number, "unknown keyword \"" + keyword + "\" (expected model, status or image)");
+            return Fail(error, number,
+                        "unknown keyword \"" + EscapeForMessage(keyword) + "\" (expected model, status or image)");
         }
     }
     if (!haveModel) return Fail(error, number, "the manifest names no model (a line \"model XXXX\")");
@@ -197,7 +200,8 @@ bool ParseManifest(const std::string& text, const std::string& baseDir, Release*
     std::string message;
     if (!CheckRecordNames(names, &message)) {
         for (const ReleaseImage& image : result.images) {
-            if (message.find("\"" + image.name + "\"") != std::string::npos) return Fail(error, image.line, message);
+            if (message.find("\"" + EscapeForMessage(image.name) + "\"") != std::string::npos)
+                return Fail(error, image.line, message);
         }
         return Fail(error, number, message);
     }

@@ -62,6 +62,14 @@ bool MakeSignedStatement(const std::string& keyPemPath, const std::string& model
     return true;
 }
 
+namespace {
+
+// Longer than any statement, so that a longer file is read and named as
+// malformed rather than refused unread.
+constexpr uint64_t STATEMENT_FILE_MAX = 64 * 1024;
+
+}  // namespace
+
 int VerifyRelease(const std::string& outDir, const std::string& model, const uint8_t (&point)[P256_POINT_LENGTH],
                   std::ostream& out)
 {
@@ -70,11 +78,11 @@ int VerifyRelease(const std::string& outDir, const std::string& model, const uin
     const std::string statementPath = (root / "Door" / (model + ".Sig")).string();
     std::vector<uint8_t> catalogue, statementBytes, plain;
     std::string error;
-    if (!ReadWholeFile(cataloguePath, &catalogue, &error)) {
+    if (!ReadWholeFile(cataloguePath, CATALOGUE_FILE_MAX, &catalogue, &error)) {
         out << "catalogue: " << error << "\n";
         return 1;
     }
-    if (!ReadWholeFile(statementPath, &statementBytes, &error)) {
+    if (!ReadWholeFile(statementPath, STATEMENT_FILE_MAX, &statementBytes, &error)) {
         out << "statement: " << error << "\n";
         return 1;
     }
@@ -105,7 +113,7 @@ int VerifyRelease(const std::string& outDir, const std::string& model, const uin
         const std::string path = (root / "Pool" / record.name).string();
         std::vector<uint8_t> image;
         out << "image " << i << " " << record.name << ": ";
-        if (!ReadWholeFile(path, &image, &error)) {
+        if (!ReadWholeFile(path, IMAGE_PACKAGE_FILE_MAX, &image, &error)) {
             out << error << "\n";
             ++failures;
             continue;

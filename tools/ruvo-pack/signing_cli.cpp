@@ -1,21 +1,9 @@
 // keygen, verify-release and publish --sign.
 #include "signing_cli.h"
 
-#include <filesystem>
-
 #include "cli.h"
 #include "files.h"
 #include "signing.h"
-
-const char SIGNING_USAGE[] =
-    "  keygen OUTBASE\n"
-    "      New ECDSA P-256 key pair: OUTBASE.pem (private, mode 0600) and\n"
-    "      OUTBASE.pub.pem. Existing files are never overwritten.\n"
-    "  publish MANIFEST OUTDIR --sign KEY.pem\n"
-    "      Also writes the signed release statement OUTDIR/BRELM/Door/<model>.Sig.\n"
-    "  verify-release OUTDIR MODEL --key PUB.pem\n"
-    "      Checks the statement, the catalogue and every image package of a\n"
-    "      published release as a signed updater would; exit code 1 on any failure.\n";
 
 namespace {
 
@@ -66,36 +54,11 @@ int RunVerifyRelease(const std::vector<std::string>& args, std::ostream& out, st
     return PACK_EXIT_OK;
 }
 
-bool TakeSignOption(std::vector<std::string>* args, std::string* keyPath, std::string* error)
+bool MakeReleaseStatement(const std::string& keyPath, const PublishInput& release, std::vector<uint8_t>* statement,
+                          std::string* error)
 {
-    keyPath->clear();
-    for (size_t i = 0; i < args->size(); ++i) {
-        if ((*args)[i] != "--sign") continue;
-        if (i + 1 >= args->size()) {
-            *error = "--sign takes a private key file";
-            return false;
-        }
-        *keyPath = (*args)[i + 1];
-        args->erase(args->begin() + static_cast<long>(i), args->begin() + static_cast<long>(i) + 2);
-        return SigningAvailable(error);
-    }
-    return true;
-}
-
-bool MakeReleaseStatement(const std::string& keyPath, const std::string& model, const std::vector<uint8_t>& catalogue,
-                          const std::vector<std::string>& names, const std::vector<std::vector<uint8_t>>& images,
-                          std::vector<uint8_t>* statement, std::string* error)
-{
-    std::vector<StatementImage> entries;
-    for (size_t i = 0; i < images.size(); ++i) entries.push_back({names[i], &images[i]});
-    return MakeSignedStatement(keyPath, model, catalogue, entries, statement, error);
-}
-
-bool WriteReleaseStatement(const std::string& root, const std::string& model, const std::vector<uint8_t>& statement,
-                           std::ostream& out, std::string* error)
-{
-    const std::string path = (std::filesystem::path(root) / "Door" / (model + ".Sig")).string();
-    if (!WriteWholeFile(path, statement, error)) return false;
-    out << path << ": release statement, " << statement.size() << " bytes\n";
-    return true;
+    if (!SigningAvailable(error)) return false;
+    std::vector<StatementImage> images;
+    for (const PublishedImage& image : release.images) images.push_back({image.name, &image.package});
+    return MakeSignedStatement(keyPath, release.model, release.catalogue, images, statement, error);
 }

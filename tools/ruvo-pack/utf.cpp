@@ -72,3 +72,22 @@ std::string Utf16ToUtf8(const std::u16string& utf16)
     }
     return out;
 }
+
+std::string EscapeForMessage(const std::string& text)
+{
+    std::u16string ignored;
+    const bool valid = Utf8ToUtf16(text, &ignored);
+    std::string out;
+    for (const char c : text) {
+        const uint8_t byte = static_cast<uint8_t>(c);
+        if (byte < 0x20 || byte == 0x7F || (!valid && byte >= 0x80)) {
+            static const char HEX[] = "0123456789ABCDEF";
+            out += "\\x";
+            out.push_back(HEX[byte >> 4]);
+            out.push_back(HEX[byte & 0xF]);
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}

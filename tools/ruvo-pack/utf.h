@@ -8,3 +8,8 @@ bool Utf8ToUtf16(const std::string& utf8, std::u16string* utf16);
 
 // Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& utf16);
+
+// Text from a user (a description, an argument) made safe for a message on a
+// terminal: control characters become \xNN, and so does every byte of text
+// that is not valid UTF-8.
+std::string EscapeForMessage(const std::string& text);

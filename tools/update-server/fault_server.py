@@ -15,8 +15,9 @@ Rules file, one rule per line ("#" starts a comment):
     <path> sized <bytes>          serve <bytes> of generated data (no file needed)
 Several rules may name the same path; they combine.
 
-Log: one line per request, tab-separated: method, path, User-Agent, and every
-Accept header joined by " | ".
+Log: one line per request, tab-separated: method, path, User-Agent, every
+Accept header joined by " | ", and Pragma ("-" for a header not sent), as
+tools/update-server/nginx-serve.sh logs them.
 """
 import argparse
 import http.server
@@ -62,7 +63,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def record(self):
         accepts = " | ".join(self.headers.get_all("Accept") or [])
-        line = "\t".join([self.command, self.path, self.headers.get("User-Agent", ""), accepts])
+        fields = [self.command, self.path, self.headers.get("User-Agent", "-"), accepts or "-",
+                  self.headers.get("Pragma", "-")]
+        line = "\t".join(fields)
         with open(self.server.log_path, "a", encoding="utf-8") as log:
             log.write(line + "\n")
 

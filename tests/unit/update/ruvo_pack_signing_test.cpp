@@ -80,11 +80,11 @@ TEST_F(RuvoPackSigning, KeygenWritesAPrivateKeyOnlyItsOwnerReadsAndNeverOverwrit
 
     Bytes before, after;
     std::string error;
-    ASSERT_TRUE(ReadWholeFile(Path("publisher.pem"), &before, &error));
+    ASSERT_TRUE(ReadWholeFile(Path("publisher.pem"), 1 << 22, &before, &error));
     const Run again = Pack({"keygen", Path("publisher")});
     EXPECT_EQ(again.exitCode, PACK_EXIT_IO);
     EXPECT_NE(again.err.find("never overwritten"), std::string::npos) << again.err;
-    ASSERT_TRUE(ReadWholeFile(Path("publisher.pem"), &after, &error));
+    ASSERT_TRUE(ReadWholeFile(Path("publisher.pem"), 1 << 22, &after, &error));
     EXPECT_EQ(before, after);
 
     // The new pair signs a release that verifies under its public half.
@@ -110,10 +110,10 @@ TEST_F(RuvoPackSigning, VerifyReleaseNamesEachChangedFile)
     // Image 1 changed by one firmware byte and image 2 cut short.
     Bytes image;
     std::string error;
-    ASSERT_TRUE(ReadWholeFile(Path("server/BRELM/Pool/V0MA01"), &image, &error));
+    ASSERT_TRUE(ReadWholeFile(Path("server/BRELM/Pool/V0MA01"), 1 << 22, &image, &error));
     image[100] ^= 0x20;
     ASSERT_TRUE(WriteWholeFile(Path("server/BRELM/Pool/V0MA01"), image, &error));
-    ASSERT_TRUE(ReadWholeFile(Path("server/BRELM/Pool/C0M0R1"), &image, &error));
+    ASSERT_TRUE(ReadWholeFile(Path("server/BRELM/Pool/C0M0R1"), 1 << 22, &image, &error));
     image.pop_back();
     ASSERT_TRUE(WriteWholeFile(Path("server/BRELM/Pool/C0M0R1"), image, &error));
 

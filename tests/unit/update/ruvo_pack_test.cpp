@@ -11,6 +11,7 @@
 #include "files.h"
 #include "package_reader.h"
 #include "package_fixtures.h"
+#include "ruvo_pack_fixture.h"
 #include "release.h"
 #include "update/catalogue.h"
 #include "utf.h"
@@ -118,7 +119,7 @@ TEST(Manifest, ErrorsNameTheirLine)
         {"model M01A\n\nimage T0M21F 0 a.bin 1234567890123456789012345678901234567\n", "3: description"},
         {"model M01A\nimage T0M21F 0 a.bin \xC3\n", "2: description"},
         {"model M01A\nimage T0M21F 0 a.bin a\nimage V0MA01 0 b.bin b\nimage T0M21f 0 c.bin c\n", "4: name"},
-        {"model M01A\nimage T0MZZF 0 a.bin a\n", "2: entry 0"},
+        {"model M01A\nimage T0MZZF 0 a.bin a\n", "2: record 0"},
     };
     for (const auto& c : cases) {
         Release release;
@@ -127,56 +128,6 @@ TEST(Manifest, ErrorsNameTheirLine)
         EXPECT_EQ(error.rfind(c.where, 0), 0u) << "got: " << error;
     }
 }
-
-// A scratch folder per test, removed afterwards.
-class RuvoPackCli : public ::testing::Test {
-protected:
-    fs::path dir;
-
-    void SetUp() override
-    {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() /
-              ("ruvo-pack-test-" + std::string(info->name()) + "-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::string Path(const std::string& name) const { return (dir / name).string(); }
-
-    void Write(const std::string& name, const Bytes& bytes) const
-    {
-        std::string error;
-        ASSERT_TRUE(WriteWholeFile(Path(name), bytes, &error)) << error;
-    }
-
-    Bytes Read(const std::string& path) const
-    {
-        Bytes bytes;
-        std::string error;
-        EXPECT_TRUE(ReadWholeFile(path, &bytes, &error)) << error;
-        return bytes;
-    }
-
-    struct Run {
-        int exitCode;
-        std::string out, err;
-    };
-    Run Pack(const std::vector<std::string>& args) const
-    {
-        std::ostringstream out, err;
-        const int code = RunRuvoPack(args, out, err);
-        return {code, out.str(), err.str()};
-    }
-
-    static Bytes Firmware(size_t length, uint8_t seed)
-    {
-        Bytes bytes(length);
-        for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 31);
-        return bytes;
-    }
-};
 
 TEST_F(RuvoPackCli, PublishesAReleaseTheUpdaterAccepts)
 {
@@ -302,6 +253,95 @@ TEST_F(RuvoPackCli, UsageAndFileErrorsHaveTheirOwnExitCodes)
     const Run help = Pack({"--help"});
     EXPECT_EQ(help.exitCode, PACK_EXIT_OK);
     EXPECT_NE(help.out.find("publish MANIFEST OUTDIR"), std::string::npos);
+}
+
+TEST_F(RuvoPackCli, IdsHaveExactlyFourCharactersEverywhere)
+{
+    Write("fw.bin", Firmware(300, 9));
+    ASSERT_EQ(Pack({"image", "--id", "M21F", "--first-block", "3", "-o", Path("T0M21F"), Path("fw.bin")}).exitCode,
+              PACK_EXIT_OK);
+    const std::vector<std::string> cases[] = {
+        {"verify", "image", "M21FX", Path("T0M21F")},
+        {"verify", "image", "M21", Path("T0M21F")},
+        {"verify", "catalogue", "", Path("T0M21F")},
+        {"inspect", "--id", "M21", Path("T0M21F")},
+        {"inspect", "--id", "M21FX", Path("T0M21F")},
+        {"image", "--id", "M21FX", "--first-block", "0", "-o", Path("x"), Path("fw.bin")},
+    };
+    for (const auto& args : cases) {
+        const Run run = Pack(args);
+        EXPECT_EQ(run.exitCode, PACK_EXIT_BAD_INPUT) << args[0] << " " << args[2];
+        EXPECT_NE(run.err.find("must be exactly 4 characters"), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(Pack({"inspect", "--id", "M21F", Path("T0M21F")}).exitCode, PACK_EXIT_OK);
+}
+
+TEST_F(RuvoPackCli, InspectSaysNotAPackageInsteadOfGuessing)
+{
+    Bytes noise(4000);
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<uint8_t>((i * 7919u) >> 3);
+    Write("noise", noise);
+    Write("short", Bytes(20, 0xAB));
+    const struct {
+        const char* file;
+        const char* says;
+    } cases[] = {{"noise", "not a package: no key reveals the package magic"},
+                 {"short", "not a package: shorter than the 32-byte header"}};
+    for (const auto& c : cases) {
+        const Run run = Pack({"inspect", Path(c.file)});
+        EXPECT_EQ(run.exitCode, PACK_EXIT_REFUSED) << c.file;
+        EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("total length"), std::string::npos) << run.out;
+    }
+    std::ofstream(Path("empty"));
+    const Run empty = Pack({"inspect", Path("empty")});
+    EXPECT_EQ(empty.exitCode, PACK_EXIT_IO);
+    EXPECT_NE(empty.err.find("\"" + Path("empty") + "\" is empty: not a package"), std::string::npos) << empty.err;
+}
+
+TEST_F(RuvoPackCli, MessagesEscapeControlCharactersAndNameTheirSource)
+{
+    Write("fw.bin", Firmware(300, 9));
+    ASSERT_EQ(Pack({"image", "--id", "M21F", "--first-block", "3", "-o", Path("T0M21F"), Path("fw.bin")}).exitCode,
+              PACK_EXIT_OK);
+    const Run control = Pack(
+        {"catalogue", "--model", "M01A", "-o", Path("c.Bin"), "--record", "T0M21F", Path("T0M21F"), "a\x1b[2Jb\x7f"});
+    EXPECT_EQ(control.exitCode, PACK_EXIT_BAD_INPUT);
+    EXPECT_NE(control.err.find("\"a\\x1B[2Jb\\x7F\" contains a control character"), std::string::npos) << control.err;
+    EXPECT_EQ(control.err.find('\x1b'), std::string::npos);
+
+    const Run badName =
+        Pack({"catalogue", "--model", "M01A", "-o", Path("c.Bin"), "--record", "T0MZZF", Path("T0M21F"), "x"});
+    EXPECT_NE(badName.err.find("record 0 \"T0MZZF\""), std::string::npos) << badName.err;
+
+    std::ofstream(Path("release.txt")) << "model M01A\nimage T0M21F 0 fw.bin a\nimage V0MA01 0 gone.bin b\n";
+    const Run missing = Pack({"publish", Path("release.txt"), Path("www")});
+    EXPECT_EQ(missing.exitCode, PACK_EXIT_IO);
+    EXPECT_NE(
+        missing.err.find(Path("release.txt") + ":3: V0MA01: firmware \"" + Path("gone.bin") + "\" cannot be opened"),
+        std::string::npos)
+        << missing.err;
+    EXPECT_FALSE(fs::exists(Path("www")));
+}
+
+TEST_F(RuvoPackCli, HelpAfterACommandAndVersion)
+{
+    const struct {
+        std::vector<std::string> args;
+        const char* shows;
+    } cases[] = {
+        {{"image", "--help"}, "  image --id ID --first-block N -o PACKAGE FIRMWARE\n"},
+        {{"publish", "manifest.txt", "-h"}, "  publish MANIFEST OUTDIR [--keep N] [--replace] [--sign KEY.pem]\n"},
+        {{"rollback", "--help"}, "5 another publish holds OUTDIR/.lock"},
+        {{"--help"}, "  releases OUTDIR\n"},
+        {{"--version"}, "ruvo-pack 2."},
+    };
+    for (const auto& c : cases) {
+        const Run run = Pack(c.args);
+        EXPECT_EQ(run.exitCode, PACK_EXIT_OK) << c.args[0];
+        EXPECT_NE(run.out.find(c.shows), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(Pack({"image", "--help"}).out.find("verify"), std::string::npos);
 }
 
 }  // namespace

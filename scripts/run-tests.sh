@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Every test suite, in one run of its own (scripts/session.sh): the native
+# tests, the same under ASan/UBSan with short fuzz runs, the Windows tests
+# under Wine and the end-to-end scenarios. Expects the native, sanitize and
+# windows presets built (./dev.sh test does that first).
+set -uo pipefail
+RUVO_ROOT=${RUVO_ROOT:-$(cd "$(dirname "$0")/.." && pwd)}
+export RUVO_ROOT
+if [ "${RUVO_SESSION:-}" != 1 ]; then
+  exec "$RUVO_ROOT/scripts/session.sh" "$0" "$@"
+fi
+cd "$RUVO_ROOT"
+JOBS=${RUVO_JOBS:-2}
+
+failed=0
+echo "== native tests (host gcc)"
+ctest --preset native -j "$JOBS" || failed=1
+echo "== native tests under ASan/UBSan, short fuzz runs (clang)"
+ctest --preset sanitize -j "$JOBS" || failed=1
+echo "== Windows tests under Wine"
+ctest --preset windows || failed=1
+echo "== end-to-end scenarios on RUVO.exe"
+tests/e2e/run-scenarios.sh || failed=1
+
+if [ "$failed" -ne 0 ]; then
+  echo "Some tests failed." >&2
+  exit 1
+fi
+echo "All test suites passed."

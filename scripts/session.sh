@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Runs one command as a run of its own, so that runs on one machine never meet:
+#
+#   scripts/session.sh [--no-wine] COMMAND [ARGS...]
+#
+# - a private network namespace: 127.0.0.1 port 80 is this run's alone, and
+#   nothing reaches another run's servers;
+# - a private mount namespace with its own /tmp (X sockets, Wine server
+#   sockets, temporary files);
+# - a private PID namespace: when the run ends, passed, failed or interrupted,
+#   the kernel ends whatever it started that is still running;
+# - a work folder, RUVO_RUN_DIR (default: a new folder under build/runs/),
+#   kept when the command fails and removed when it passes, unless it was given;
+# - unless --no-wine: an Xvfb display and a Wine prefix of the run's own,
+#   overlaid on the template prefix (made once, under a lock), with one Wine
+#   server kept alive (scripts/wine-session.sh).
+#
+# Exits with the command's status (130 on Ctrl-C). RUVO_USE_DISPLAY=1 with
+# DISPLAY set shows the windows on that X display instead of Xvfb.
+set -euo pipefail
+RUVO_ROOT=${RUVO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+export RUVO_ROOT
+
+with_wine=1
+if [ "${1:-}" = --no-wine ]; then
+  with_wine=0
+  shift
+fi
+if (($# == 0)); then
+  sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
+  exit 2
+fi
+
+# Outside: start this script again as the first process of new namespaces.
+# The child gets SIGTERM if this process dies, and ends the run cleanly.
+if [ "${RUVO_SESSION_STAGE:-}" != inside ]; then
+  unshare_args=(--net --mount --pid --fork --mount-proc --kill-child=TERM)
+  if [ "$(id -u)" -ne 0 ]; then
+    unshare_args=(--user --map-root-user "${unshare_args[@]}")
+  fi
+  flags=()
+  ((with_wine)) || flags=(--no-wine)
+  exec env RUVO_SESSION_STAGE=inside unshare "${unshare_args[@]}" -- "$0" "${flags[@]}" "$@"
+fi
+unset RUVO_SESSION_STAGE
+export RUVO_SESSION=1
+
+ip link set lo up
+
+# A private /tmp; the caller's X sockets stay reachable when asked for.
+host_x11=
+if [ "${RUVO_USE_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ] && [ -d /tmp/.X11-unix ]; then
+  host_x11=$(mktemp -d /dev/shm/ruvo-x11.XXXXXX)
+  mount --bind /tmp/.X11-unix "$host_x11"
+fi
+mount -t tmpfs -o mode=1777 ruvo-tmp /tmp
+if [ -n "$host_x11" ]; then
+  mkdir /tmp/.X11-unix
+  mount --move "$host_x11" /tmp/.X11-unix
+  rmdir "$host_x11"
+fi
+
+run_dir_given=0
+if [ -n "${RUVO_RUN_DIR:-}" ]; then
+  run_dir_given=1
+  mkdir -p "$RUVO_RUN_DIR"
+else
+  mkdir -p "$RUVO_ROOT/build/runs"
+  RUVO_RUN_DIR=$(mktemp -d "$RUVO_ROOT/build/runs/run.XXXXXX")
+fi
+RUVO_RUN_DIR=$(cd "$RUVO_RUN_DIR" && pwd)
+export RUVO_RUN_DIR
+
+if ((with_wine)); then
+  # shellcheck source=scripts/wine-session.sh
+  source "$RUVO_ROOT/scripts/wine-session.sh"
+fi
+
+status=0
+finish() {
+  trap - EXIT INT TERM
+  if ((with_wine)); then
+    ruvo_wine_stop
+  fi
+  if [ "$status" -eq 0 ] && [ "$run_dir_given" -eq 0 ]; then
+    rm -rf "$RUVO_RUN_DIR"
+  elif [ "$status" -ne 0 ]; then
+    echo "run folder kept: $RUVO_RUN_DIR" >&2
+  fi
+  exit "$status"
+}
+trap finish EXIT
+trap 'status=130; finish' INT
+trap 'status=143; finish' TERM
+
+if ((with_wine)); then
+  ruvo_wine_start || { status=$?; echo "the Wine session did not start" >&2; finish; }
+fi
+# In the background, so that a signal is handled at once rather than after
+# the command ends; whatever it leaves running ends with this process.
+# Standard input stays the caller's, where the caller has one.
+if { : <&0; } 2>/dev/null; then
+  "$@" <&0 &
+else
+  "$@" </dev/null &
+fi
+wait $! || status=$?
+finish
