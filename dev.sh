@@ -22,7 +22,7 @@ build_preset() {
 }
 
 # RUVO.exe variants for the scenarios that need another build: only the exe
-# (and what it needs), each in build/windows-<variant>.
+# and the test-only device DLLs beside it, each in build/windows-<variant>.
 #   signed  releases signed with the test-only key a, plain http
 #   secure  the same over https://localhost/BRELM/
 TEST_RELEASE_KEY=tests/fixtures/keys/test-only-release-key-a.pub.pem
@@ -30,7 +30,7 @@ build_variant() {
   local variant=$1
   shift
   cmake --preset windows -B "build/windows-$variant" "$@" >/dev/null
-  cmake --build "build/windows-$variant" -j "$JOBS" --target RUVO
+  cmake --build "build/windows-$variant" -j "$JOBS" --target RUVO ruvo_fake_hid ruvo_fake_setupapi
 }
 
 build_all() {

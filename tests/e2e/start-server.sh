@@ -22,10 +22,11 @@
 #                                 BRELM/Door/MODEL.Bin without limit tests
 #   copy FROM TO                  serve BRELM/FROM also as BRELM/TO
 #   rule PATH FAULT VALUE         a fault rule of tools/update-server/fault_server.py
-#   tls CERT                      also serve the files over https on 127.0.0.1:443
-#                                 with certificate CERT of make-test-pki.sh
-#                                 (localhost, wrong-name, untrusted); the run
-#                                 trusts the test CA (ca-bundle.crt)
+#   tls CERT                      nginx also serves https on 127.0.0.1:443 with the
+#                                 certificate CERT of make-test-pki.sh (localhost,
+#                                 wrong-name, untrusted); the run's mount
+#                                 namespace trusts the test CA (only inside a run
+#                                 of scripts/session.sh)
 set -euo pipefail
 E2E_DIR=$(cd "$(dirname "$0")" && pwd)
 RUVO_ROOT=${RUVO_ROOT:-$(cd "$E2E_DIR/../.." && pwd)}
@@ -84,8 +85,20 @@ done <"$server_file"
 # nginx serves every release that needs no injected fault; the fault server
 # only what nginx cannot do. The run's network is its own, so the port is
 # free: a server that does not start is a failure, never retried.
+tls=()
+if [ -s "$work/tls" ]; then
+  # The bind mount must stay inside the run: never on the host's own view.
+  if [ "${RUVO_SESSION:-}" != 1 ]; then
+    echo "tls needs a run of its own (scripts/session.sh)" >&2
+    exit 2
+  fi
+  cert=$(cat "$work/tls")
+  "$E2E_DIR/make-test-pki.sh" "$work/pki"
+  mount --bind "$work/pki/ca-bundle.crt" /etc/ssl/certs/ca-certificates.crt
+  tls=(--tls "$work/pki/$cert.pem" "$work/pki/$cert.key")
+fi
 if [ ! -s "$work/rules" ]; then
-  "$RUVO_ROOT/tools/update-server/nginx-serve.sh" start "$www" "$work" >"$work/server.pids"
+  "$RUVO_ROOT/tools/update-server/nginx-serve.sh" start "$www" "$work" "${tls[@]}" >"$work/server.pids"
   exit 0
 fi
 setsid python3 "$RUVO_ROOT/tools/update-server/fault_server.py" --root "$www" --port 80 \
