@@ -32,7 +32,7 @@ constexpr size_t STATEMENT_HEADER_LENGTH = 56;
 constexpr size_t STATEMENT_NAME_FIELD = 32;
 constexpr size_t STATEMENT_RECORD_LENGTH = STATEMENT_NAME_FIELD + 4 + SHA256_LENGTH;  // 68
 constexpr int STATEMENT_MAX_RECORDS = MAX_CATALOGUE_ENTRIES;
-constexpr size_t STATEMENT_MIN_LENGTH = STATEMENT_HEADER_LENGTH + P256_SIGNATURE_LENGTH;  // 120
+constexpr size_t STATEMENT_MIN_LENGTH = STATEMENT_HEADER_LENGTH + P256_SIGNATURE_LENGTH;                         // 120
 constexpr size_t STATEMENT_MAX_LENGTH = STATEMENT_MIN_LENGTH + STATEMENT_MAX_RECORDS * STATEMENT_RECORD_LENGTH;  // 664
 
 struct StatementRecord {
@@ -61,11 +61,11 @@ struct ReleaseKey {
 // shows them as "0303 %2d".
 enum StatementResult : int32_t {
     STATEMENT_OK = 0,
-    STATEMENT_MALFORMED = -1,       // not a statement: too short, too long, bad tag, version or fields
-    STATEMENT_BAD_SIGNATURE = -2,   // no trusted key has its key id, or the signature does not verify
-    STATEMENT_OTHER_MODEL = -3,     // signed for another model
-    STATEMENT_OTHER_CATALOGUE = -4, // the catalogue's length or SHA-256 differs
-    STATEMENT_OTHER_RECORDS = -5,   // the catalogue's records (count, names, sizes) differ
+    STATEMENT_MALFORMED = -1,        // not a statement: too short, too long, bad tag, version or fields
+    STATEMENT_BAD_SIGNATURE = -2,    // no trusted key has its key id, or the signature does not verify
+    STATEMENT_OTHER_MODEL = -3,      // signed for another model
+    STATEMENT_OTHER_CATALOGUE = -4,  // the catalogue's length or SHA-256 differs
+    STATEMENT_OTHER_RECORDS = -5,    // the catalogue's records (count, names, sizes) differ
 };
 
 const char* StatementResultName(int32_t code);
@@ -89,10 +89,10 @@ size_t WriteStatementBody(const ReleaseStatement& statement, uint8_t (&out)[STAT
 
 // The catalogue as identification holds it when the statement is checked.
 struct CatalogueFacts {
-    uint32_t length;                 // bytes downloaded
-    uint8_t sha256[SHA256_LENGTH];   // of those bytes, taken before CheckPackage decoded them
-    const uint8_t* decoded;          // the package after CheckPackage accepted it
-    size_t capacity;                 // real size of the buffer behind `decoded`
+    uint32_t length;                // bytes downloaded
+    uint8_t sha256[SHA256_LENGTH];  // of those bytes, taken before CheckPackage decoded them
+    const uint8_t* decoded;         // the package after CheckPackage accepted it
+    size_t capacity;                // real size of the buffer behind `decoded`
 };
 
 // The whole check, stopping at the first failure in this order: layout (-1),

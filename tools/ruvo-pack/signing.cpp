@@ -10,9 +10,8 @@
 #include "release.h"
 #include "update/package.h"
 
-bool MakeSignedStatement(const std::string& keyPemPath, const std::string& model,
-                         const std::vector<uint8_t>& catalogue, const std::vector<StatementImage>& images,
-                         std::vector<uint8_t>* statement, std::string* error)
+bool MakeSignedStatement(const std::string& keyPemPath, const std::string& model, const std::vector<uint8_t>& catalogue,
+                         const std::vector<StatementImage>& images, std::vector<uint8_t>* statement, std::string* error)
 {
     if (model.size() != 4) {
         *error = "the model id has four characters";

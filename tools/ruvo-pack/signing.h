@@ -29,14 +29,14 @@ bool SignBody(const std::string& pemPath, const uint8_t* body, size_t length,
               uint8_t (&signature)[P256_SIGNATURE_LENGTH], uint8_t (&point)[P256_POINT_LENGTH], std::string* error);
 
 struct StatementImage {
-    std::string name;                    // catalogue record name (file name under Pool/)
-    const std::vector<uint8_t>* package; // the image package file as published
+    std::string name;                     // catalogue record name (file name under Pool/)
+    const std::vector<uint8_t>* package;  // the image package file as published
 };
 
 // The whole signed statement of one release, in its stored form.
-bool MakeSignedStatement(const std::string& keyPemPath, const std::string& model,
-                         const std::vector<uint8_t>& catalogue, const std::vector<StatementImage>& images,
-                         std::vector<uint8_t>* statement, std::string* error);
+bool MakeSignedStatement(const std::string& keyPemPath, const std::string& model, const std::vector<uint8_t>& catalogue,
+                         const std::vector<StatementImage>& images, std::vector<uint8_t>* statement,
+                         std::string* error);
 
 // Checks OUTDIR/BRELM/Door/<model>.Sig against the key, the catalogue and
 // every image package under Pool/, as a signed updater would, and prints one

@@ -28,8 +28,8 @@ bool PublicPoint(EVP_PKEY* key, uint8_t (&point)[P256_POINT_LENGTH])
     BIGNUM* x = nullptr;
     BIGNUM* y = nullptr;
     const bool ok = EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_EC_PUB_X, &x) == 1 &&
-                    EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_EC_PUB_Y, &y) == 1 &&
-                    BN_bn2binpad(x, point, 32) == 32 && BN_bn2binpad(y, point + 32, 32) == 32;
+                    EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_EC_PUB_Y, &y) == 1 && BN_bn2binpad(x, point, 32) == 32 &&
+                    BN_bn2binpad(y, point + 32, 32) == 32;
     BN_free(x);
     BN_free(y);
     return ok;
@@ -68,7 +68,8 @@ bool WriteNewKeyFile(const std::string& path, mode_t mode, EVP_PKEY* key, bool p
 {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
     if (fd < 0) {
-        *error = "cannot create \"" + path + "\"" + (errno == EEXIST ? ": it exists, and keys are never overwritten" : "");
+        *error =
+            "cannot create \"" + path + "\"" + (errno == EEXIST ? ": it exists, and keys are never overwritten" : "");
         return false;
     }
     fchmod(fd, mode);  // whatever the umask says

@@ -55,8 +55,8 @@ bool LoadPublicKey(const std::string& pemPath, uint8_t (&point)[P256_POINT_LENGT
     }
     CERT_PUBLIC_KEY_INFO* info = nullptr;
     DWORD infoLength = 0;
-    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, der.data(), derLength,
-                             CRYPT_DECODE_ALLOC_FLAG, nullptr, &info, &infoLength)) {
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, der.data(), derLength, CRYPT_DECODE_ALLOC_FLAG,
+                             nullptr, &info, &infoLength)) {
         *error = "\"" + pemPath + "\" holds no readable public key";
         return false;
     }

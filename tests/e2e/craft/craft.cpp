@@ -89,8 +89,8 @@ int main(int argc, char** argv)
         ObfuscatePackage(PACKAGE_IMAGE, package.data(), package.size(), argv[2]);
         std::vector<uint8_t> check(package);
         check.resize(package.size() + 128);
-        const int32_t code = CheckPackage(PACKAGE_IMAGE, check.data(), static_cast<uint32_t>(package.size()), argv[2],
-                                          check.size());
+        const int32_t code =
+            CheckPackage(PACKAGE_IMAGE, check.data(), static_cast<uint32_t>(package.size()), argv[2], check.size());
         if (code != PACKAGE_OK) {
             std::fprintf(stderr, "ruvo-craft: the tampered package fails the check (%d)\n", code);
             return 1;

@@ -92,8 +92,9 @@ TEST(Sha256, MatchesTheStandardVectorsAndIsTheSameInAnyChunking)
 {
     uint8_t digest[SHA256_LENGTH];
     ASSERT_TRUE(Sha256(reinterpret_cast<const uint8_t*>("abc"), 3, digest));
-    const uint8_t abc[] = {0xba, 0x78, 0x16, 0xbf, 0x8f, 0x01, 0xcf, 0xea, 0x41, 0x41, 0x40, 0xde, 0x5d, 0xae, 0x22, 0x23,
-                           0xb0, 0x03, 0x61, 0xa3, 0x96, 0x17, 0x7a, 0x9c, 0xb4, 0x10, 0xff, 0x61, 0xf2, 0x00, 0x15, 0xad};
+    const uint8_t abc[] = {0xba, 0x78, 0x16, 0xbf, 0x8f, 0x01, 0xcf, 0xea, 0x41, 0x41, 0x40,
+                           0xde, 0x5d, 0xae, 0x22, 0x23, 0xb0, 0x03, 0x61, 0xa3, 0x96, 0x17,
+                           0x7a, 0x9c, 0xb4, 0x10, 0xff, 0x61, 0xf2, 0x00, 0x15, 0xad};
     EXPECT_EQ(0, std::memcmp(digest, abc, sizeof abc));
 
     // More than three chunks, fed whole and in odd pieces across the chunk borders.
@@ -203,17 +204,46 @@ TEST(Statement, ChecksRunInTheirOrderAndStopAtTheFirstFailure)
         int32_t code;
     } cases[] = {
         {"signed by key b", [](Bytes& s) { s = Release("M01A", KEY_B).statement; }, STATEMENT_BAD_SIGNATURE},
-        {"key a's id, key b's signature",
-         [](Bytes& s) { Resign(s, KEY_B); }, STATEMENT_BAD_SIGNATURE},
+        {"key a's id, key b's signature", [](Bytes& s) { Resign(s, KEY_B); }, STATEMENT_BAD_SIGNATURE},
         {"one signature byte flipped", [](Bytes& s) { s.back() ^= 1; }, STATEMENT_BAD_SIGNATURE},
         {"a signed byte changed, not signed again", [](Bytes& s) { s[30] ^= 1; }, STATEMENT_BAD_SIGNATURE},
-        {"another model", [](Bytes& s) { std::memcpy(s.data() + 16, "M02B", 4); Resign(s); }, STATEMENT_OTHER_MODEL},
+        {"another model",
+         [](Bytes& s) {
+             std::memcpy(s.data() + 16, "M02B", 4);
+             Resign(s);
+         },
+         STATEMENT_OTHER_MODEL},
         {"another model and another catalogue",
-         [](Bytes& s) { std::memcpy(s.data() + 16, "M02B", 4); s[25] ^= 1; Resign(s); }, STATEMENT_OTHER_MODEL},
-        {"catalogue length", [](Bytes& s) { s[23] ^= 1; Resign(s); }, STATEMENT_OTHER_CATALOGUE},
-        {"catalogue hash", [](Bytes& s) { s[55] ^= 1; Resign(s); }, STATEMENT_OTHER_CATALOGUE},
-        {"record name", [](Bytes& s) { s[record1 + 1] = 'X'; Resign(s); }, STATEMENT_OTHER_RECORDS},
-        {"record size", [](Bytes& s) { s[record1 + 35] ^= 1; Resign(s); }, STATEMENT_OTHER_RECORDS},
+         [](Bytes& s) {
+             std::memcpy(s.data() + 16, "M02B", 4);
+             s[25] ^= 1;
+             Resign(s);
+         },
+         STATEMENT_OTHER_MODEL},
+        {"catalogue length",
+         [](Bytes& s) {
+             s[23] ^= 1;
+             Resign(s);
+         },
+         STATEMENT_OTHER_CATALOGUE},
+        {"catalogue hash",
+         [](Bytes& s) {
+             s[55] ^= 1;
+             Resign(s);
+         },
+         STATEMENT_OTHER_CATALOGUE},
+        {"record name",
+         [](Bytes& s) {
+             s[record1 + 1] = 'X';
+             Resign(s);
+         },
+         STATEMENT_OTHER_RECORDS},
+        {"record size",
+         [](Bytes& s) {
+             s[record1 + 35] ^= 1;
+             Resign(s);
+         },
+         STATEMENT_OTHER_RECORDS},
         {"a record fewer",
          [](Bytes& s) {
              s.erase(s.end() - P256_SIGNATURE_LENGTH - STATEMENT_RECORD_LENGTH, s.end() - P256_SIGNATURE_LENGTH);
@@ -221,7 +251,11 @@ TEST(Statement, ChecksRunInTheirOrderAndStopAtTheFirstFailure)
              Resign(s);
          },
          STATEMENT_OTHER_RECORDS},
-        {"image hash only (the catalogue does not carry it)", [](Bytes& s) { s[record1 + 40] ^= 1; Resign(s); },
+        {"image hash only (the catalogue does not carry it)",
+         [](Bytes& s) {
+             s[record1 + 40] ^= 1;
+             Resign(s);
+         },
          STATEMENT_OK},
     };
     for (const auto& c : cases) {
