@@ -92,10 +92,15 @@ if [ -s "$work/tls" ]; then
     echo "tls needs a run of its own (scripts/session.sh)" >&2
     exit 2
   fi
+  # One test PKI per run, its bundle mounted once: the prefix sees one CA
+  # set all run long, and no mount is stacked on another's source file.
+  pki=$RUVO_RUN_DIR/test-pki
+  if [ ! -f "$pki/ca-bundle.crt" ]; then
+    "$E2E_DIR/make-test-pki.sh" "$pki"
+    mount --bind "$pki/ca-bundle.crt" /etc/ssl/certs/ca-certificates.crt
+  fi
   cert=$(cat "$work/tls")
-  "$E2E_DIR/make-test-pki.sh" "$work/pki"
-  mount --bind "$work/pki/ca-bundle.crt" /etc/ssl/certs/ca-certificates.crt
-  tls=(--tls "$work/pki/$cert.pem" "$work/pki/$cert.key")
+  tls=(--tls "$pki/$cert.pem" "$pki/$cert.key")
 fi
 if [ ! -s "$work/rules" ]; then
   "$RUVO_ROOT/tools/update-server/nginx-serve.sh" start "$www" "$work" "${tls[@]}" >"$work/server.pids"
