@@ -4,6 +4,7 @@
 // the test-only hid/setupapi DLLs stand in for the device behind the same calls.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 
 constexpr USHORT DEVICE_VENDOR_ID = 0x0416;
@@ -22,6 +23,9 @@ constexpr DWORD DEFAULT_TRANSFER_BOUND_MS = 5000;
 class CHidIO {
 public:
     CHidIO();
+    // Runs on whichever thread ends the process, possibly while a worker's
+    // transfer is pending: it cancels that transfer and waits for it to
+    // complete before closing anything it uses.
     virtual ~CHidIO();
     CHidIO(const CHidIO&) = delete;
     CHidIO& operator=(const CHidIO&) = delete;
@@ -46,6 +50,7 @@ public:
 
 private:
     int Transfer(HANDLE handle, HANDLE event, uint8_t* buffer, bool reading, uint32_t* count);
+    int IssueAndWait(HANDLE handle, HANDLE event, uint8_t* buffer, bool reading, uint32_t* count);
 
     HANDLE m_hRead;
     HANDLE m_hWrite;
@@ -54,4 +59,8 @@ private:
     HANDLE m_hAbortEvent;
     DWORD m_transferBoundMs;
     bool m_deviceGone;
+    // Transfers inside Transfer() right now, and whether the destructor has
+    // begun; from then on no transfer touches the handles or the events.
+    std::atomic<int> m_transfersInFlight;
+    std::atomic<bool> m_closing;
 };

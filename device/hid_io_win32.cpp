@@ -24,14 +24,32 @@ CHidIO::CHidIO()
       m_hWriteEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       m_hAbortEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       m_transferBoundMs(DEFAULT_TRANSFER_BOUND_MS),
-      m_deviceGone(false)
+      m_deviceGone(false),
+      m_transfersInFlight(0),
+      m_closing(false)
 {
 }
 
 CHidIO::~CHidIO()
 {
-    if (m_hRead != INVALID_HANDLE_VALUE) CancelIo(m_hRead);
-    if (m_hWrite != INVALID_HANDLE_VALUE) CancelIo(m_hWrite);
+    // The process may end on the window thread while a worker's transfer is
+    // pending. From here on no transfer touches the handles; the pending one
+    // is cancelled with CancelIoEx, which reaches I/O of every thread (CancelIo
+    // would cancel only this thread's), and nothing is closed before it has
+    // completed and left Transfer(). The cancel is repeated while one is in
+    // flight, for a transfer issued just before m_closing was seen.
+    m_closing = true;
+    const ULONGLONG deadline = GetTickCount64() + m_transferBoundMs + TRANSFER_WAIT_SLICE_MS;
+    for (;;) {
+        if (m_hRead != INVALID_HANDLE_VALUE) CancelIoEx(m_hRead, nullptr);
+        if (m_hWrite != INVALID_HANDLE_VALUE) CancelIoEx(m_hWrite, nullptr);
+        if (m_transfersInFlight == 0) break;
+        // A transfer that does not complete even when cancelled keeps its
+        // handles and events: the system reclaims them with the process,
+        // which is better than closing them under a live transfer.
+        if (GetTickCount64() >= deadline) return;
+        Sleep(1);
+    }
     if (m_hRead != INVALID_HANDLE_VALUE) {
         CloseHandle(m_hRead);
         m_hRead = INVALID_HANDLE_VALUE;
@@ -123,10 +141,21 @@ int CHidIO::WriteReport(const uint8_t* buffer, uint32_t* count)
 
 int CHidIO::Transfer(HANDLE handle, HANDLE event, uint8_t* buffer, bool reading, uint32_t* count)
 {
+    if (count != nullptr) *count = 0;
+    // Counted before m_closing is read, and the destructor sets m_closing
+    // before it reads the count: either the destructor waits for this
+    // transfer, or the transfer sees m_closing and touches nothing.
+    ++m_transfersInFlight;
+    const int result = m_closing ? 0 : IssueAndWait(handle, event, buffer, reading, count);
+    --m_transfersInFlight;
+    return result;
+}
+
+int CHidIO::IssueAndWait(HANDLE handle, HANDLE event, uint8_t* buffer, bool reading, uint32_t* count)
+{
     OVERLAPPED overlapped = {};
     overlapped.hEvent = event;
     HANDLE waitList[2] = {m_hAbortEvent, event};
-    if (count != nullptr) *count = 0;
     if (m_deviceGone) return 0;
 
     const BOOL issued = reading ? ReadFile(handle, buffer, REPORT_SIZE, nullptr, &overlapped)

@@ -92,8 +92,4 @@ echo "== the requests nginx served:"
 cut -f1,2 "$WORK/server/requests.log" | sed 's/^/   /'
 echo "== the simulated flash against the published images"
 python3 "$RUVO_ROOT/tests/e2e/check_flash.py" "$WORK/flash.bin" "$WORK/release" BTD222.bin BVDA05.bin OPD0HK.bin
-# The screen is black around the window: keep only the window.
-for shot in "$WORK"/screenshots/*.png; do
-  convert "$shot" -trim +repage "$shot"
-done
 echo "== screenshots in $WORK/screenshots"

@@ -7,7 +7,7 @@ PACKAGES=(
   cmake ninja-build g++ python3 curl openssl libssl-dev
   mingw-w64 googletest libgtest-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
-  wine wine64 xvfb x11-apps xdotool imagemagick
+  wine wine64 xvfb x11-apps xdotool
   nginx-light iproute2
   fonts-wqy-microhei fonts-wqy-zenhei fonts-wine
 )

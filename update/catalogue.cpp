@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "update/bytes.h"
 #include "update/device_info.h"
 #include "update/package.h"
 #include "update/result_text.h"
@@ -48,11 +49,6 @@ void FormatOptionLine(char16_t* line, const char* label, const char16_t* descrip
     AppendWide(line, &used, description);
     AppendNarrow(line, &used, " ]");
     line[used] = u'\0';
-}
-
-uint32_t ReadBigEndian32(const uint8_t* bytes)
-{
-    return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
 }
 
 // Reads one record at `*pos`; every read stays below `end` (the file's end).

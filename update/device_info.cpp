@@ -1,14 +1,6 @@
 // Decoding of the device information record.
 #include "update/device_info.h"
 
-uint8_t HexDigitValue(char c)
-{
-    if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
-    if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
-    return 0;
-}
-
 char VersionDigit(uint8_t value)
 {
     if (value < 10) return static_cast<char>('0' + value);

@@ -15,9 +15,6 @@ struct DeviceInfo {
     char modelId[5];              // bytes 12-15: catalogue file name and its package id
 };
 
-// '0'-'9' give 0-9, 'A'-'F' and 'a'-'f' give 10-15, anything else 0.
-uint8_t HexDigitValue(char c);
-
 // Digit shown for one version value: 0-9, then A-F; 16 and above show '0'.
 char VersionDigit(uint8_t value);
 

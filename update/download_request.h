@@ -24,6 +24,18 @@ inline uint32_t DownloadRequestFlags(const char* url)
                                                  : DOWNLOAD_REQUEST_FLAGS;
 }
 
+// The Internet handle's access type follows the system's connection state:
+// with a proxy connection (INTERNET_CONNECTION_PROXY) the full system
+// configuration (INTERNET_OPEN_TYPE_PRECONFIG), otherwise the configuration
+// without automatic proxy discovery (INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY).
+constexpr uint32_t CONNECTION_FLAG_PROXY = 0x04;
+constexpr uint32_t OPEN_TYPE_PRECONFIG = 0;
+constexpr uint32_t OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY = 4;
+inline uint32_t DownloadAccessType(uint32_t connectionFlags)
+{
+    return (connectionFlags & CONNECTION_FLAG_PROXY) ? OPEN_TYPE_PRECONFIG : OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
+}
+
 constexpr char ACCEPT_HEADER[] = "Accept: */*\r\n\r\n";
 constexpr uint32_t ACCEPT_HEADER_LENGTH = sizeof(ACCEPT_HEADER) - 1;
 static_assert(ACCEPT_HEADER_LENGTH == 15, "the request header is sent with its length, 15 bytes");

@@ -8,6 +8,11 @@
 
 #include <cstring>
 
+static_assert(CONNECTION_FLAG_PROXY == INTERNET_CONNECTION_PROXY, "WinINet's proxy connection flag");
+static_assert(OPEN_TYPE_PRECONFIG == INTERNET_OPEN_TYPE_PRECONFIG, "WinINet's access types");
+static_assert(OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY == INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY,
+              "WinINet's access types");
+
 int32_t DownloadFile(const char* url, uint8_t* destination, uint32_t capacity)
 {
     DWORD state = 0;
@@ -16,9 +21,7 @@ int32_t DownloadFile(const char* url, uint8_t* destination, uint32_t capacity)
     char agent[USER_AGENT_SIZE];
     FormatUserAgent(agent, timeGetTime());
 
-    const DWORD access = (state & INTERNET_CONNECTION_PROXY) ? INTERNET_OPEN_TYPE_PRECONFIG
-                                                             : INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
-    HINTERNET internet = OpenInternet(agent, access);
+    HINTERNET internet = OpenInternet(agent, DownloadAccessType(state));
     if (!internet) {
         ShowBox(TEXT_NOT_CONNECTED, CAPTION_NETWORK, MB_ICONERROR);
         return -1;

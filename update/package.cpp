@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "update/bytes.h"
 #include "update/result_text.h"
 
 namespace {
@@ -39,13 +40,6 @@ void BuildPackageKey(uint8_t key[PACKAGE_KEY_LENGTH])
     }
 }
 
-uint32_t ReadBigEndian(const uint8_t* bytes, int count)
-{
-    uint32_t value = 0;
-    for (int i = 0; i < count; ++i) value = (value << 8) | bytes[i];
-    return value;
-}
-
 }  // namespace
 
 const char* PackageResultName(int32_t code)
@@ -62,15 +56,15 @@ const char* PackageResultMeaning(int32_t code)
 
 uint32_t PackageTotalLength(const PackageHeader& header)
 {
-    return ReadBigEndian(header.totalLength, 4);
+    return ReadBigEndian32(header.totalLength);
 }
 uint16_t PackageFirstBlock(const PackageHeader& header)
 {
-    return static_cast<uint16_t>(ReadBigEndian(header.firstBlock, 2));
+    return ReadBigEndian16(header.firstBlock);
 }
 uint16_t PackageLastBlock(const PackageHeader& header)
 {
-    return static_cast<uint16_t>(ReadBigEndian(header.lastBlock, 2));
+    return ReadBigEndian16(header.lastBlock);
 }
 
 uint64_t PackageImageDataLength(const PackageHeader& header)

@@ -5,17 +5,6 @@
 
 #include "update/catalogue.h"
 
-void WriteBigEndian32(uint8_t* bytes, uint32_t value)
-{
-    for (int i = 3; i >= 0; --i, value >>= 8) bytes[i] = static_cast<uint8_t>(value);
-}
-
-void WriteBigEndian16(uint8_t* bytes, uint16_t value)
-{
-    bytes[0] = static_cast<uint8_t>(value >> 8);
-    bytes[1] = static_cast<uint8_t>(value);
-}
-
 void SetPackageChecks(uint8_t* package, size_t length)
 {
     uint8_t xorValue = 0;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "update/bytes.h"  // WriteBigEndian16/32 for the header fields
 #include "update/package.h"
 
 struct ImageLayout {
@@ -19,9 +20,6 @@ struct CatalogueRecordInput {
     uint32_t size;               // length of the image package file
     std::u16string description;  // at most 36 UTF-16 code units
 };
-
-void WriteBigEndian32(uint8_t* bytes, uint32_t value);
-void WriteBigEndian16(uint8_t* bytes, uint16_t value);
 
 // Writes xorCheck and sumCheck for the plain bytes 10 .. length-1.
 void SetPackageChecks(uint8_t* package, size_t length);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "update/bytes.h"
 #include "update/catalogue.h"
 #include "update/package.h"
 
@@ -15,7 +16,7 @@ inline void FuzzCheckPackage(int mode, const uint8_t* data, size_t size)
     if (size < 8) return;
     char id[5] = {};
     std::memcpy(id, data, 4);
-    const uint32_t length = (uint32_t{data[4]} << 24) | (uint32_t{data[5]} << 16) | (uint32_t{data[6]} << 8) | data[7];
+    const uint32_t length = ReadBigEndian32(data + 4);
     std::vector<uint8_t> buffer(data + 8, data + size);
     // An empty vector has no storage: stand in with null, as a failed allocation would.
     uint8_t* storage = buffer.empty() ? nullptr : buffer.data();

@@ -1,5 +1,7 @@
 #include "fake_config.h"
 
+const GUID FAKE_HID_INTERFACE_GUID = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
 static int HexDigit(WCHAR c)
 {
     if (c >= L'0' && c <= L'9') return c - L'0';

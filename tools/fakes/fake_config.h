@@ -1,6 +1,6 @@
-/* The device list the test-only hid.dll and setupapi.dll share, read from
-   RUVO_FAKE_HID_DEVICES at each use (see README.md). Test-only: the program
-   itself reads no environment. */
+/* What the test-only hid.dll and setupapi.dll share: the HID interface class
+   and the device list, read from RUVO_FAKE_HID_DEVICES at each use (see
+   README.md). Test-only: the program itself reads no environment. */
 #ifndef RUVO_FAKE_CONFIG_H
 #define RUVO_FAKE_CONFIG_H
 
@@ -8,6 +8,9 @@
 
 #define FAKE_MAX_DEVICES 16
 #define FAKE_MAX_PATH 1024 /* longer than the program's 260, to test that limit */
+
+/* The class HidD_GetHidGuid reports and SetupDiGetClassDevsW enumerates. */
+extern const GUID FAKE_HID_INTERFACE_GUID;
 
 typedef struct FakeDevice {
     WCHAR path[FAKE_MAX_PATH];

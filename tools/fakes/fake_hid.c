@@ -6,11 +6,9 @@
 
 #include "fake_config.h"
 
-static const GUID HID_INTERFACE_GUID = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-
 void WINAPI HidD_GetHidGuid(LPGUID guid)
 {
-    *guid = HID_INTERFACE_GUID;
+    *guid = FAKE_HID_INTERFACE_GUID;
 }
 
 typedef NTSTATUS(NTAPI* QueryObjectFunction)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);

@@ -10,8 +10,6 @@
 
 #define FAKE_SET_MAGIC 0x52555653u /* "RUVS" */
 
-static const GUID HID_INTERFACE_GUID = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-
 typedef struct FakeSet {
     DWORD magic;
     FakeDeviceList list;
@@ -34,7 +32,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, H
     }
     set->magic = FAKE_SET_MAGIC;
     /* Only the HID interface class, asked for as interfaces, holds devices. */
-    if (classGuid != NULL && IsEqualGUID(classGuid, &HID_INTERFACE_GUID) && (flags & DIGCF_DEVICEINTERFACE))
+    if (classGuid != NULL && IsEqualGUID(classGuid, &FAKE_HID_INTERFACE_GUID) && (flags & DIGCF_DEVICEINTERFACE))
         FakeReadDeviceList(&set->list);
     return (HDEVINFO)set;
 }
@@ -52,11 +50,11 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA device
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
-    if (interfaceGuid == NULL || !IsEqualGUID(interfaceGuid, &HID_INTERFACE_GUID) || index >= set->list.count) {
+    if (interfaceGuid == NULL || !IsEqualGUID(interfaceGuid, &FAKE_HID_INTERFACE_GUID) || index >= set->list.count) {
         SetLastError(ERROR_NO_MORE_ITEMS);
         return FALSE;
     }
-    data->InterfaceClassGuid = HID_INTERFACE_GUID;
+    data->InterfaceClassGuid = FAKE_HID_INTERFACE_GUID;
     data->Flags = SPINT_ACTIVE;
     data->Reserved = (ULONG_PTR)index + 1;
     return TRUE;

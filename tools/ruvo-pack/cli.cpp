@@ -14,6 +14,7 @@
 #include "utf.h"
 #include "update/catalogue.h"
 #include "update/package.h"
+#include "tools/common/numbers.h"
 #include "update/package_builder.h"
 
 namespace {
@@ -31,15 +32,6 @@ struct Context {
         return exitCode;
     }
 };
-
-bool ParseUnsigned(const std::string& text, uint32_t max, uint32_t* value)
-{
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    const unsigned long long number = std::stoull(text);
-    if (number > max) return false;
-    *value = static_cast<uint32_t>(number);
-    return true;
-}
 
 // Image package whose id must come from the name, checked like a download.
 bool BuildCheckedImage(const std::string& id, uint32_t firstBlock, const Bytes& firmware, Bytes* package,
@@ -84,7 +76,7 @@ int RunImage(const Context& cx, const std::vector<std::string>& args)
         if (arg == "--id" && hasValue) {
             id = args[++i];
         } else if (arg == "--first-block" && hasValue) {
-            if (!ParseUnsigned(args[++i], 65535, &firstBlock)) {
+            if (!ParseNumber(args[++i], 65535u, firstBlock)) {
                 return cx.Fail(PACK_EXIT_USAGE, "--first-block takes a number from 0 to 65535");
             }
             haveBlock = true;
@@ -122,7 +114,7 @@ int RunCatalogue(const Context& cx, const std::vector<std::string>& args)
         if (arg == "--model" && i + 1 < args.size()) {
             model = args[++i];
         } else if (arg == "--status" && i + 1 < args.size()) {
-            if (!ParseUnsigned(args[++i], 255, &status)) return cx.Fail(PACK_EXIT_USAGE, "--status takes 0 to 255");
+            if (!ParseNumber(args[++i], 255u, status)) return cx.Fail(PACK_EXIT_USAGE, "--status takes 0 to 255");
         } else if (arg == "-o" && i + 1 < args.size()) {
             output = args[++i];
         } else if (arg == "--record" && i + 3 < args.size()) {
@@ -179,7 +171,7 @@ int RunPublish(const Context& cx, const std::vector<std::string>& args)
     for (size_t i = 0; i < args.size(); ++i) {
         uint32_t keep = 0;
         if (args[i] == "--keep" && i + 1 < args.size()) {
-            if (!ParseUnsigned(args[++i], 1000, &keep) || keep == 0) {
+            if (!ParseNumber(args[++i], 1000u, keep) || keep == 0) {
                 return cx.Fail(PACK_EXIT_USAGE, "--keep takes a number from 1 to 1000");
             }
             options.keep = keep;

@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "tools/common/numbers.h"
 #include "update/catalogue.h"
 #include "utf.h"
 
@@ -44,19 +45,6 @@ std::string NextWord(std::string* rest)
     const size_t end = text.find_first_of(" \t");
     *rest = end == std::string::npos ? "" : text.substr(end);
     return text.substr(0, end);
-}
-
-bool ParseNumber(const std::string& word, uint32_t max, uint32_t* value)
-{
-    if (word.empty() || word.size() > 10) return false;
-    uint64_t number = 0;
-    for (char c : word) {
-        if (c < '0' || c > '9') return false;
-        number = number * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (number > max) return false;
-    *value = static_cast<uint32_t>(number);
-    return true;
 }
 
 bool Fail(std::string* error, int line, const std::string& message)
@@ -164,7 +152,7 @@ bool ParseManifest(const std::string& text, const std::string& baseDir, Release*
         } else if (keyword == "status") {
             if (haveStatus) return Fail(error, number, "a second \"status\" line");
             uint32_t status = 0;
-            if (!ParseNumber(NextWord(&rest), 255, &status) || !Trim(rest).empty()) {
+            if (!ParseNumber(NextWord(&rest), 255u, status) || !Trim(rest).empty()) {
                 return Fail(error, number, "\"status\" takes one number from 0 to 255");
             }
             result.status = static_cast<uint8_t>(status);
@@ -178,7 +166,7 @@ bool ParseManifest(const std::string& text, const std::string& baseDir, Release*
             if (image.firmwarePath.empty()) {
                 return Fail(error, number, "\"image\" takes a name, a first block, a firmware file and a description");
             }
-            if (!ParseNumber(block, 65535, &image.firstBlock)) {
+            if (!ParseNumber(block, 65535u, image.firstBlock)) {
                 return Fail(error, number, "first block \"" + block + "\" is not a number from 0 to 65535");
             }
             if (!baseDir.empty() && image.firmwarePath[0] != '/' && image.firmwarePath[0] != '\\' &&

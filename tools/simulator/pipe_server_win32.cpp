@@ -145,6 +145,18 @@ void PipeServer::Serve(Instance* instance)
 
     std::vector<uint8_t> buffer(RECEIVE_BUFFER);
     for (;;) {
+        // A hung device takes nothing more: with no read pending and no
+        // inbound buffer, the client's next write stays pending.
+        bool hung;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            hung = m_device.Hung();
+        }
+        if (hung) {
+            HANDLE events[2] = {m_stopEvent, m_unplugEvent};
+            WaitForMultipleObjects(2, events, FALSE, INFINITE);
+            break;
+        }
         overlapped = {};
         overlapped.hEvent = instance->ioEvent;
         ResetEvent(instance->ioEvent);

@@ -19,7 +19,7 @@ void SimulatedDevice::Moved(DeviceLink& link)
 
 void SimulatedDevice::ReceiveReport(const uint8_t* report, size_t length, DeviceLink& link)
 {
-    if (m_unplugged) return;
+    if (m_unplugged || Hung()) return;
     Moved(link);
     // Like a real HID endpoint, anything but a whole 65-byte report is refused.
     if (length != REPORT_SIZE) {
@@ -104,7 +104,7 @@ void SimulatedDevice::AnswerRead(uint32_t firstPage, uint32_t pageCount, DeviceL
     const uint64_t start = static_cast<uint64_t>(firstPage) * FLASH_PAGE_SIZE;
     const uint64_t reports = static_cast<uint64_t>(pageCount) * REPORTS_PER_PAGE;
     for (uint64_t r = 0; r < reports; ++r) {
-        if (m_unplugged || m_reportsMoved >= m_options.stopAnsweringAfter) return;
+        if (m_unplugged || Hung() || m_reportsMoved >= m_options.stopAnsweringAfter) return;
         report[0] = 0;
         for (size_t i = 0; i < REPORT_PAYLOAD_SIZE; ++i) {
             const uint64_t at = start + r * REPORT_PAYLOAD_SIZE + i;

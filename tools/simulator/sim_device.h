@@ -18,6 +18,7 @@ struct SimulatorOptions {
     // command reports included.
     uint64_t stopAnsweringAfter = SIM_NEVER;  // no input report once this many have passed
     uint64_t unplugAfter = SIM_NEVER;         // gone once this many have passed
+    uint64_t hangAfter = SIM_NEVER;           // hung once this many have passed (takes and answers nothing)
     bool corruptReadBack = false;             // invert bytes on their way out...
     uint32_t corruptOffset = 0;               // ...at this flash offset (flash unchanged)
     uint32_t corruptLength = 1;               // ...and the bytes after it, this many in all
@@ -44,6 +45,7 @@ public:
     void ReceiveReport(const uint8_t* report, size_t length, DeviceLink& link);
 
     bool Unplugged() const { return m_unplugged; }
+    bool Hung() const { return m_reportsMoved >= m_options.hangAfter; }
     uint64_t ReportsMoved() const { return m_reportsMoved; }
     bool InWriteDataPhase() const { return m_writeRemaining > 0; }
 

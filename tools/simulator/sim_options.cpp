@@ -1,46 +1,12 @@
 #include "tools/simulator/sim_options.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#include "tools/common/numbers.h"
 
 const char SIMULATOR_USAGE[] =
     "usage: ruvo-sim --pipe NAME [--info HEX32] [--flash-in FILE] [--dump FILE] [--log FILE]\n"
-    "                [--report-us N] [--erase-ms N] [--stop-after N] [--unplug-after N]\n"
+    "                [--report-us N] [--erase-ms N] [--stop-after N] [--unplug-after N] [--hang-after N]\n"
     "                [--corrupt-offset X [--corrupt-length N]] [--spares N]\n"
     "Stops when standard input reaches end of file or reads a line \"quit\".\n";
-
-static int HexValue(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool ParseHexBytes(const std::string& text, uint8_t* bytes, size_t size)
-{
-    if (text.size() != size * 2) return false;
-    for (size_t i = 0; i < size; ++i) {
-        const int high = HexValue(text[2 * i]);
-        const int low = HexValue(text[2 * i + 1]);
-        if (high < 0 || low < 0) return false;
-        bytes[i] = static_cast<uint8_t>(high << 4 | low);
-    }
-    return true;
-}
-
-// Decimal, or hex with 0x; the whole text must be the number.
-static bool ParseNumber(const char* text, uint64_t max, uint64_t& value)
-{
-    if (*text == '\0' || *text == '-' || *text == '+') return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long parsed = std::strtoull(text, &end, 0);
-    if (errno != 0 || *end != '\0' || parsed > max) return false;
-    value = parsed;
-    return true;
-}
 
 bool ParseSimulatorCommandLine(int argc, const char* const* argv, SimulatorCommandLine& out, std::string& error)
 {
@@ -89,6 +55,9 @@ bool ParseSimulatorCommandLine(int argc, const char* const* argv, SimulatorComma
         } else if (option == "--unplug-after") {
             if (!number_in(SIM_NEVER - 1)) return false;
             out.device.unplugAfter = number;
+        } else if (option == "--hang-after") {
+            if (!number_in(SIM_NEVER - 1)) return false;
+            out.device.hangAfter = number;
         } else if (option == "--corrupt-offset") {
             if (!number_in(FLASH_SIZE - 1)) return false;
             out.device.corruptReadBack = true;

@@ -20,7 +20,4 @@ struct SimulatorCommandLine {
 // False with a one-line reason in `error` on anything unknown or malformed.
 bool ParseSimulatorCommandLine(int argc, const char* const* argv, SimulatorCommandLine& out, std::string& error);
 
-// Exactly 2 * size hex digits, nothing else.
-bool ParseHexBytes(const std::string& text, uint8_t* bytes, size_t size);
-
 extern const char SIMULATOR_USAGE[];

@@ -1,5 +1,4 @@
 #pragma once
-// Pixels on the screen: which icon an icon static shows, and screenshots.
 // Which icon an icon static shows. The icon handle of another process is of
 // no use here (icons live in their process), so the static's pixels are read
 // from the screen and compared with each candidate drawn the same way.
@@ -15,9 +14,6 @@ struct IconCandidate {
 
 // The four message-box icons and every icon group of the program's file.
 std::vector<IconCandidate> LoadIconCandidates(const std::wstring& programFile);
-
-// Writes the whole screen, as the platform composes it, to a 24-bit BMP file.
-bool SaveScreen(const std::wstring& bmpPath);
 
 // The best-matching candidate's name; "none" when the static shows nothing
 // but its background, "unknown" when nothing matches closely.

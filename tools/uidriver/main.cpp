@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/numbers.h"
 #include "tools/uidriver/script.h"
 #include "tools/uidriver/steps.h"
 #include "tools/uidriver/text.h"
@@ -49,7 +50,14 @@ int wmain(int argc, wchar_t** argv)
         } else if (arg == L"--screenshots" && hasValue) {
             options.screenshotFolder = Utf8(argv[++i]);
         } else if (arg == L"--timeout" && hasValue) {
-            options.timeoutMs = static_cast<DWORD>(_wtoi(argv[++i])) * 1000;
+            int64_t seconds = 0;
+            if (!ParseInteger(argv[++i], 1, MAX_WAIT_SECONDS, seconds)) {
+                Diagnostic("--timeout takes whole seconds from 1 to " + std::to_string(MAX_WAIT_SECONDS) + ", not " +
+                           Utf8(argv[i]));
+                Diagnostic(USAGE);
+                return 2;
+            }
+            options.timeoutMs = static_cast<DWORD>(seconds) * 1000;
         } else if (arg == L"--step" && hasValue) {
             inlineSteps += Utf8(argv[++i]) + "\n";
         } else if (arg.compare(0, 2, L"--") != 0 && scriptFile.empty()) {

@@ -115,6 +115,13 @@ std::vector<HWND> Program::Dialogs() const
     return search.found;
 }
 
+std::vector<HWND> Program::Windows() const
+{
+    WindowSearch search{m_process.dwProcessId, L"", {}};
+    EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 bool Program::Running() const
 {
     return m_process.hProcess && WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT;

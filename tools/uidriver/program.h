@@ -23,6 +23,8 @@ public:
     HWND FindWindowOfClass(const std::wstring& className) const;
     // Top-level dialog windows (#32770) of this process, visible ones only.
     std::vector<HWND> Dialogs() const;
+    // Every visible top-level window of this process.
+    std::vector<HWND> Windows() const;
 
     bool Running() const;
     bool WaitExit(DWORD timeoutMs, DWORD& exitCode) const;

@@ -1,41 +1,27 @@
+// The step runner: dispatch of each step to its verb, what the steps share,
+// and the steps on the program's process (start, exit, screenshots). The
+// steps on controls are in control_steps.cpp, on dialogs in dialog_steps.cpp.
 #include "tools/uidriver/steps.h"
 
-#include <cwchar>
-
+#include "tools/common/numbers.h"
+#include "tools/uidriver/screenshot.h"
 #include "tools/uidriver/window_reader.h"
-#include "tools/uidriver/input.h"
 
 // How long the first start may take: Wine maps a new exe in well under a
 // second, but a cold prefix on a busy machine takes longer.
 constexpr DWORD START_TIMEOUT_MS = 30000;
 
-static bool ParseInt(const std::wstring& word, long& value)
+bool StepRunner::ParseInt(const std::wstring& word, int64_t min, int64_t max, long& value)
 {
-    if (word.empty()) {
-        return false;
-    }
-    wchar_t* end = nullptr;
-    value = std::wcstol(word.c_str(), &end, 10);
-    return *end == L'\0';
+    int64_t parsed = 0;
+    if (!ParseInteger(word, min, max, parsed)) return false;
+    value = static_cast<long>(parsed);
+    return true;
 }
 
-// '*' stands for any run of characters; everything else matches itself.
-static bool Matches(const wchar_t* pattern, const wchar_t* text)
+bool StepRunner::ParseId(const std::wstring& word, long& value)
 {
-    if (*pattern == L'\0') {
-        return *text == L'\0';
-    }
-    if (*pattern == L'*') {
-        for (const wchar_t* rest = text;; ++rest) {
-            if (Matches(pattern + 1, rest)) {
-                return true;
-            }
-            if (*rest == L'\0') {
-                return false;
-            }
-        }
-    }
-    return *pattern == *text && Matches(pattern + 1, text + 1);
+    return ParseInt(word, INT32_MIN, INT32_MAX, value);
 }
 
 // The step as a normalised line: words that need it are quoted.
@@ -84,14 +70,17 @@ bool StepRunner::Do(const std::vector<std::wstring>& words)
     if (verb == L"start") return Start(args);
     if (verb == L"sleep") {
         long ms = 0;
-        if (args.size() != 1 || !ParseInt(args[0], ms) || ms < 0) return Fail("sleep takes milliseconds");
+        if (args.size() != 1 || !ParseInt(args[0], 0, MAX_WAIT_MS, ms)) return Fail("sleep takes milliseconds");
         Sleep(static_cast<DWORD>(ms));
         return true;
     }
     if (!Started()) return Fail("the program is not started");
-    if (verb == L"window") return Window();
-    if (verb == L"controls") return Controls();
-    if (verb == L"control") return Control(args);
+    if (verb == L"window") return Window(Geometry::SHOWN);
+    if (verb == L"controls") return Controls(Geometry::SHOWN);
+    if (verb == L"control") return Control(args, Geometry::SHOWN);
+    if (verb == L"window-state") return Window(Geometry::LEFT_OUT);
+    if (verb == L"states") return Controls(Geometry::LEFT_OUT);
+    if (verb == L"state") return Control(args, Geometry::LEFT_OUT);
     if (verb == L"text") return Text(args);
     if (verb == L"wait-text") return WaitText(args, false);
     if (verb == L"wait-match") return WaitText(args, true);
@@ -121,19 +110,23 @@ bool StepRunner::Started()
     return m_main != nullptr;
 }
 
-DWORD StepRunner::Timeout(const std::vector<std::wstring>& args, size_t index)
+bool StepRunner::Timeout(const std::vector<std::wstring>& args, size_t index, DWORD& ms)
 {
+    ms = m_options.timeoutMs;
+    if (index >= args.size()) return true;
     long seconds = 0;
-    if (index < args.size() && ParseInt(args[index], seconds) && seconds > 0) {
-        return static_cast<DWORD>(seconds) * 1000;
+    if (!ParseInt(args[index], 1, MAX_WAIT_SECONDS, seconds)) {
+        return Fail("a wait takes whole seconds from 1 to " + std::to_string(MAX_WAIT_SECONDS) + ", not " +
+                    Utf8(args[index]));
     }
-    return m_options.timeoutMs;
+    ms = static_cast<DWORD>(seconds) * 1000;
+    return true;
 }
 
 HWND StepRunner::ControlById(const std::wstring& word)
 {
     long id = 0;
-    if (!ParseInt(word, id)) {
+    if (!ParseId(word, id)) {
         return nullptr;
     }
     return ChildById(m_main, static_cast<int>(id));
@@ -163,9 +156,9 @@ bool StepRunner::Start(const std::vector<std::wstring>& args)
     std::vector<int> ids;
     for (size_t i = 1; i < args.size(); ++i) {
         long value = 0;
-        if (args[i].compare(0, 5, L"show=") == 0 && ParseInt(args[i].substr(5), value)) {
+        if (args[i].compare(0, 5, L"show=") == 0 && ParseInt(args[i].substr(5), 0, INT32_MAX, value)) {
             show = static_cast<int>(value);
-        } else if (ParseInt(args[i], value)) {
+        } else if (ParseId(args[i], value)) {
             ids.push_back(static_cast<int>(value));
         } else {
             return Fail("start: cannot read " + Utf8(args[i]));
@@ -196,436 +189,31 @@ bool StepRunner::Start(const std::vector<std::wstring>& args)
     return true;
 }
 
-bool StepRunner::Window()
-{
-    RECT desktop;
-    GetClientRect(GetDesktopWindow(), &desktop);
-    m_out.Line("desktop size=" + std::to_string(desktop.right - desktop.left) + "x" +
-               std::to_string(desktop.bottom - desktop.top));
-    std::string line =
-        "window class=" + Quote(ClassOf(m_main)) + " title=" + Quote(TextOf(m_main)) + " style=" + StyleNames(m_main);
-    const std::string ex = ExStyleNames(m_main);
-    if (!ex.empty()) line += " exstyle=" + ex;
-    line += " " + AtSize(RectIn(m_main, nullptr));
-    line += IsWindowEnabled(m_main) ? " enabled" : " disabled";
-    m_out.Line(line);
-    return true;
-}
-
-bool StepRunner::Controls()
-{
-    for (HWND child : ChildrenOf(m_main)) {
-        m_out.Line("control " + DescribeControl(child, m_main));
-        m_lastText[IdOf(child)] = TextOf(child);
-    }
-    return true;
-}
-
-bool StepRunner::Control(const std::vector<std::wstring>& args)
-{
-    HWND control = args.size() == 1 ? ControlById(args[0]) : nullptr;
-    if (!control) return Fail("control <id>: no such control");
-    m_out.Line("control " + DescribeControl(control, m_main));
-    m_lastText[IdOf(control)] = TextOf(control);
-    return true;
-}
-
-bool StepRunner::Text(const std::vector<std::wstring>& args)
-{
-    HWND control = args.size() == 1 ? ControlById(args[0]) : nullptr;
-    if (!control) return Fail("text <id>: no such control");
-    PrintText(IdOf(control), TextOf(control));
-    return true;
-}
-
-// wait-text <id> "<text>" [<seconds>]   wait-match <id> "<pattern>" [<seconds>]
-bool StepRunner::WaitText(const std::vector<std::wstring>& args, bool pattern)
-{
-    HWND control = args.size() >= 2 ? ControlById(args[0]) : nullptr;
-    if (!control) return Fail("wait-text <id> \"<text>\": no such control");
-    const std::wstring& wanted = args[1];
-    std::wstring now;
-    const bool seen = WaitUntil(Timeout(args, 2), [&] {
-        now = TextOf(control);
-        return pattern ? Matches(wanted.c_str(), now.c_str()) : now == wanted;
-    });
-    if (!seen) return Fail("text of " + Utf8(args[0]) + " is " + Quote(now));
-    if (pattern) {
-        m_out.Line("text " + Utf8(args[0]) + " matches " + Quote(wanted));
-        m_lastText[IdOf(control)] = now;
-    } else {
-        PrintText(IdOf(control), now);
-    }
-    return true;
-}
-
-// wait-change <id> [<seconds>]: until the text differs from the one last printed.
-bool StepRunner::WaitChange(const std::vector<std::wstring>& args)
-{
-    HWND control = !args.empty() ? ControlById(args[0]) : nullptr;
-    if (!control) return Fail("wait-change <id>: no such control");
-    const int id = IdOf(control);
-    const std::wstring before = m_lastText.count(id) ? m_lastText[id] : TextOf(control);
-    std::wstring now;
-    if (!WaitUntil(Timeout(args, 1), [&] { return (now = TextOf(control)) != before; })) {
-        return Fail("text of " + std::to_string(id) + " stayed " + Quote(before));
-    }
-    PrintText(id, now);
-    return true;
-}
-
-// watch <id> <ms>: every distinct text the control shows meanwhile.
-bool StepRunner::Watch(const std::vector<std::wstring>& args)
-{
-    long ms = 0;
-    HWND control = args.size() == 2 && ParseInt(args[1], ms) ? ControlById(args[0]) : nullptr;
-    if (!control) return Fail("watch <id> <ms>: no such control");
-    const int id = IdOf(control);
-    std::wstring shown = TextOf(control);
-    PrintText(id, shown);
-    WaitUntil(static_cast<DWORD>(ms), [&] {
-        const std::wstring now = TextOf(control);
-        if (now != shown) {
-            shown = now;
-            PrintText(id, shown);
-        }
-        return false;
-    });
-    return true;
-}
-
-bool StepRunner::WaitEnabled(const std::vector<std::wstring>& args, bool enabled)
-{
-    HWND control = !args.empty() ? ControlById(args[0]) : nullptr;
-    if (!control) return Fail("wait-enabled <id>: no such control");
-    if (!WaitUntil(Timeout(args, 1), [&] { return (IsWindowEnabled(control) != 0) == enabled; })) {
-        return Fail(Utf8(args[0]) + (enabled ? " stayed disabled" : " stayed enabled"));
-    }
-    m_out.Line(Utf8(args[0]) + (enabled ? " enabled" : " disabled"));
-    return true;
-}
-
-static void PrintList(Transcript& out, int id, const ListState& list)
-{
-    out.Line("list " + std::to_string(id) + " lines=" + std::to_string(list.count) +
-             " selected=" + std::to_string(list.selected));
-    for (int i = 0; i < static_cast<int>(list.lines.size()); ++i) {
-        out.Line("line " + std::to_string(i) + " " + Quote(list.lines[i]) + (i == list.selected ? " *" : ""));
-    }
-}
-
-bool StepRunner::List(const std::vector<std::wstring>& args)
-{
-    HWND control = args.size() == 1 ? ControlById(args[0]) : nullptr;
-    ListState list;
-    if (!control || !ReadList(control, list)) return Fail("list <id>: no combo box answers");
-    PrintList(m_out, IdOf(control), list);
-    return true;
-}
-
-// wait-lines <id> <count> [<seconds>]
-bool StepRunner::WaitLines(const std::vector<std::wstring>& args)
-{
-    long count = 0;
-    HWND control = args.size() >= 2 && ParseInt(args[1], count) ? ControlById(args[0]) : nullptr;
-    if (!control) return Fail("wait-lines <id> <count>: no such control");
-    ListState list;
-    if (!WaitUntil(Timeout(args, 2), [&] { return ReadList(control, list) && list.count == count; })) {
-        return Fail("list " + Utf8(args[0]) + " has " + std::to_string(list.count) + " lines");
-    }
-    PrintList(m_out, IdOf(control), list);
-    return true;
-}
-
-// select <id> <line>: what a pick in the drop-down leaves behind.
-bool StepRunner::Select(const std::vector<std::wstring>& args)
-{
-    long line = 0;
-    HWND control = args.size() == 2 && ParseInt(args[1], line) ? ControlById(args[0]) : nullptr;
-    if (!control) return Fail("select <id> <line>: no such control");
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(control, CB_SETCURSEL, static_cast<WPARAM>(line), 0, SMTO_ABORTIFHUNG, 3000, &result);
-    if (static_cast<LRESULT>(result) != line) return Fail("line " + std::to_string(line) + " cannot be selected");
-    return true;
-}
-
-// click <id> | click dialog <id>: posted, so a box the click opens blocks nobody.
-bool StepRunner::Click(const std::vector<std::wstring>& args)
-{
-    HWND target = nullptr;
-    if (args.size() == 1) {
-        target = ControlById(args[0]);
-    } else if (args.size() == 2 && args[0] == L"dialog" && m_dialog) {
-        long id = 0;
-        target = ParseInt(args[1], id) ? ChildById(m_dialog, static_cast<int>(id)) : nullptr;
-    }
-    if (!target) return Fail("click: no such button");
-    PostMessageW(target, BM_CLICK, 0, 0);
-    return true;
-}
-
-bool StepRunner::Close()
-{
-    PostMessageW(m_main, WM_CLOSE, 0, 0);
-    return true;
-}
-
-// focus main | focus <id>
-bool StepRunner::Focus(const std::vector<std::wstring>& args)
-{
-    HWND target = args.size() == 1 && args[0] == L"main" ? m_main : args.size() == 1 ? ControlById(args[0]) : nullptr;
-    if (!target) return Fail("focus main|<id>: no such window");
-    GiveFocus(m_program.UiThreadId(), m_main, target);
-    HWND now = nullptr;
-    WaitUntil(2000, [&] { return (now = FocusOf(m_program.UiThreadId())) == target; });
-    m_out.Line(now == m_main ? "focus main" : now ? "focus " + std::to_string(IdOf(now)) : "focus none");
-    return true;
-}
-
-// keys <chord>...: to whatever window has the keyboard focus.
-bool StepRunner::Keys(const std::vector<std::wstring>& args)
-{
-    for (const std::wstring& chord : args) {
-        std::string error;
-        if (!SendChord(chord, error)) return Fail(error);
-        Sleep(50);  // one chord is taken in before the next begins
-    }
-    return true;
-}
-
-// The enabled dialog of the process on top (a modal box disables its owner).
-HWND StepRunner::FindDialog()
-{
-    for (HWND dialog : m_program.Dialogs()) {
-        if (IsWindowEnabled(dialog)) return dialog;
-    }
-    return nullptr;
-}
-
-// Dialog units for a font: the base units of a throw-away dialog with it.
-static bool BaseUnits(const std::wstring& face, int points, int& x, int& y)
-{
-    std::vector<WORD> t;
-    auto dword = [&](DWORD v) {
-        t.push_back(LOWORD(v));
-        t.push_back(HIWORD(v));
-    };
-    t.push_back(1);       // dlgVer
-    t.push_back(0xFFFF);  // signature: extended template
-    dword(0);             // help id
-    dword(0);             // extended style
-    dword(WS_POPUP | DS_SETFONT | DS_FIXEDSYS);
-    t.push_back(0);  // no items
-    t.insert(t.end(), {0, 0, 100, 100});
-    t.push_back(0);  // no menu
-    t.push_back(0);  // default class
-    t.push_back(0);  // no title
-    t.push_back(static_cast<WORD>(points));
-    t.push_back(0);                             // weight
-    t.push_back(MAKEWORD(0, DEFAULT_CHARSET));  // italic, charset
-    for (wchar_t c : face) t.push_back(c);
-    t.push_back(0);
-    HWND dialog = CreateDialogIndirectParamW(
-        GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(t.data()), nullptr,
-        [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
-    if (!dialog) return false;
-    RECT unit = {0, 0, 4, 8};
-    const bool ok = MapDialogRect(dialog, &unit) != 0;
-    DestroyWindow(dialog);
-    x = unit.right;
-    y = unit.bottom;
-    return ok && x > 0 && y > 0;
-}
-
-// Pixels back to dialog units; "~" marks a value no whole unit maps to.
-static std::string Units(long pixels, int base, int per)
-{
-    const long units = (pixels * per * 2 + (pixels >= 0 ? base : -base)) / (2 * base);
-    return (MulDiv(units, base, per) == pixels ? "" : "~") + std::to_string(units);
-}
-
-// A template names a picture by number: 0xFFFF then the resource id.
-static std::string TemplateText(const std::wstring& text)
-{
-    if (text.size() == 2 && text[0] == 0xFFFF) {
-        return "#" + std::to_string(static_cast<unsigned>(text[1]));
-    }
-    return Quote(text);
-}
-
-// wait-dialog [<seconds>] [units "<font face>" <points>]
-bool StepRunner::WaitDialog(const std::vector<std::wstring>& args)
-{
-    size_t next = 0;
-    DWORD timeout = m_options.timeoutMs;
-    long value = 0;
-    if (next < args.size() && ParseInt(args[next], value)) {
-        timeout = Timeout(args, next++);
-    }
-    int baseX = 0, baseY = 0;
-    if (next < args.size()) {
-        if (args.size() != next + 3 || args[next] != L"units" || !ParseInt(args[next + 2], value) ||
-            !BaseUnits(args[next + 1], static_cast<int>(value), baseX, baseY)) {
-            return Fail("wait-dialog [<seconds>] [units \"<face>\" <points>]");
-        }
-    }
-    if (!WaitUntil(timeout, [&] { return (m_dialog = FindDialog()) != nullptr; })) return Fail("no dialog");
-    Sleep(100);  // the dialog takes its focus once shown
-
-    RECT client;
-    GetClientRect(m_dialog, &client);
-    // Where the client area starts, from the owner's client origin: the
-    // template's position places the client area, the frame goes around it.
-    POINT origin = {0, 0};
-    ClientToScreen(m_dialog, &origin);
-    if (HWND owner = GetWindow(m_dialog, GW_OWNER)) {
-        ScreenToClient(owner, &origin);
-    }
-    std::string line = "dialog caption=" + Quote(TextOf(m_dialog)) + " style=" + StyleNames(m_dialog);
-    const std::string ex = ExStyleNames(m_dialog);
-    if (!ex.empty()) line += " exstyle=" + ex;
-    line += " owner=" + OwnerName(m_dialog) + " client-at=" + std::to_string(origin.x) + "," + std::to_string(origin.y);
-    if (baseX) {
-        line += " client-du=" + Units(client.right, baseX, 4) + "x" + Units(client.bottom, baseY, 8);
-    } else {
-        line += " client=" + std::to_string(client.right) + "x" + std::to_string(client.bottom);
-    }
-    HWND focus = FocusOf(GetWindowThreadProcessId(m_dialog, nullptr));
-    line += " focus=" + (focus && GetParent(focus) == m_dialog ? std::to_string(IdOf(focus)) : std::string("none"));
-    m_out.Line(line);
-
-    for (HWND item : ChildrenOf(m_dialog)) {
-        std::string text = "item " + std::to_string(IdOf(item)) + " class=" + Utf8(LowerClassOf(item)) +
-                           " text=" + TemplateText(TextOf(item)) + " style=" + StyleNames(item);
-        RECT rect = RectIn(item, m_dialog);
-        if (baseX) {
-            text += " at-du=" + Units(rect.left, baseX, 4) + "," + Units(rect.top, baseY, 8) +
-                    " size-du=" + Units(rect.right - rect.left, baseX, 4) + "x" +
-                    Units(rect.bottom - rect.top, baseY, 8);
-        } else {
-            text += " " + AtSize(rect);
-        }
-        text += IsWindowEnabled(item) ? " enabled" : " disabled";
-        if ((GetWindowLongW(item, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && LowerClassOf(item) == L"static") {
-            text += " icon=" + RecogniseIcon(item, m_icons);
-        }
-        m_out.Line(text);
-    }
-    return true;
-}
-
-// wait-box [<seconds>]: a message box, as its reader sees it.
-bool StepRunner::WaitBox(const std::vector<std::wstring>& args)
-{
-    if (!WaitUntil(Timeout(args, 0), [&] { return (m_dialog = FindDialog()) != nullptr; }))
-        return Fail("no message box");
-    std::wstring text;
-    HWND iconStatic = nullptr;
-    // The text is the static with id 0xFFFF; the icon is the static showing one.
-    WaitUntil(2000, [&] {
-        for (HWND item : ChildrenOf(m_dialog)) {
-            if (LowerClassOf(item) != L"static") continue;
-            if (IdOf(item) == 0xFFFF) text = TextOf(item);
-            if ((GetWindowLongW(item, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) iconStatic = item;
-        }
-        return !text.empty();
-    });
-    std::string icon = "none";
-    if (iconStatic) {
-        // Painting may lag behind showing: read until something is recognised.
-        WaitUntil(2000, [&] {
-            icon = RecogniseIcon(iconStatic, m_icons);
-            return icon != "none" && icon != "unknown";
-        });
-    }
-    std::string line = "box caption=" + Quote(TextOf(m_dialog)) + " icon=" + icon + " text=" + Quote(text);
-    if (OwnerName(m_dialog) != "main") line += " owner=" + OwnerName(m_dialog);
-    m_out.Line(line);
-    return true;
-}
-
-// close-box: presses the box's OK (or Cancel, or only) button and waits until it is gone.
-bool StepRunner::CloseBox()
-{
-    if (!m_dialog || !IsWindow(m_dialog)) return Fail("close-box: no box open");
-    HWND button = ChildById(m_dialog, IDOK);
-    if (!button) button = ChildById(m_dialog, IDCANCEL);
-    for (HWND item : ChildrenOf(m_dialog)) {
-        if (!button && LowerClassOf(item) == L"button") button = item;
-    }
-    if (!button) return Fail("close-box: the box has no button");
-    PostMessageW(button, BM_CLICK, 0, 0);
-    return WaitClosed({});
-}
-
-// no-dialog <ms>: nothing opens meanwhile.
-bool StepRunner::NoDialog(const std::vector<std::wstring>& args)
-{
-    long ms = 0;
-    if (args.size() != 1 || !ParseInt(args[0], ms)) return Fail("no-dialog <ms>");
-    HWND dialog = nullptr;
-    if (WaitUntil(static_cast<DWORD>(ms), [&] { return (dialog = FindDialog()) != nullptr; })) {
-        m_dialog = dialog;
-        return Fail("a dialog opened: caption=" + Quote(TextOf(dialog)));
-    }
-    m_out.Line("no dialog");
-    return true;
-}
-
-bool StepRunner::WaitClosed(const std::vector<std::wstring>& args)
-{
-    if (!m_dialog) return Fail("wait-closed: no dialog was open");
-    if (!WaitUntil(Timeout(args, 0), [&] { return !IsWindow(m_dialog) || !IsWindowVisible(m_dialog); })) {
-        return Fail("the dialog stayed open");
-    }
-    m_dialog = nullptr;
-    m_out.Line("closed");
-    return true;
-}
-
 bool StepRunner::WaitExit(const std::vector<std::wstring>& args)
 {
+    DWORD timeout = 0;
+    if (!Timeout(args, 0, timeout)) return false;
     DWORD code = 0;
-    if (!m_program.WaitExit(Timeout(args, 0), code)) return Fail("the program still runs");
+    if (!m_program.WaitExit(timeout, code)) return Fail("the program still runs");
     m_out.Line("exit code=" + std::to_string(code));
     return true;
 }
 
-// screenshot <name>: <folder>/<name>.png of the whole screen, only when a
-// folder was given; the transcript is the same either way.
+// screenshot <name>: <folder>/<name>.png of the program's windows as the
+// screen shows them, only when a folder was given; the transcript is the
+// same either way, and a screenshot that cannot be written is a diagnostic.
 bool StepRunner::Screenshot(const std::vector<std::wstring>& args)
 {
     if (args.size() != 1) return Fail("screenshot <name>");
     if (m_options.screenshotFolder.empty()) return true;
     Sleep(300);  // let the last change paint
-    const std::wstring target = Wide(m_options.screenshotFolder) + L"/" + args[0] + L".png";
-    std::wstring windowsPath = L"Z:" + target;
-    for (wchar_t& c : windowsPath) {
+    std::wstring path = L"Z:" + Wide(m_options.screenshotFolder) + L"/" + args[0] + L".png";
+    for (wchar_t& c : path) {
         if (c == L'/') c = L'\\';
     }
-    DeleteFileW(windowsPath.c_str());
-    // The screen as the platform composes it: xwd reads the X server, which
-    // shows Wine's dialogs as black squares here. ImageMagick makes the PNG.
-    const std::wstring bitmap = windowsPath + L".bmp";
-    if (!SaveScreen(bitmap)) {
-        Diagnostic("screenshot: cannot write " + Utf8(bitmap));
-        return true;
-    }
-    std::wstring command =
-        L"/bin/sh -c \"convert bmp:$1.bmp png:$1.part && mv $1.part $1; rm -f $1.bmp\" sh \"" + target + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        Diagnostic("screenshot: cannot run /bin/sh (error " + std::to_string(GetLastError()) + ")");
-        return true;
-    }
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    // Wine starts Unix programs too, but their handle does not tell when they
-    // end: wait for the file.
-    if (!WaitUntil(30000, [&] { return GetFileAttributesW(windowsPath.c_str()) != INVALID_FILE_ATTRIBUTES; })) {
-        Diagnostic("screenshot: " + Utf8(target) + " did not appear");
+    std::string error;
+    if (!SaveScreenPng(AreaOf(m_program.Windows()), path, error)) {
+        Diagnostic("screenshot: " + Utf8(path) + ": " + error);
     }
     return true;
 }

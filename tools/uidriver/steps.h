@@ -3,6 +3,7 @@
 // transcript. The step language is described in README.md.
 #include <windows.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,6 +12,12 @@
 #include "tools/uidriver/program.h"
 #include "tools/uidriver/script.h"
 #include "tools/uidriver/text.h"
+#include "tools/uidriver/window_reader.h"
+
+// The longest wait a step or --timeout may ask for, in seconds, and the
+// longest pause, watch or quiet spell, in milliseconds.
+constexpr int64_t MAX_WAIT_SECONDS = 24 * 60 * 60;
+constexpr int64_t MAX_WAIT_MS = MAX_WAIT_SECONDS * 1000;
 
 struct DriverOptions {
     std::wstring program;                   // the exe to start
@@ -31,10 +38,15 @@ private:
     bool Do(const std::vector<std::wstring>& words);
     bool Fail(const std::string& reason);
 
+    // The program's process (steps.cpp).
     bool Start(const std::vector<std::wstring>& args);
-    bool Window();
-    bool Controls();
-    bool Control(const std::vector<std::wstring>& args);
+    bool WaitExit(const std::vector<std::wstring>& args);
+    bool Screenshot(const std::vector<std::wstring>& args);
+
+    // The main window and its controls (control_steps.cpp).
+    bool Window(Geometry geometry);
+    bool Controls(Geometry geometry);
+    bool Control(const std::vector<std::wstring>& args, Geometry geometry);
     bool Text(const std::vector<std::wstring>& args);
     bool WaitText(const std::vector<std::wstring>& args, bool pattern);
     bool WaitChange(const std::vector<std::wstring>& args);
@@ -47,18 +59,23 @@ private:
     bool Close();
     bool Focus(const std::vector<std::wstring>& args);
     bool Keys(const std::vector<std::wstring>& args);
+
+    // Dialogs and message boxes (dialog_steps.cpp).
+    HWND FindDialog();
     bool WaitDialog(const std::vector<std::wstring>& args);
     bool WaitBox(const std::vector<std::wstring>& args);
     bool CloseBox();
     bool NoDialog(const std::vector<std::wstring>& args);
     bool WaitClosed(const std::vector<std::wstring>& args);
-    bool WaitExit(const std::vector<std::wstring>& args);
-    bool Screenshot(const std::vector<std::wstring>& args);
+
+    // A whole decimal number of a step (an id, a line, milliseconds) within its range.
+    static bool ParseInt(const std::wstring& word, int64_t min, int64_t max, long& value);
+    static bool ParseId(const std::wstring& word, long& value);
 
     bool Started();
     HWND ControlById(const std::wstring& word);
-    DWORD Timeout(const std::vector<std::wstring>& args, size_t index);
-    HWND FindDialog();
+    // The wait in args[index] (seconds), else the default; false after Fail on a bad number.
+    bool Timeout(const std::vector<std::wstring>& args, size_t index, DWORD& ms);
     void PrintText(int id, const std::wstring& text);
     std::string OwnerName(HWND window);
 

@@ -334,7 +334,7 @@ bool DroppedRect(HWND comboBox, HWND reference, RECT& rect)
     return true;
 }
 
-std::string DescribeControl(HWND control, HWND reference)
+std::string DescribeControl(HWND control, HWND reference, Geometry geometry)
 {
     std::string line = std::to_string(IdOf(control)) + " class=" + Utf8(LowerClassOf(control)) +
                        " text=" + Quote(TextOf(control)) + " style=" + StyleNames(control);
@@ -342,11 +342,11 @@ std::string DescribeControl(HWND control, HWND reference)
     if (!ex.empty()) {
         line += " exstyle=" + ex;
     }
-    line += " " + AtSize(RectIn(control, reference));
+    if (geometry == Geometry::SHOWN) line += " " + AtSize(RectIn(control, reference));
     line += IsWindowEnabled(control) ? " enabled" : " disabled";
     if (LowerClassOf(control) == L"combobox") {
         RECT dropped;
-        if (DroppedRect(control, reference, dropped)) {
+        if (geometry == Geometry::SHOWN && DroppedRect(control, reference, dropped)) {
             char text[96];
             snprintf(text, sizeof(text), " dropped-at=%ld,%ld dropped-size=%ldx%ld", dropped.left, dropped.top,
                      dropped.right - dropped.left, dropped.bottom - dropped.top);

@@ -38,5 +38,10 @@ bool ReadList(HWND comboBox, ListState& state);
 // The dropped-down rectangle of a combo box, in the client coordinates of `reference`.
 bool DroppedRect(HWND comboBox, HWND reference, RECT& rect);
 
+// Whether a description gives positions and sizes. Only the window scenario
+// asserts geometry; behaviour scenarios read states, so a layout change is
+// made in one place.
+enum class Geometry { SHOWN, LEFT_OUT };
+
 // One line describing a child control (without the leading keyword).
-std::string DescribeControl(HWND control, HWND reference);
+std::string DescribeControl(HWND control, HWND reference, Geometry geometry);

@@ -9,12 +9,15 @@
 //       flips one bit of the image package FILE at OFFSET (a firmware byte)
 //       and fixes its XOR and sum bytes, as an attacker who knows the
 //       package key would: the package check still passes
+// Numbers are decimal or 0x hex; one that does not fit its field is a usage
+// error (exit code 2), never a silently cut value.
 #include "update/package_builder.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "tools/common/numbers.h"
 
 namespace {
 
@@ -36,6 +39,17 @@ bool Write(const char* path, const std::vector<uint8_t>& bytes)
     return std::fclose(file) == 0 && ok;
 }
 
+// A number field of the command line; `ok` turns false (with a message) on a bad one.
+uint32_t Number(const char* what, const char* word, uint32_t max, bool& ok)
+{
+    uint64_t value = 0;
+    if (ParseNumber(word, max, value)) return static_cast<uint32_t>(value);
+    std::fprintf(stderr, "ruvo-craft: %s must be a number from 0 to %lu: %s\n", what, static_cast<unsigned long>(max),
+                 word);
+    ok = false;
+    return 0;
+}
+
 // ASCII descriptions are enough for crafted records.
 std::u16string Widen(const std::string& text)
 {
@@ -50,25 +64,30 @@ int main(int argc, char** argv)
     const std::string kind = argv[1];
     std::vector<uint8_t> package;
     const char* out = nullptr;
+    bool ok = true;
 
     if (kind == "image" && argc == 8) {
-        const unsigned long length = std::strtoul(argv[6], nullptr, 0);
-        if (length < PACKAGE_HEADER_LENGTH) return Usage();
+        const uint16_t first = static_cast<uint16_t>(Number("FIRST", argv[3], 0xFFFF, ok));
+        const uint16_t last = static_cast<uint16_t>(Number("LAST", argv[4], 0xFFFF, ok));
+        const uint8_t tail = static_cast<uint8_t>(Number("TAIL", argv[5], 0xFF, ok));
+        const uint32_t length = Number("LENGTH", argv[6], UINT32_MAX, ok);
+        if (!ok || length < PACKAGE_HEADER_LENGTH) return Usage();
         package.resize(length);
         for (size_t i = PACKAGE_HEADER_LENGTH; i < length; ++i) package[i] = static_cast<uint8_t>(i * 31);
         auto* header = reinterpret_cast<PackageHeader*>(package.data());
-        WriteBigEndian16(header->firstBlock, static_cast<uint16_t>(std::strtoul(argv[3], nullptr, 0)));
-        WriteBigEndian16(header->lastBlock, static_cast<uint16_t>(std::strtoul(argv[4], nullptr, 0)));
-        header->tailPages = static_cast<uint8_t>(std::strtoul(argv[5], nullptr, 0));
+        WriteBigEndian16(header->firstBlock, first);
+        WriteBigEndian16(header->lastBlock, last);
+        header->tailPages = tail;
         SealPackage(PACKAGE_IMAGE, package, argv[2]);
         out = argv[7];
     } else if (kind == "catalogue" && argc >= 5 && (argc - 5) % 3 == 0) {
         package.resize(PACKAGE_HEADER_LENGTH);
         reinterpret_cast<PackageHeader*>(package.data())->status =
-            static_cast<uint8_t>(std::strtoul(argv[3], nullptr, 0));
+            static_cast<uint8_t>(Number("STATUS", argv[3], 0xFF, ok));
         std::vector<uint8_t> body;
-        for (int i = 5; i < argc; i += 3)
-            AppendCatalogueRecord(body, argv[i], std::strtoul(argv[i + 1], nullptr, 0), Widen(argv[i + 2]));
+        for (int i = 5; i < argc && ok; i += 3)
+            AppendCatalogueRecord(body, argv[i], Number("SIZE", argv[i + 1], UINT32_MAX, ok), Widen(argv[i + 2]));
+        if (!ok) return Usage();
         body.push_back(0);  // end of the record list
         package.insert(package.end(), body.begin(), body.end());
         SealPackage(PACKAGE_CATALOGUE, package, argv[2]);
@@ -79,8 +98,9 @@ int main(int argc, char** argv)
         if (!file) return Usage();
         for (int c; (c = std::fgetc(file)) != EOF;) package.push_back(static_cast<uint8_t>(c));
         std::fclose(file);
-        const unsigned long offset = std::strtoul(argv[3], nullptr, 0);
-        if (package.size() < PACKAGE_HEADER_LENGTH || offset < PACKAGE_HEADER_LENGTH || offset >= package.size()) {
+        const uint32_t offset = Number("OFFSET", argv[3], UINT32_MAX, ok);
+        if (!ok || package.size() < PACKAGE_HEADER_LENGTH || offset < PACKAGE_HEADER_LENGTH ||
+            offset >= package.size()) {
             return Usage();
         }
         ObfuscatePackage(PACKAGE_IMAGE, package.data(), package.size(), argv[2]);  // reveals the header

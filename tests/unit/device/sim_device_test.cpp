@@ -182,6 +182,23 @@ TEST(SimulatedDevice, StopAnsweringCountsReportsBothWays)
     EXPECT_FALSE(device.Unplugged());
 }
 
+// The pipe server stops taking reports once the device is hung; the core
+// ignores any that still reach it and answers nothing.
+TEST(SimulatedDevice, HangStopsTakingAndAnsweringButStaysPlugged)
+{
+    SimulatorOptions options;
+    options.hangAfter = 3;  // the command and two answers
+    SimulatedDevice device(options);
+    Host host(device);
+    EXPECT_FALSE(device.Hung());
+    host.Command(CMD_READ, 0, 1);
+    EXPECT_EQ(host.link.sent.size(), 2u);
+    EXPECT_TRUE(device.Hung());
+    host.Command(CMD_ERASE, 1, 1);
+    EXPECT_EQ(host.link.log, std::vector<std::string>{"READ 0 1"});
+    EXPECT_FALSE(device.Unplugged());
+}
+
 TEST(SimulatedDevice, UnplugEndsEverythingAfterTheNthReport)
 {
     SimulatorOptions options;

@@ -35,6 +35,8 @@ TEST(SimulatorCommandLine, FullContract)
                        "70",
                        "--unplug-after",
                        "0x100",
+                       "--hang-after",
+                       "690",
                        "--corrupt-offset",
                        "0x1FEF05",
                        "--corrupt-length",
@@ -55,6 +57,7 @@ TEST(SimulatorCommandLine, FullContract)
     EXPECT_EQ(c.device.eraseDelayMs, 25u);
     EXPECT_EQ(c.device.stopAnsweringAfter, 70u);
     EXPECT_EQ(c.device.unplugAfter, 256u);
+    EXPECT_EQ(c.device.hangAfter, 690u);
     EXPECT_TRUE(c.device.corruptReadBack);
     EXPECT_EQ(c.device.corruptOffset, 0x1FEF05u);
     EXPECT_EQ(c.device.corruptLength, 5u);
@@ -70,6 +73,7 @@ TEST(SimulatorCommandLine, DefaultsLeaveTheDeviceHealthy)
     EXPECT_FALSE(c.hasInfo);
     EXPECT_EQ(c.device.stopAnsweringAfter, SIM_NEVER);
     EXPECT_EQ(c.device.unplugAfter, SIM_NEVER);
+    EXPECT_EQ(c.device.hangAfter, SIM_NEVER);
     EXPECT_FALSE(c.device.corruptReadBack);
     EXPECT_EQ(c.device.reportDelayUs, 0u);
 }

@@ -1,8 +1,9 @@
-// Decoding of the 16-byte device information record and the hex helpers.
+// Decoding of the 16-byte device information record and the hex digits.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
+#include "update/bytes.h"
 #include "update/device_info.h"
 
 namespace {
@@ -40,14 +41,19 @@ TEST(DeviceInfo, VersionTextShowsOneDigitPerValue)
     }
 }
 
-TEST(HexDigitValue, DigitsAndBothCasesOfAToF)
+// HexDigit tells a non-digit apart (-1); HexDigitValue, as the skip rules
+// read a name, takes it as 0.
+TEST(HexDigit, DigitsAndBothCasesOfAToF)
 {
     const struct {
         char c;
-        uint8_t value;
-    } cases[] = {{'0', 0}, {'9', 9}, {'A', 10}, {'F', 15}, {'a', 10}, {'f', 15}, {'G', 0},
-                 {'g', 0}, {'/', 0}, {':', 0},  {'@', 0},  {'`', 0},  {'\0', 0}, {'\xC1', 0}};
-    for (const auto& c : cases) EXPECT_EQ(HexDigitValue(c.c), c.value) << int(c.c);
+        int digit;
+    } cases[] = {{'0', 0},  {'9', 9},  {'A', 10}, {'F', 15}, {'a', 10}, {'f', 15},  {'G', -1},
+                 {'g', -1}, {'/', -1}, {':', -1}, {'@', -1}, {'`', -1}, {'\0', -1}, {'\xC1', -1}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(HexDigit(c.c), c.digit) << int(c.c);
+        EXPECT_EQ(HexDigitValue(c.c), c.digit < 0 ? 0 : c.digit) << int(c.c);
+    }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // What every download sends: the user agent formed from the millisecond
-// timer, and the request header passed with its length.
+// timer, the request header passed with its length, and the access type.
 #include "update/download_request.h"
 
 #include <gtest/gtest.h>
@@ -38,4 +38,17 @@ TEST(DownloadRequest, HttpsAddsTlsToTheSameFlagsAndNeverIgnoresCertificates)
     EXPECT_EQ(DownloadRequestFlags("https://updates.example.org:8443/BRELM/Pool/X"), 0x84800100u);
     // INTERNET_FLAG_IGNORE_CERT_CN_INVALID and _DATE_INVALID are never set.
     EXPECT_EQ(DownloadRequestFlags("https://localhost/") & 0x00003000u, 0u);
+}
+
+// Wine 8 reports 0x12 (LAN, configured) and never the proxy flag.
+TEST(DownloadRequest, AccessTypeFollowsTheProxyFlag)
+{
+    const struct {
+        uint32_t connectionFlags;
+        uint32_t accessType;
+    } cases[] = {
+        {0x05, 0},  // modem and proxy: the system's whole configuration
+        {0x12, 4},  // LAN, configured, no proxy flag: no automatic proxy discovery
+    };
+    for (const auto& c : cases) EXPECT_EQ(DownloadAccessType(c.connectionFlags), c.accessType) << c.connectionFlags;
 }

@@ -195,6 +195,27 @@ TEST_F(SilentDevice, ShortReportsNeverOverrunTheDestination)
     for (size_t i = FLASH_PAGE_SIZE; i < sizeof page; ++i) ASSERT_EQ(page[i], 0x5A) << i;
 }
 
+// A read that completes with no bytes at all is a failed report, not a time-out:
+// the read stops there with its line, and the destination past what arrived is
+// untouched (a payload of "0 - 1" bytes must never be taken).
+TEST_F(SilentDevice, ReportOfZeroBytesEndsTheReadAndTouchesNothing)
+{
+    EXPECT_EQ(EraseBlock(0), 1);  // makes this client's writer known to the server
+    ASSERT_TRUE(sim.WaitForLogLines(1));
+    uint8_t report[REPORT_SIZE];
+    for (size_t i = 0; i < REPORT_SIZE; ++i) report[i] = static_cast<uint8_t>(0x80 + i);
+    ASSERT_TRUE(sim.server->SendRaw(report, REPORT_SIZE));
+    ASSERT_TRUE(sim.server->SendRaw(report, 0));
+    uint8_t page[FLASH_PAGE_SIZE];
+    std::memset(page, 0x5A, sizeof page);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(ReadPages(0, 1, page), 64u);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "ERROR: Read fail!\n");
+    EXPECT_FALSE(g_hidCmd.m_io.DeviceGone());  // it completed; no bound ran out
+    EXPECT_EQ(page[63], 0x80 + 64);
+    for (size_t i = 64; i < sizeof page; ++i) ASSERT_EQ(page[i], 0x5A) << i;
+}
+
 TEST_F(DeviceUnplugged, FailureAtTheThirdDataReportReturns128)
 {
     const std::vector<uint8_t> block = Pattern(FLASH_BLOCK_SIZE);

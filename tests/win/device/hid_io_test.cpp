@@ -4,6 +4,10 @@
 
 #include "device/command_block.h"
 #include "sim_fixture.h"
+#include "transport_recorder.h"
+
+#include <algorithm>
+#include <sstream>
 
 namespace {
 
@@ -71,24 +75,42 @@ TEST_F(Discovery, NoInterfacesOrNoMatchGivesZero)
     }
 }
 
-// A path that does not fit the 260-character buffer is skipped, not cut: the
-// cut path names another pipe, which must never be opened.
-TEST_F(Discovery, OverlongPathIsSkippedNotTruncated)
+// A path of 259 characters fits the 260-character buffer with its
+// terminator; a longer one is skipped whole: neither it nor a cut of it is
+// ever opened (no pipe name of 260 characters can be served, so the attempts
+// to open are what is recorded).
+TEST_F(Discovery, PathsUpTo259CharactersAreOpenedLongerOnesSkippedNotCut)
 {
-    const std::wstring cutName = UniquePipe(L"cut") + std::wstring(259 - UniquePipe(L"cut").size(), L'x');
-    ASSERT_EQ(cutName.size(), DEVICE_PATH_CHARS - 1);
-    SimDevice cut(cutName), wanted(UniquePipe(L"wanted"));
-    ASSERT_TRUE(cut.Start()) << "pipe names of 259 characters are needed here";
-    ASSERT_TRUE(wanted.Start());
-    SetFakeDevices(Entry(cutName + L"yy", L"0416:F362") + Entry(wanted.path, L"0416:F362"));
-    CHidIO io;
-    ASSERT_EQ(io.OpenDevice(), 1);
-    Touch(io);
-    ASSERT_TRUE(wanted.WaitForLogLines(1));
-    cut.server->Stop();
-    wanted.server->Stop();
-    EXPECT_EQ(cut.server->Connections(), 0u);
-    EXPECT_EQ(wanted.Log(), kTouched);
+    ASSERT_TRUE(InstallOpenRecorder());
+    const struct {
+        size_t length;
+        bool opened;
+    } cases[] = {{259, true}, {260, false}, {261, false}};
+    for (const auto& c : cases) {
+        const std::wstring tag = L"path" + std::to_wstring(c.length);
+        const std::wstring base = UniquePipe(tag.c_str());
+        const std::wstring path = base + std::wstring(c.length - base.size(), L'x');
+        SimDevice wanted(UniquePipe((tag + L"-wanted").c_str()));
+        std::unique_ptr<SimDevice> full;
+        if (c.opened) {
+            full = std::make_unique<SimDevice>(path);
+            ASSERT_TRUE(full->Start());
+        }
+        ASSERT_TRUE(wanted.Start());
+        SetFakeDevices(Entry(path, L"0416:F362") + Entry(wanted.path, L"0416:F362"));
+        TakePipePathsOpened();
+        {
+            CHidIO io;
+            ASSERT_EQ(io.OpenDevice(), 1) << c.length;
+            Touch(io);
+            ASSERT_TRUE((c.opened ? *full : wanted).WaitForLogLines(1)) << c.length;
+        }
+        // The probe, the reader and the writer.
+        const std::wstring& opened = c.opened ? path : wanted.path;
+        EXPECT_EQ(TakePipePathsOpened(), std::vector<std::wstring>(3, opened)) << c.length;
+        wanted.server->Stop();
+        if (full) full->server->Stop();
+    }
 }
 
 class Transfers : public Discovery {
@@ -152,6 +174,85 @@ TEST(TransfersClosed, InvalidHandleFailsWithCountZero)
     EXPECT_EQ(io.WriteReport(report, &count), 0);
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(io.ReadReport(report, nullptr), 0);
+}
+
+// The process ends on its main thread while a worker's read waits on a
+// silent device (exit_during_transfer.exe). The destructor must cancel that
+// read although another thread issued it, and close the handle only once the
+// read has completed as aborted. The order comes from the child's record of
+// its transport calls, not from timing.
+TEST(ProcessEnd, PendingReadOfAnotherThreadCompletesAbortedBeforeItsHandleCloses)
+{
+    ASSERT_TRUE(FakesLoaded());
+    SimulatorOptions silent;
+    silent.stopAnsweringAfter = 0;  // takes the read command, never answers
+    SimDevice sim(UniquePipe(L"exit"), silent);
+    ASSERT_TRUE(sim.Start());
+    SetFakeDevices(Entry(sim.path, L"0416:F362"));  // the child inherits it
+
+    constexpr DWORD kBoundMs = 10000;
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring command(exe);
+    command.resize(command.find_last_of(L'\\') + 1);
+    command = L"\"" + command + L"exit_during_transfer.exe\" " + std::to_wstring(kBoundMs);
+
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE outRead, outWrite;
+    ASSERT_TRUE(CreatePipe(&outRead, &outWrite, &inherit, 0));
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = outWrite;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION child;
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child));
+    CloseHandle(outWrite);
+    std::string output;
+    char chunk[512];
+    DWORD got;
+    while (ReadFile(outRead, chunk, sizeof chunk, &got, nullptr) && got > 0) output.append(chunk, got);
+    CloseHandle(outRead);
+    ASSERT_EQ(WaitForSingleObject(child.hProcess, kBoundMs * 2), WAIT_OBJECT_0);
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    DWORD exitCode = 99;
+    GetExitCodeProcess(child.hProcess, &exitCode);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    sim.server->Stop();
+
+    // Only the recorder's lines: the program's own "ERROR: " line may fall
+    // anywhere once the read has returned. Cancels of the write handle, where
+    // nothing is pending, race with the read's completion and are left out; a
+    // cancel repeated while the read completes is kept once.
+    std::vector<std::string> records;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("exit: ", 0) != 0 && line.rfind("worker: ", 0) != 0) continue;
+        if (line.find("CancelIo") != std::string::npos &&
+            (line.find("write handle") != std::string::npos ||
+             std::find(records.begin(), records.end(), line) != records.end()))
+            continue;
+        records.push_back(line);
+    }
+    EXPECT_EQ(exitCode, 0u) << output;
+    EXPECT_LT(elapsed, kBoundMs) << "the read was left to its own bound";
+    const std::vector<std::string> expected = {
+        "worker: completed (65 bytes): write handle",  // the read command
+        "worker: read pending",
+        "exit: main returns",
+        "exit: CancelIoEx read handle",
+        "worker: aborted: read handle",
+        "exit: close read handle",
+        "exit: close write handle",
+        "exit: close read event",
+    };
+    EXPECT_EQ(records, expected) << output;
+    EXPECT_EQ(sim.Log(), std::vector<std::string>{"READ 8175 1"});
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ start)
 /one-mib.bin sized 1048576
 /sixteen-mib.bin sized 16777216
 /too-long.bin sized 20000
+/one-over.bin sized 16385
 /error-page.bin status 404
 /reset.bin sized 100000
 /reset.bin reset 40000

@@ -86,24 +86,45 @@ TEST_F(Download, ErrorPageBodyIsReturnedAsData)
     EXPECT_TRUE(g_platform.boxes.empty());
 }
 
-TEST_F(Download, BodyLongerThanDestinationFailsWithoutOverrun)
+// The destination's capacity bounds the body; guard bytes follow it.
+struct CapacityCase {
+    const char* name;
+    const char* path;
+    uint32_t capacity;
+    int32_t result;
+};
+
+void PrintTo(const CapacityCase& c, std::ostream* out)
 {
-    // 20000 bytes into 16384: refused with its own box, the guard untouched.
-    std::vector<uint8_t> buffer(16384 + 64, 0xEE);
-    EXPECT_EQ(DownloadFile(Url("too-long.bin").c_str(), buffer.data(), 16384), -1);
-    for (size_t i = 16384; i < buffer.size(); ++i)
+    *out << c.name;
+}
+
+class DownloadCapacity : public Download, public ::testing::WithParamInterface<CapacityCase> {};
+
+TEST_P(DownloadCapacity, BodyLongerThanTheDestinationIsRefusedWithoutOverrun)
+{
+    const CapacityCase& c = GetParam();
+    std::vector<uint8_t> buffer(c.capacity + 64, 0xEE);
+    EXPECT_EQ(DownloadFile(Url(c.path).c_str(), buffer.data(), c.capacity), c.result);
+    for (size_t i = c.capacity; i < buffer.size(); ++i)
         ASSERT_EQ(buffer[i], 0xEE) << "written past the destination at " << i;
+    if (c.result >= 0) {
+        EXPECT_TRUE(g_platform.boxes.empty());
+        return;
+    }
     ASSERT_EQ(g_platform.boxes.size(), 1u);
     EXPECT_EQ(g_platform.boxes[0].text, TEXT_FILE_TOO_LARGE);
     EXPECT_EQ(g_platform.boxes[0].caption, CAPTION_NETWORK);
 }
 
-TEST_F(Download, BodyFillingDestinationExactlyIsAccepted)
-{
-    std::vector<uint8_t> buffer(20000);
-    EXPECT_EQ(DownloadFile(Url("too-long.bin").c_str(), buffer.data(), buffer.size()), 20000);
-    EXPECT_TRUE(g_platform.boxes.empty());
-}
+INSTANTIATE_TEST_SUITE_P(Cases, DownloadCapacity,
+                         ::testing::Values(CapacityCase{"LongerBody", "too-long.bin", 16384, -1},  // 20000 bytes
+                                           CapacityCase{"BodyFillingTheDestination", "too-long.bin", 20000, 20000},
+                                           // 16385 bytes: the last read brings the one byte too many.
+                                           CapacityCase{"OneByteOverInTheLastRead", "one-over.bin", 16384, -1}),
+                         [](const ::testing::TestParamInfo<CapacityCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 struct FailureCase {
     const char* name;

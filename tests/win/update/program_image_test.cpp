@@ -144,14 +144,36 @@ TEST_F(ProgramImageTest, SingleBlockImageHasNoPerBlockTexts)
     EXPECT_TRUE(FlashHolds(layout));
 }
 
-TEST_F(ProgramImageTest, CorruptedReadBackByteIsCounted)
+// Bytes the device reads back inverted are counted one by one.
+struct CorruptionCase {
+    const char* name;
+    uint32_t offset;  // in flash
+    uint32_t length;
+    uint32_t mismatches;
+};
+
+void PrintTo(const CorruptionCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class CorruptedReadBack : public ProgramImageTest, public ::testing::WithParamInterface<CorruptionCase> {};
+
+TEST_P(CorruptedReadBack, EveryDifferingByteIsCounted)
 {
     SimulatorOptions options;
     options.corruptReadBack = true;
-    options.corruptOffset = 3 * FLASH_BLOCK_SIZE + 100;
+    options.corruptOffset = GetParam().offset;
+    options.corruptLength = GetParam().length;
     Connect(options);
-    EXPECT_EQ(Program(MakePackage({3, 4, 2}), 'C'), 1u);
+    EXPECT_EQ(Program(MakePackage({3, 4, 2}), 'C'), GetParam().mismatches);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CorruptedReadBack,
+    ::testing::Values(CorruptionCase{"OneByte", 3 * FLASH_BLOCK_SIZE + 100, 1, 1},
+                      CorruptionCase{"WholeBlock", 3 * FLASH_BLOCK_SIZE, FLASH_BLOCK_SIZE, FLASH_BLOCK_SIZE}),
+    [](const ::testing::TestParamInfo<CorruptionCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ProgramImageTest, DeviceThatStopsAnsweringCountsWhatNeverArrived)
 {

@@ -130,4 +130,47 @@ TEST_F(UpdateThreadTest, NoSelectionProgramsTheBaseImagesOnly)
     EXPECT_EQ(g_platform.boxes[0].caption, CAPTION_UPDATE_DONE);
 }
 
+// The image buffer holds the catalogue's size and 128 bytes more. A package
+// up to 128 bytes longer than announced is programmed; one byte more is too
+// large for the buffer, and its refused download (-1) fails the check.
+struct SlackCase {
+    const char* name;
+    int32_t packageLessAnnounced;
+    bool programmed;
+};
+
+void PrintTo(const SlackCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class ImageBufferSlack : public UpdateThreadTest, public ::testing::WithParamInterface<SlackCase> {};
+
+TEST_P(ImageBufferSlack, PackageUpTo128BytesOverItsAnnouncedSizeIsProgrammed)
+{
+    // Longer than one read, so the header has arrived when the rest is
+    // refused: the check then fails on the length (-3).
+    Publish(0, "BTU122.bin", 0, 20000);
+    g_app.catalogue[0].size -= GetParam().packageLessAnnounced;
+
+    RunWorker(UpdateThread);
+
+    std::vector<std::wstring> boxes;
+    for (const RecordedBox& box : g_platform.boxes) boxes.push_back(box.text);
+    int images = 0;
+    for (const std::string& line : m_sim->Log()) images += line.rfind("TEST C5B484A1", 0) == 0;
+    if (GetParam().programmed) {
+        EXPECT_EQ(boxes, std::vector<std::wstring>{TEXT_UPDATE_DONE_BOX});
+        EXPECT_EQ(images, 1);
+    } else {
+        EXPECT_EQ(boxes, (std::vector<std::wstring>{TEXT_FILE_TOO_LARGE, L"錯誤碼: 0402 -3"}));
+        EXPECT_TRUE(g_platform.processEnded);
+        EXPECT_EQ(images, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ImageBufferSlack,
+                         ::testing::Values(SlackCase{"Over128", 128, true}, SlackCase{"Over129", 129, false}),
+                         [](const ::testing::TestParamInfo<SlackCase>& info) { return std::string(info.param.name); });
+
 }  // namespace
