@@ -21,9 +21,23 @@ build_preset() {
   cmake --build --preset "$preset" -j "$JOBS"
 }
 
+# RUVO.exe variants for the scenarios that need another build: only the exe
+# and the test-only device DLLs beside it, each in build/windows-<variant>.
+#   signed  releases signed with the test-only key a, plain http
+#   secure  the same over https://localhost/BRELM/
+TEST_RELEASE_KEY=tests/fixtures/keys/test-only-release-key-a.pub.pem
+build_variant() {
+  local variant=$1
+  shift
+  cmake --preset windows -B "build/windows-$variant" "$@" >/dev/null
+  cmake --build "build/windows-$variant" -j "$JOBS" --target RUVO ruvo_fake_hid ruvo_fake_setupapi
+}
+
 build_all() {
   build_preset native
   build_preset windows
+  build_variant signed -DRUVO_RELEASE_KEYS="$TEST_RELEASE_KEY"
+  build_variant secure -DRUVO_RELEASE_KEYS="$TEST_RELEASE_KEY" -DRUVO_UPDATE_BASE_URL=https://localhost/BRELM/
 }
 
 run_tests() {

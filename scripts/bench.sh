@@ -9,8 +9,9 @@
 # Native: the Google Benchmark programs in tests/bench (package check).
 # Windows, under Wine: download_bench (DownloadFile next to a bare WinINet
 # loop, against the loopback test server), program_bench (ProgramImage on the
-# paced and the unpaced in-process simulator) and alloc_bench (heap calls
-# made by the transfers). See docs/performance.md for what the figures mean.
+# paced and the unpaced in-process simulator), alloc_bench (heap calls
+# made by the transfers) and update_bench (the paced update of a 256 KiB
+# image, unsigned and signed in turns, and CNG's SHA-256 throughput). See docs/performance.md for what the figures mean.
 #
 # Environment (all optional):
 #   RUVO_NATIVE_BUILD   native build folder   (default build/native)
@@ -60,7 +61,12 @@ done
 work=$RUVO_RUN_DIR/bench
 mkdir -p "$work"
 server_pid=
+nginx_work=
 cleanup() {
+  if [ -n "$nginx_work" ]; then
+    tools/update-server/nginx-serve.sh stop "$nginx_work" || true
+    nginx_work=
+  fi
   if [ -n "$server_pid" ]; then
     kill "$server_pid" 2>/dev/null || true
     wait "$server_pid" 2>/dev/null || true
@@ -115,3 +121,27 @@ device_program program_bench --paced --report-us 1000 --erase-ms 20
 echo
 echo "== allocations during transfers (Windows, under Wine)"
 device_program alloc_bench
+
+echo
+echo "== signed releases (Windows, under Wine, paced in-process simulated device)"
+# The update thread fetches from the program's base URL, port 80 of this
+# run's own loopback; nginx serves the image the benchmark writes.
+mkdir -p "$work/update/www/BRELM/Pool"
+nginx_work=$work/update/nginx
+tools/update-server/nginx-serve.sh start "$work/update/www" "$nginx_work" >/dev/null
+pool=$work/update/www/BRELM/Pool
+pool_windows="Z:${pool//\//\\}"
+# Unsigned and signed in turns, so that drift of the machine hits both alike.
+for _ in 1 2 3 4 5; do
+  device_program update_bench "$pool_windows" --reps 1 --report-us 1000 --erase-ms 20
+  device_program update_bench_signed "$pool_windows" --reps 1 --report-us 1000 --erase-ms 20
+done | tee "$work/update/runs.txt"
+# The middle of the five times each build printed ("... median 9.876 s"),
+# and the middle of the five ratios of a turn's signed and unsigned run.
+middle() { sort -n | sed -n 3p; }
+times() { grep "^$1 " "$work/update/runs.txt" | awk '{ print $(NF - 1) }'; }
+unsigned=$(times unsigned | middle) signed=$(times signed | middle)
+turn=$(paste <(times unsigned) <(times signed) | awk '{ printf "%.4f\n", $2 / $1 }' | middle)
+awk -v u="$unsigned" -v s="$signed" -v t="$turn" 'BEGIN {
+  printf "  median unsigned %.3f s, signed %.3f s: ratio signed / unsigned %.4f (median of the turns: %s)\n", u, s, s / u, t }'
+device_program update_bench_signed --sha256

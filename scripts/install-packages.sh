@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  cmake ninja-build g++ python3 curl
+  cmake ninja-build g++ python3 curl openssl libssl-dev
   mingw-w64 googletest libgtest-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
   wine wine64 xvfb x11-apps xdotool

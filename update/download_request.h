@@ -4,12 +4,25 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 constexpr uint32_t DOWNLOAD_CHUNK = 16384;
 
 // INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE:
 // a fresh copy from the origin server, nothing stored in the local cache.
 constexpr uint32_t DOWNLOAD_REQUEST_FLAGS = 0x84000100;
+// INTERNET_FLAG_SECURE: TLS for an https URL. Certificate errors are never
+// ignored: no INTERNET_FLAG_IGNORE_CERT_* flag is ever added, so a server
+// whose certificate does not verify cannot be opened.
+constexpr uint32_t DOWNLOAD_SECURE_FLAG = 0x00800000;
+
+// The request flags for `url`: the same for every download, plus TLS when
+// the URL is https.
+inline uint32_t DownloadRequestFlags(const char* url)
+{
+    return std::strncmp(url, "https://", 8) == 0 ? DOWNLOAD_REQUEST_FLAGS | DOWNLOAD_SECURE_FLAG
+                                                 : DOWNLOAD_REQUEST_FLAGS;
+}
 
 // The Internet handle's access type follows the system's connection state:
 // with a proxy connection (INTERNET_CONNECTION_PROXY) the full system

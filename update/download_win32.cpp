@@ -27,7 +27,7 @@ int32_t DownloadFile(const char* url, uint8_t* destination, uint32_t capacity)
         return -1;
     }
 
-    HINTERNET file = InternetOpenUrlA(internet, url, ACCEPT_HEADER, ACCEPT_HEADER_LENGTH, DOWNLOAD_REQUEST_FLAGS, 0);
+    HINTERNET file = InternetOpenUrlA(internet, url, ACCEPT_HEADER, ACCEPT_HEADER_LENGTH, DownloadRequestFlags(url), 0);
     if (!file) {
         InternetCloseHandle(internet);
         ShowBox(TEXT_CANNOT_REACH_SERVER, CAPTION_NETWORK, MB_ICONINFORMATION);

@@ -12,6 +12,8 @@
 #include "update/messages.h"
 #include "update/package.h"
 #include "update/platform.h"
+#include "update/release_keys.h"
+#include "update/signed_release.h"
 #include "update/update_base_url.h"
 
 #include <cstdio>
@@ -46,7 +48,39 @@ void ShowNetworkBox()
     EndProcess();
 }
 
+// Signed builds: the statement was refused; its code, then the network box.
+[[noreturn]] void EndWithRefusedStatement(uint8_t* buffer, int32_t code)
+{
+    ReleaseBuffer(buffer);
+    wsprintfW(g_app.scratchText, FORMAT_STATEMENT_REFUSED, code);
+    ShowBox(g_app.scratchText, CAPTION_RUNTIME_ERROR, MB_ICONERROR);
+    ShowNetworkBox();
+    EndProcess();
+}
+
+// Signed builds: fetches Door/<model>.Sig into the buffer behind the largest
+// catalogue the check accepts, and checks it against the trusted keys and
+// the catalogue. Returns only when the statement holds; it is then kept for
+// the update's image checks.
+void RequireReleaseStatement(uint8_t* buffer, const CatalogueFacts& catalogue)
+{
+    uint8_t* statement = buffer + CATALOGUE_MAX_LENGTH;
+    constexpr uint32_t STATEMENT_CAPACITY = IDENTIFY_BUFFER_SIZE - CATALOGUE_MAX_LENGTH;
+    static_assert(STATEMENT_CAPACITY > STATEMENT_MAX_LENGTH, "a too long statement is read whole and refused");
+
+    char url[URL_TEXT_SIZE];
+    std::snprintf(url, sizeof url, "%sDoor/%s.Sig", UPDATE_BASE_URL, g_app.modelId);
+    const int32_t length = DownloadFile(url, statement, STATEMENT_CAPACITY);
+    // A failed download has shown its own box; what it leaves is no statement.
+    const int32_t code = length < 0 ? STATEMENT_MALFORMED
+                                    : CheckStatement(statement, static_cast<uint32_t>(length), RELEASE_KEYS,
+                                                     RELEASE_KEY_COUNT, g_app.modelId, catalogue, &g_releaseStatement);
+    if (code != STATEMENT_OK) EndWithRefusedStatement(buffer, code);
+}
+
 }  // namespace
+
+ReleaseStatement g_releaseStatement;
 
 DWORD WINAPI IdentifyThread(LPVOID)
 {
@@ -77,10 +111,25 @@ DWORD WINAPI IdentifyThread(LPVOID)
     std::snprintf(url, sizeof url, "%sDoor/%s.Bin", UPDATE_BASE_URL, g_app.modelId);
     const int32_t length = DownloadFile(url, buffer, IDENTIFY_BUFFER_SIZE);
 
+    // Signed builds hash the catalogue exactly as downloaded, before the
+    // check decodes it in place.
+    CatalogueFacts catalogue{};
+    if constexpr (SIGNED_RELEASES) {
+        if (length >= 0) {
+            catalogue.length = static_cast<uint32_t>(length);
+            Sha256(buffer, catalogue.length, catalogue.sha256);
+        }
+        catalogue.decoded = buffer;
+        catalogue.capacity = CATALOGUE_MAX_LENGTH;  // the statement is read in behind it
+    }
+
     // A failed download (-1) arrives as 4294967295 and is refused here.
     const int32_t code =
         CheckPackage(PACKAGE_CATALOGUE, buffer, static_cast<uint32_t>(length), g_app.modelId, IDENTIFY_BUFFER_SIZE);
     if (code != PACKAGE_OK) EndWithRefusedCatalogue(buffer, code);
+
+    // Nothing of the catalogue is used before its publisher's statement holds.
+    if constexpr (SIGNED_RELEASES) RequireReleaseStatement(buffer, catalogue);
 
     const uint8_t status = reinterpret_cast<const PackageHeader*>(buffer)->status;
     if (status < CATALOGUE_STATUS_CURRENT)

@@ -16,6 +16,10 @@ constexpr wchar_t FORMAT_CATALOGUE_REFUSED[] = L"錯誤碼: 0302 %2d";
 constexpr wchar_t FORMAT_IMAGE_BUFFER_MISSING[] = L"錯誤碼: 0401+%2d";
 constexpr wchar_t FORMAT_IMAGE_REFUSED[] = L"錯誤碼: 0402 %2d";
 constexpr wchar_t FORMAT_IMAGE_MISMATCH[] = L"錯誤碼: 0403+%2d\n%8d\n%8d";
+// Signed builds only: the release statement refused (its code), and an image
+// download that is not the file the statement names (the entry index).
+constexpr wchar_t FORMAT_STATEMENT_REFUSED[] = L"錯誤碼: 0303 %2d";
+constexpr wchar_t FORMAT_IMAGE_NOT_SIGNED[] = L"錯誤碼: 0404+%2d";
 
 // Out of date
 constexpr wchar_t TEXT_UPDATER_OUTDATED[] = L"請下載最新版更新程式";

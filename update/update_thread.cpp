@@ -10,6 +10,8 @@
 #include "update/messages.h"
 #include "update/package.h"
 #include "update/platform.h"
+#include "update/release_keys.h"
+#include "update/signed_release.h"
 #include "update/update_base_url.h"
 
 #include <cstdio>
@@ -63,6 +65,16 @@ DWORD WINAPI UpdateThread(LPVOID)
         char url[URL_TEXT_SIZE];
         std::snprintf(url, sizeof url, "%sPool/%s", UPDATE_BASE_URL, entry.name);
         const int32_t length = DownloadFile(url, buffer, capacity);
+
+        // Signed builds: the download must be the very file the publisher
+        // signed, before the check decodes it and before any block is erased.
+        // A failed download (-1) keeps its own path to the 0402 box.
+        if constexpr (SIGNED_RELEASES) {
+            if (length != -1 && !ImageMatchesStatement(g_releaseStatement, i, buffer, static_cast<uint32_t>(length))) {
+                ReleaseBuffer(buffer);
+                EndWithError(FORMAT_IMAGE_NOT_SIGNED, i);
+            }
+        }
 
         // The URL text now holds the image's package id: characters 2 to 5.
         std::memcpy(url, entry.name + 2, 4);

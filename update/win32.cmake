@@ -1,18 +1,19 @@
 # Win32 half of the update service: download and the two worker threads.
 
-# The update server's base URL, fixed at build time.
-if(NOT RUVO_UPDATE_HOST MATCHES "^[A-Za-z0-9.-]+$")
-  message(FATAL_ERROR "RUVO_UPDATE_HOST must be a host name or address (the default port is used), not '${RUVO_UPDATE_HOST}'")
-endif()
-configure_file(update_base_url.h.in ${CMAKE_CURRENT_BINARY_DIR}/generated/update/update_base_url.h @ONLY)
-
-add_library(ruvo_update_win32 STATIC
-  download_win32.cpp
-  identify_thread.cpp
-  update_thread.cpp
-)
-target_include_directories(ruvo_update_win32 PUBLIC ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/generated)
-target_link_libraries(ruvo_update_win32 PUBLIC ruvo_update_portable ruvo_device wininet winmm user32)
+# ruvo_add_update_win32(<name> [<folder with update/release_keys.h>])
+# RUVO.exe links ruvo_update_win32, built with the configured keys. Windows
+# tests of the signed path build a variant whose release_keys.h, taken from
+# the given folder, holds test-only keys.
+function(ruvo_add_update_win32 name)
+  set(dir ${PROJECT_SOURCE_DIR}/update)
+  add_library(${name} STATIC ${dir}/download_win32.cpp ${dir}/identify_thread.cpp ${dir}/update_thread.cpp)
+  if(ARGC GREATER 1)
+    target_include_directories(${name} BEFORE PRIVATE ${ARGV1})
+  endif()
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ruvo_update_config ruvo_update_portable ruvo_device wininet winmm user32)
+endfunction()
+ruvo_add_update_win32(ruvo_update_win32)
 
 # The platform calls tests replace (allocation, Internet handle, boxes, exit).
 # RUVO.exe links this library; Windows tests link their own stand-ins instead.

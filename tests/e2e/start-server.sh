@@ -9,6 +9,12 @@
 # Server file, one statement per line ("#" comments):
 #   release NAME                  publish releases/NAME/manifest.txt with ruvo-pack
 #                                 (its firmware generated from firmware.txt)
+#   signed-release NAME KEY       the same, signed with the test-only release key
+#                                 KEY (a or b): also writes BRELM/Door/<model>.Sig
+#   tamper-image NAME ID OFFSET   flip one bit of BRELM/Pool/NAME at OFFSET and
+#                                 fix its XOR and sum bytes (ruvo-craft): the
+#                                 package check passes, only a signed build's
+#                                 hash can tell
 #   craft-image NAME ID FIRST LAST TAIL LENGTH
 #                                 BRELM/Pool/NAME: an image package with exactly
 #                                 this header (ruvo-craft)
@@ -16,6 +22,11 @@
 #                                 BRELM/Door/MODEL.Bin without limit tests
 #   copy FROM TO                  serve BRELM/FROM also as BRELM/TO
 #   rule PATH FAULT VALUE         a fault rule of tools/update-server/fault_server.py
+#   tls CERT                      nginx also serves https on 127.0.0.1:443 with the
+#                                 certificate CERT of make-test-pki.sh (localhost,
+#                                 wrong-name, untrusted); the run's mount
+#                                 namespace trusts the test CA (only inside a run
+#                                 of scripts/session.sh)
 set -euo pipefail
 E2E_DIR=$(cd "$(dirname "$0")" && pwd)
 RUVO_ROOT=${RUVO_ROOT:-$(cd "$E2E_DIR/../.." && pwd)}
@@ -28,11 +39,22 @@ mkdir -p "$www/BRELM/Door" "$www/BRELM/Pool"
 while read -r verb rest; do
   case $verb in
     ''|'#'*) continue ;;
-    release)
-      src=$E2E_DIR/releases/$rest
-      cp -r "$src" "$work/release-$rest"
-      python3 "$RUVO_ROOT/tools/demo/make_firmware.py" "$src/firmware.txt" "$work/release-$rest"
-      "$NATIVE/tools/ruvo-pack/ruvo-pack" publish "$work/release-$rest/manifest.txt" "$www" >"$work/publish.out"
+    release|signed-release)
+      read -r name key <<<"$rest"
+      src=$E2E_DIR/releases/$name
+      sign=()
+      if [ "$verb" = signed-release ]; then
+        sign=(--sign "$RUVO_ROOT/tests/fixtures/keys/test-only-release-key-$key.pem")
+      fi
+      rm -rf "$work/release-$name"
+      cp -r "$src" "$work/release-$name"
+      python3 "$RUVO_ROOT/tools/demo/make_firmware.py" "$src/firmware.txt" "$work/release-$name"
+      "$NATIVE/tools/ruvo-pack/ruvo-pack" publish "$work/release-$name/manifest.txt" "$www" "${sign[@]}" \
+        >>"$work/publish.out"
+      ;;
+    tamper-image)
+      read -r name id offset <<<"$rest"
+      "$NATIVE/tests/e2e/craft/ruvo-craft" tamper "$id" "$offset" "$www/BRELM/Pool/$name"
       ;;
     craft-image)
       read -r name id first last tail length <<<"$rest"
@@ -50,6 +72,9 @@ while read -r verb rest; do
     rule)
       echo "$rest" >>"$work/rules"
       ;;
+    tls)
+      echo "$rest" >"$work/tls"
+      ;;
     *)
       echo "unknown server statement: $verb" >&2
       exit 2
@@ -60,8 +85,25 @@ done <"$server_file"
 # nginx serves every release that needs no injected fault; the fault server
 # only what nginx cannot do. The run's network is its own, so the port is
 # free: a server that does not start is a failure, never retried.
+tls=()
+if [ -s "$work/tls" ]; then
+  # The bind mount must stay inside the run: never on the host's own view.
+  if [ "${RUVO_SESSION:-}" != 1 ]; then
+    echo "tls needs a run of its own (scripts/session.sh)" >&2
+    exit 2
+  fi
+  # One test PKI per run, its bundle mounted once: the prefix sees one CA
+  # set all run long, and no mount is stacked on another's source file.
+  pki=$RUVO_RUN_DIR/test-pki
+  if [ ! -f "$pki/ca-bundle.crt" ]; then
+    "$E2E_DIR/make-test-pki.sh" "$pki"
+    mount --bind "$pki/ca-bundle.crt" /etc/ssl/certs/ca-certificates.crt
+  fi
+  cert=$(cat "$work/tls")
+  tls=(--tls "$pki/$cert.pem" "$pki/$cert.key")
+fi
 if [ ! -s "$work/rules" ]; then
-  "$RUVO_ROOT/tools/update-server/nginx-serve.sh" start "$www" "$work" >"$work/server.pids"
+  "$RUVO_ROOT/tools/update-server/nginx-serve.sh" start "$www" "$work" "${tls[@]}" >"$work/server.pids"
   exit 0
 fi
 setsid python3 "$RUVO_ROOT/tools/update-server/fault_server.py" --root "$www" --port 80 \

@@ -10,6 +10,7 @@
 #include "package_reader.h"
 #include "release.h"
 #include "release_store.h"
+#include "signing_cli.h"
 #include "utf.h"
 #include "update/catalogue.h"
 #include "update/package.h"
@@ -166,6 +167,7 @@ int RunPublish(const Context& cx, const std::vector<std::string>& args)
 {
     std::vector<std::string> positional;
     PublishOptions options;
+    std::string signKey;
     for (size_t i = 0; i < args.size(); ++i) {
         uint32_t keep = 0;
         if (args[i] == "--keep" && i + 1 < args.size()) {
@@ -175,6 +177,8 @@ int RunPublish(const Context& cx, const std::vector<std::string>& args)
             options.keep = keep;
         } else if (args[i] == "--replace") {
             options.replace = true;
+        } else if (args[i] == "--sign" && i + 1 < args.size()) {
+            signKey = args[++i];
         } else if (!args[i].empty() && args[i][0] != '-') {
             positional.push_back(args[i]);
         } else {
@@ -214,8 +218,19 @@ int RunPublish(const Context& cx, const std::vector<std::string>& args)
     if (!BuildCheckedCatalogue(release.model, release.status, records, &input.catalogue, &error)) {
         return cx.Fail(PACK_EXIT_BAD_INPUT, manifestPath + ": " + error);
     }
+    // The signed statement goes into the release's Door next to the
+    // catalogue, so it goes live with it in the same swap.
+    if (!signKey.empty()) {
+        std::vector<uint8_t> statement;
+        if (!MakeReleaseStatement(signKey, input, &statement, &error)) return cx.Fail(PACK_EXIT_BAD_INPUT, error);
+        input.doorFiles.push_back({release.model + ".Sig", std::move(statement)});
+    }
     const int result = PublishRelease(outDir, input, options, cx.out, &error);
     if (result != PACK_EXIT_OK) return cx.Fail(result, error);
+    for (const auto& file : input.doorFiles) {
+        cx.out << (std::filesystem::path(outDir) / "BRELM" / "Door" / file.first).string() << ": release statement, "
+               << file.second.size() << " bytes\n";
+    }
     return PACK_EXIT_OK;
 }
 
@@ -315,14 +330,24 @@ const Command COMMANDS[] = {
      "      pass the check under the name's id) and a UTF-8 description. Status\n"
      "      defaults to 2 (current).\n",
      RunCatalogue},
-    {"publish", "MANIFEST OUTDIR [--keep N] [--replace]",
+    {"publish", "MANIFEST OUTDIR [--keep N] [--replace] [--sign KEY.pem]",
      "      Builds a whole release from MANIFEST, puts its images into\n"
      "      OUTDIR/BRELM/Pool/, stages its catalogue in OUTDIR/releases/<serial>/Door/\n"
      "      and, once the staged release passes the updater's check, makes it live\n"
      "      by swapping the link OUTDIR/BRELM/Door. Keeps the newest N releases\n"
      "      (default 3). A Pool name is never rewritten with other bytes unless\n"
-     "      --replace is given. See README.md for the manifest and the layout.\n",
+     "      --replace is given. See README.md for the manifest and the layout.\n"
+     "      --sign also writes the release statement Door/<model>.Sig, signed with\n"
+     "      the private key KEY.pem (docs/release-signing.md).\n",
      RunPublish},
+    {"keygen", "OUTBASE",
+     "      New ECDSA P-256 key pair for signing releases: OUTBASE.pem (private,\n"
+     "      mode 0600) and OUTBASE.pub.pem. Existing files are never overwritten.\n",
+     [](const Context& cx, const std::vector<std::string>& args) { return RunKeygen(args, cx.out, cx.err); }},
+    {"verify-release", "OUTDIR MODEL --key PUB.pem",
+     "      Checks the live release's statement, catalogue and every image package\n"
+     "      as a signed updater would; exit code 1 on any failure.\n",
+     [](const Context& cx, const std::vector<std::string>& args) { return RunVerifyRelease(args, cx.out, cx.err); }},
     {"releases", "OUTDIR", "      Lists the kept releases of OUTDIR; '*' marks the live one.\n", RunReleases},
     {"rollback", "OUTDIR", "      Makes the release before the live one live again, after the check.\n", RunRollback},
     {"verify", "catalogue|image ID PACKAGE",

@@ -5,6 +5,10 @@
 //       pattern, whatever the header claims)
 //   ruvo-craft catalogue MODEL STATUS OUT [NAME SIZE DESCRIPTION]...
 //       catalogue package with these records, no limit tested
+//   ruvo-craft tamper ID OFFSET FILE
+//       flips one bit of the image package FILE at OFFSET (a firmware byte)
+//       and fixes its XOR and sum bytes, as an attacker who knows the
+//       package key would: the package check still passes
 // Numbers are decimal or 0x hex; one that does not fit its field is a usage
 // error (exit code 2), never a silently cut value.
 #include "update/package_builder.h"
@@ -21,7 +25,8 @@ int Usage()
 {
     std::fputs(
         "usage: ruvo-craft image ID FIRST LAST TAIL LENGTH OUT\n"
-        "       ruvo-craft catalogue MODEL STATUS OUT [NAME SIZE DESCRIPTION]...\n",
+        "       ruvo-craft catalogue MODEL STATUS OUT [NAME SIZE DESCRIPTION]...\n"
+        "       ruvo-craft tamper ID OFFSET FILE\n",
         stderr);
     return 2;
 }
@@ -87,6 +92,29 @@ int main(int argc, char** argv)
         package.insert(package.end(), body.begin(), body.end());
         SealPackage(PACKAGE_CATALOGUE, package, argv[2]);
         out = argv[4];
+    } else if (kind == "tamper" && argc == 5) {
+        out = argv[4];
+        FILE* file = std::fopen(out, "rb");
+        if (!file) return Usage();
+        for (int c; (c = std::fgetc(file)) != EOF;) package.push_back(static_cast<uint8_t>(c));
+        std::fclose(file);
+        const uint32_t offset = Number("OFFSET", argv[3], UINT32_MAX, ok);
+        if (!ok || package.size() < PACKAGE_HEADER_LENGTH || offset < PACKAGE_HEADER_LENGTH ||
+            offset >= package.size()) {
+            return Usage();
+        }
+        ObfuscatePackage(PACKAGE_IMAGE, package.data(), package.size(), argv[2]);  // reveals the header
+        package[offset] ^= 0x01;
+        SetPackageChecks(package.data(), package.size());
+        ObfuscatePackage(PACKAGE_IMAGE, package.data(), package.size(), argv[2]);
+        std::vector<uint8_t> check(package);
+        check.resize(package.size() + 128);
+        const int32_t code =
+            CheckPackage(PACKAGE_IMAGE, check.data(), static_cast<uint32_t>(package.size()), argv[2], check.size());
+        if (code != PACKAGE_OK) {
+            std::fprintf(stderr, "ruvo-craft: the tampered package fails the check (%d)\n", code);
+            return 1;
+        }
     } else {
         return Usage();
     }

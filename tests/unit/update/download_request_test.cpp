@@ -31,6 +31,15 @@ TEST(DownloadRequest, AcceptHeaderIsFifteenBytesEndingInTwoLineBreaks)
     EXPECT_EQ(std::memcmp(ACCEPT_HEADER, "Accept: */*\r\n\r\n", 15), 0);
 }
 
+TEST(DownloadRequest, HttpsAddsTlsToTheSameFlagsAndNeverIgnoresCertificates)
+{
+    EXPECT_EQ(DownloadRequestFlags("http://127.0.0.1/BRELM/Door/R100.Bin"), 0x84000100u);
+    EXPECT_EQ(DownloadRequestFlags("https://localhost/BRELM/Door/R100.Bin"), 0x84800100u);
+    EXPECT_EQ(DownloadRequestFlags("https://updates.example.org:8443/BRELM/Pool/X"), 0x84800100u);
+    // INTERNET_FLAG_IGNORE_CERT_CN_INVALID and _DATE_INVALID are never set.
+    EXPECT_EQ(DownloadRequestFlags("https://localhost/") & 0x00003000u, 0u);
+}
+
 // Wine 8 reports 0x12 (LAN, configured) and never the proxy flag.
 TEST(DownloadRequest, AccessTypeFollowsTheProxyFlag)
 {

@@ -1,0 +1,45 @@
+#pragma once
+// Signed releases on the publisher's side: key pairs, the release statement
+// Door/<model>.Sig, and the check of a whole published release. The
+// statement's layout and its check are the updater's own (update/release_statement.h);
+// key files are PEM (ECDSA P-256). Natively the key work is OpenSSL's
+// (signing_openssl.cpp); a Windows build verifies with CNG but cannot make
+// keys or sign (signing_win32.cpp).
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "update/release_statement.h"
+
+// False when this build cannot make keys or sign; `reason` says why.
+bool SigningAvailable(std::string* reason);
+
+// Writes OUTBASE.pem (private key, PKCS#8, mode 0600) and OUTBASE.pub.pem
+// (public key). Refuses if either file exists: a key is never overwritten.
+bool GenerateKeyPair(const std::string& outBase, std::string* error);
+
+// The public key of a PEM file holding a P-256 public key (or a private key,
+// whose public half is taken).
+bool LoadPublicKey(const std::string& pemPath, uint8_t (&point)[P256_POINT_LENGTH], std::string* error);
+
+// Signs `body` (SHA-256, ECDSA P-256) with the private key in `pemPath`;
+// writes raw r || s and the key's public point.
+bool SignBody(const std::string& pemPath, const uint8_t* body, size_t length,
+              uint8_t (&signature)[P256_SIGNATURE_LENGTH], uint8_t (&point)[P256_POINT_LENGTH], std::string* error);
+
+struct StatementImage {
+    std::string name;                     // catalogue record name (file name under Pool/)
+    const std::vector<uint8_t>* package;  // the image package file as published
+};
+
+// The whole signed statement of one release, in its stored form.
+bool MakeSignedStatement(const std::string& keyPemPath, const std::string& model, const std::vector<uint8_t>& catalogue,
+                         const std::vector<StatementImage>& images, std::vector<uint8_t>* statement,
+                         std::string* error);
+
+// Checks OUTDIR/BRELM/Door/<model>.Sig against the key, the catalogue and
+// every image package under Pool/, as a signed updater would, and prints one
+// line per finding. Returns the number of failures (0: the release holds).
+int VerifyRelease(const std::string& outDir, const std::string& model, const uint8_t (&point)[P256_POINT_LENGTH],
+                  std::ostream& out);

@@ -1,0 +1,18 @@
+#pragma once
+// The signing subcommands of ruvo-pack (keygen, verify-release) and the
+// --sign step of publish; cli.cpp dispatches to them.
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "release_store.h"
+
+int RunKeygen(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunVerifyRelease(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// The signed statement of a release built in memory (catalogue and images in
+// catalogue order), made before anything is written. False, with a message,
+// when the key cannot sign or this build cannot sign at all.
+bool MakeReleaseStatement(const std::string& keyPath, const PublishInput& release, std::vector<uint8_t>* statement,
+                          std::string* error);
