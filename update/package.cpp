@@ -39,13 +39,6 @@ void BuildPackageKey(uint8_t key[PACKAGE_KEY_LENGTH])
     }
 }
 
-uint32_t ReadBigEndian(const uint8_t* bytes, int count)
-{
-    uint32_t value = 0;
-    for (int i = 0; i < count; ++i) value = (value << 8) | bytes[i];
-    return value;
-}
-
 }  // namespace
 
 const char* PackageResultName(int32_t code)
@@ -58,19 +51,6 @@ const char* PackageResultMeaning(int32_t code)
 {
     const ResultText* text = FindResultText(PACKAGE_RESULT_TEXTS, code);
     return text ? text->meaning : "not a package check result";
-}
-
-uint32_t PackageTotalLength(const PackageHeader& header)
-{
-    return ReadBigEndian(header.totalLength, 4);
-}
-uint16_t PackageFirstBlock(const PackageHeader& header)
-{
-    return static_cast<uint16_t>(ReadBigEndian(header.firstBlock, 2));
-}
-uint16_t PackageLastBlock(const PackageHeader& header)
-{
-    return static_cast<uint16_t>(ReadBigEndian(header.lastBlock, 2));
 }
 
 uint64_t PackageImageDataLength(const PackageHeader& header)
