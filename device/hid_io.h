@@ -6,8 +6,7 @@
 
 #include <cstdint>
 
-constexpr USHORT DEVICE_VENDOR_ID = 0x0416;
-constexpr USHORT DEVICE_PRODUCT_ID = 0xF362;
+#include "device/device_ids.h"
 
 // Wide characters in the device path buffer, terminator included. A longer
 // path is skipped during discovery: a cut path would open another object.

@@ -7,6 +7,7 @@ PACKAGES=(
   cmake ninja-build g++ python3 curl
   mingw-w64 googletest libgtest-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
+  libhidapi-dev libcurl4-openssl-dev nginx-light
   wine wine64 xvfb x11-apps xdotool imagemagick
   fonts-wqy-microhei fonts-wqy-zenhei fonts-wine
 )

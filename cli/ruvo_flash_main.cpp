@@ -1,0 +1,194 @@
+// ruvo-flash: the command-line updater on the program's portable core.
+// Commands, output and exit codes: docs/cli.md.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/device_access.h"
+#include "cli/download_curl.h"
+#include "cli/event_output.h"
+#include "cli/exit_codes.h"
+#include "cli/flash_options.h"
+#include "cli/flash_session.h"
+#include "update/update_base_url.h"
+
+namespace {
+
+std::atomic<int> g_interrupts{0};
+
+// The first Ctrl-C lets the current image finish, the second stops after the
+// report in flight. write() is all a handler may use to say so.
+void OnInterrupt(int)
+{
+    const int count = ++g_interrupts;
+    static const char FIRST[] = "\nruvo-flash: interrupted; finishing the current image (Ctrl-C again stops now)\n";
+    static const char SECOND[] = "\nruvo-flash: stopping after the current report\n";
+    if (count == 1)
+        (void)!write(STDERR_FILENO, FIRST, sizeof FIRST - 1);
+    else if (count == 2)
+        (void)!write(STDERR_FILENO, SECOND, sizeof SECOND - 1);
+}
+
+void InstallInterruptHandler()
+{
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a prompt's read returns at once
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+void DiagnosticToStderr(const char* line)
+{
+    std::fputs(line, stderr);
+}
+
+int OpenFailure(OpenStatus status, const std::string& detail, CFlashEvents& events)
+{
+    const int code = status == OpenStatus::NOT_FOUND ? EXIT_NO_DEVICE : EXIT_NO_ACCESS;
+    events.Failed("", detail, code);
+    return code;
+}
+
+// One opened device with its command port, interruptible.
+struct Connection {
+    OpenedDevice device;
+    std::unique_ptr<CInterruptibleTransport> transport;
+    uint8_t report[REPORT_SIZE] = {};
+    CommandBlock lastCommand{};
+    std::unique_ptr<CCommandPort> port;
+};
+
+int Connect(const std::string& path, Connection& connection, CFlashEvents& events)
+{
+    std::string detail;
+    const OpenStatus status = OpenDevicePath(path, connection.device, detail);
+    if (status != OpenStatus::OK) return OpenFailure(status, detail, events);
+    connection.transport = std::make_unique<CInterruptibleTransport>(*connection.device.transport, g_interrupts);
+    connection.port = std::make_unique<CCommandPort>(*connection.transport, connection.report,
+                                                     connection.lastCommand, DiagnosticToStderr);
+    return EXIT_DONE;
+}
+
+int List(const FlashOptions& options, const SessionSetup& base, CFlashEvents& events)
+{
+    const std::vector<std::string> paths = options.devices.empty() ? ListDevicePaths() : options.devices;
+    if (paths.empty()) {
+        events.Failed("", "no device found (USB 0416:F362); is it plugged in?", EXIT_NO_DEVICE);
+        return EXIT_NO_DEVICE;
+    }
+    int result = EXIT_DONE;
+    for (const std::string& path : paths) {
+        Connection connection;
+        const int opened = Connect(path, connection, events);
+        if (opened != EXIT_DONE) {
+            result = opened;
+            continue;
+        }
+        uint8_t page[FLASH_PAGE_SIZE] = {};
+        if (connection.port->ReadPages(DEVICE_INFO_PAGE, 1, page) < DEVICE_INFO_SIZE) {
+            events.Failed("", path + ": the device did not answer the read of its information record", EXIT_REFUSED);
+            result = EXIT_REFUSED;
+            continue;
+        }
+        events.Device(path, DecodeDeviceInfo(page));
+    }
+    (void)base;
+    return result;
+}
+
+// The device to use: --device, or the first match, saying so when there are several.
+bool ChooseDevice(const FlashOptions& options, CFlashEvents& events, std::string& path)
+{
+    if (!options.devices.empty()) {
+        path = options.devices.front();
+        return true;
+    }
+    const std::vector<std::string> paths = ListDevicePaths();
+    if (paths.empty()) return false;
+    path = paths.front();
+    if (paths.size() > 1)
+        events.Note(std::to_string(paths.size()) + " devices found; using the first, " + path +
+                    " (choose one with --device)");
+    return true;
+}
+
+bool AskBeforeErase(const std::vector<PlannedImage>& images, const std::string& path)
+{
+    std::string names;
+    for (const PlannedImage& image : images) names += (names.empty() ? "" : ", ") + image.name;
+    std::fprintf(stderr, "Erase and program %zu image%s (%s) into %s? [y/N] ", images.size(),
+                 images.size() == 1 ? "" : "s", names.c_str(), path.c_str());
+    std::fflush(stderr);
+    char answer[16] = "";
+    if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;
+    return answer[0] == 'y' || answer[0] == 'Y';
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    FlashOptions options;
+    std::string error;
+    if (!ParseFlashOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "ruvo-flash: %s\n%s", error.c_str(), FLASH_USAGE);
+        return EXIT_USAGE;
+    }
+    if (options.command == FlashCommand::HELP) {
+        std::fputs(FLASH_USAGE, stdout);
+        return EXIT_DONE;
+    }
+    if (!options.keyFile.empty()) {
+        // The release-statement check plugs in at CReleaseCheck; until this
+        // build has it, a key cannot be honoured, and nothing is done unchecked.
+        std::fprintf(stderr, "ruvo-flash: --key: this build cannot check signed releases yet\n");
+        return EXIT_USAGE;
+    }
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    if (options.command == FlashCommand::UPDATE && !options.yes && isatty(STDIN_FILENO) == 0) {
+        std::fprintf(stderr, "ruvo-flash: no terminal to ask before erasing; add --yes to update without asking\n");
+        return EXIT_USAGE;
+    }
+
+    InstallInterruptHandler();
+    if (!InitialiseCurl()) {
+        std::fprintf(stderr, "ruvo-flash: libcurl cannot start\n");
+        return EXIT_NETWORK;
+    }
+    const OutputStyle style = options.json ? OutputStyle::JSON : terminal ? OutputStyle::TERMINAL : OutputStyle::PLAIN;
+    std::unique_ptr<CFlashEvents> events = MakeEventOutput(style, stdout, stderr);
+    CCurlDownloader downloader(&g_interrupts);
+    SessionSetup setup{nullptr, &downloader, events.get(),
+                       options.baseUrl.empty() ? std::string(UPDATE_BASE_URL) : options.baseUrl, nullptr,
+                       &g_interrupts};
+
+    if (options.command == FlashCommand::LIST) return List(options, setup, *events);
+
+    std::string path;
+    if (!ChooseDevice(options, *events, path)) {
+        events->Failed("", "no device found (USB 0416:F362); is it plugged in?", EXIT_NO_DEVICE);
+        return EXIT_NO_DEVICE;
+    }
+    Connection connection;
+    const int opened = Connect(path, connection, *events);
+    if (opened != EXIT_DONE) return opened;
+    setup.port = connection.port.get();
+
+    Identity identity;
+    const int identified = IdentifyDevice(setup, path, identity);
+    if (identified != EXIT_DONE) return identified;
+    if (options.command == FlashCommand::INFO) {
+        events->Offered(MakeOffer(identity));
+        return EXIT_DONE;
+    }
+    return UpdateDevice(setup, identity, options.option, [&](const std::vector<PlannedImage>& images) {
+        return options.yes || AskBeforeErase(images, path);
+    });
+}
