@@ -1,15 +1,12 @@
 // ruvo-flash: the command-line updater on the program's portable core.
 // Commands, output and exit codes: docs/cli.md.
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "cli/console.h"
 #include "cli/device_access.h"
-#include "cli/download_curl.h"
 #include "cli/event_output.h"
 #include "cli/exit_codes.h"
 #include "cli/flash_options.h"
@@ -19,30 +16,6 @@
 namespace {
 
 std::atomic<int> g_interrupts{0};
-
-// The first Ctrl-C lets the current image finish, the second stops after the
-// report in flight. write() is all a handler may use to say so.
-void OnInterrupt(int)
-{
-    const int count = ++g_interrupts;
-    static const char FIRST[] = "\nruvo-flash: interrupted; finishing the current image (Ctrl-C again stops now)\n";
-    static const char SECOND[] = "\nruvo-flash: stopping after the current report\n";
-    if (count == 1)
-        (void)!write(STDERR_FILENO, FIRST, sizeof FIRST - 1);
-    else if (count == 2)
-        (void)!write(STDERR_FILENO, SECOND, sizeof SECOND - 1);
-}
-
-void InstallInterruptHandler()
-{
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a prompt's read returns at once
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-}
 
 void DiagnosticToStderr(const char* line)
 {
@@ -151,21 +124,21 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "ruvo-flash: --key: this build cannot check signed releases yet\n");
         return EXIT_USAGE;
     }
-    const bool terminal = isatty(STDERR_FILENO) != 0;
-    if (options.command == FlashCommand::UPDATE && !options.yes && isatty(STDIN_FILENO) == 0) {
+    const bool terminal = StderrIsTerminal();
+    if (options.command == FlashCommand::UPDATE && !options.yes && !StdinIsTerminal()) {
         std::fprintf(stderr, "ruvo-flash: no terminal to ask before erasing; add --yes to update without asking\n");
         return EXIT_USAGE;
     }
 
-    InstallInterruptHandler();
-    if (!InitialiseCurl()) {
-        std::fprintf(stderr, "ruvo-flash: libcurl cannot start\n");
+    InstallInterruptHandler(g_interrupts);
+    if (!InitialiseConsole()) {
+        std::fprintf(stderr, "ruvo-flash: the network library cannot start\n");
         return EXIT_NETWORK;
     }
     const OutputStyle style = options.json ? OutputStyle::JSON : terminal ? OutputStyle::TERMINAL : OutputStyle::PLAIN;
     std::unique_ptr<CFlashEvents> events = MakeEventOutput(style, stdout, stderr);
-    CCurlDownloader downloader(&g_interrupts);
-    SessionSetup setup{nullptr, &downloader, events.get(),
+    std::unique_ptr<CDownloader> downloader = MakeDownloader(&g_interrupts);
+    SessionSetup setup{nullptr, downloader.get(), events.get(),
                        options.baseUrl.empty() ? std::string(UPDATE_BASE_URL) : options.baseUrl, nullptr,
                        &g_interrupts};
 

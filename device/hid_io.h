@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "device/device_ids.h"
 
@@ -30,6 +32,14 @@ public:
     // no device is open.
     int OpenDevice();
 
+    // Opens the device at `path` (a path from MatchingDevicePaths), after
+    // checking its ids: 1 when open, 0 when there is no matching device at the
+    // path, -1 when the system denies access. Called only while no device is open.
+    int OpenDevicePath(const wchar_t* path);
+
+    // Paths of every interface with the device's ids, in enumeration order.
+    static std::vector<std::wstring> MatchingDevicePaths();
+
     // One report of REPORT_SIZE bytes each; `count` (optional) receives the
     // bytes moved, 0 on failure. 1 on success, 0 on failure.
     int ReadReport(uint8_t* buffer, uint32_t* count);
@@ -44,6 +54,10 @@ public:
     void SignalAbort() { SetEvent(m_hAbortEvent); }
 
 private:
+    // Calls `found` with each matching interface's path until it returns true.
+    template <typename Found>
+    static void ForEachMatchingPath(Found found);
+    void OpenHandles(const wchar_t* path);
     int Transfer(HANDLE handle, HANDLE event, uint8_t* buffer, bool reading, uint32_t* count);
 
     HANDLE m_hRead;

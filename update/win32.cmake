@@ -6,13 +6,19 @@ if(NOT RUVO_UPDATE_HOST MATCHES "^[A-Za-z0-9.-]+$")
 endif()
 configure_file(update_base_url.h.in ${CMAKE_CURRENT_BINARY_DIR}/generated/update/update_base_url.h @ONLY)
 
+# The WinINet download loop without boxes, shared by DownloadFile and the
+# console updater.
+add_library(ruvo_download_core STATIC download_core_win32.cpp)
+target_include_directories(ruvo_download_core PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(ruvo_download_core PUBLIC wininet winmm)
+
 add_library(ruvo_update_win32 STATIC
   download_win32.cpp
   identify_thread.cpp
   update_thread.cpp
 )
 target_include_directories(ruvo_update_win32 PUBLIC ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/generated)
-target_link_libraries(ruvo_update_win32 PUBLIC ruvo_update_portable ruvo_device wininet winmm user32)
+target_link_libraries(ruvo_update_win32 PUBLIC ruvo_update_portable ruvo_device ruvo_download_core wininet winmm user32)
 
 # The platform calls tests replace (allocation, Internet handle, boxes, exit).
 # RUVO.exe links this library; Windows tests link their own stand-ins instead.
