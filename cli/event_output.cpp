@@ -24,12 +24,15 @@ std::string JoinNames(const std::vector<std::string>& names)
 
 class CTextOutput : public CFlashEvents {
 public:
-    CTextOutput(FILE* out, FILE* err, bool bar) : m_out(out), m_err(err), m_bar(bar) {}
+    CTextOutput(FILE* out, FILE* err, bool bar, std::string prefix = "")
+        : m_out(out), m_err(err), m_bar(bar), m_prefix(std::move(prefix))
+    {
+    }
 
     void Note(const std::string& text) override
     {
         EndBar();
-        std::fprintf(m_err, "%s\n", text.c_str());
+        std::fprintf(m_err, "%s%s\n", m_prefix.c_str(), text.c_str());
     }
     void Device(const std::string& path, const DeviceInfo& info) override
     {
@@ -47,23 +50,24 @@ public:
     }
     void Downloaded(const PlannedImage& image) override
     {
-        std::fprintf(m_err, "fetched and checked %s: %u bytes, %u blocks\n", image.name.c_str(), image.size,
-                     image.blocks);
+        std::fprintf(m_err, "%sfetched and checked %s: %u bytes, %u blocks\n", m_prefix.c_str(), image.name.c_str(),
+                     image.size, image.blocks);
     }
     void ImageStarted(const PlannedImage& image, size_t index, size_t count) override
     {
         m_index = index;
         m_count = count;
         m_lastDraw = {};
-        if (!m_bar) std::fprintf(m_err, "image %zu of %zu: %s\n", index + 1, count, image.name.c_str());
+        if (!m_bar)
+            std::fprintf(m_err, "%simage %zu of %zu: %s\n", m_prefix.c_str(), index + 1, count, image.name.c_str());
     }
     void Progress(const PlannedImage& image, ImagePhase phase, uint32_t done, double rate) override
     {
         if (!m_bar) {
             // Plain lines: one per phase, when it is complete.
             if (done == image.blocks)
-                std::fprintf(m_err, "  %s: %u/%u blocks, %.1f KiB/s\n", PhaseText(phase), done, image.blocks,
-                             rate / 1024);
+                std::fprintf(m_err, "%s  %s %s: %u/%u blocks, %.1f KiB/s\n", m_prefix.c_str(), image.name.c_str(),
+                             PhaseText(phase), done, image.blocks, rate / 1024);
             return;
         }
         const auto now = std::chrono::steady_clock::now();
@@ -82,20 +86,20 @@ public:
     void ImageFinished(const PlannedImage& image, uint32_t mismatches) override
     {
         EndBar();
-        if (mismatches == 0) std::fprintf(m_err, "image %s verified\n", image.name.c_str());
+        if (mismatches == 0) std::fprintf(m_err, "%simage %s verified\n", m_prefix.c_str(), image.name.c_str());
     }
     void Finished(const std::string& text) override
     {
         EndBar();
-        std::fprintf(m_out, "%s\n", text.c_str());
+        std::fprintf(m_out, "%s%s\n", m_prefix.c_str(), text.c_str());
     }
     void Failed(const std::string& code, const std::string& text, int) override
     {
         EndBar();
         if (code.empty())
-            std::fprintf(m_err, "ruvo-flash: %s\n", text.c_str());
+            std::fprintf(m_err, "ruvo-flash: %s%s\n", m_prefix.c_str(), text.c_str());
         else
-            std::fprintf(m_err, "ruvo-flash: error %s: %s\n", code.c_str(), text.c_str());
+            std::fprintf(m_err, "ruvo-flash: %serror %s: %s\n", m_prefix.c_str(), code.c_str(), text.c_str());
     }
 
 private:
@@ -108,6 +112,7 @@ private:
     FILE* m_out;
     FILE* m_err;
     bool m_bar;
+    std::string m_prefix;  // "PATH: " when several devices share the streams
     bool m_barShown = false;
     size_t m_index = 0;
     size_t m_count = 0;
@@ -116,7 +121,7 @@ private:
 
 class CJsonOutput : public CFlashEvents {
 public:
-    explicit CJsonOutput(FILE* out) : m_out(out) {}
+    explicit CJsonOutput(FILE* out, std::string path = "") : m_out(out), m_path(std::move(path)) {}
 
     void Note(const std::string& text) override { Emit("note", "\"text\":" + JsonString(text)); }
     void Device(const std::string& path, const DeviceInfo& info) override
@@ -180,6 +185,80 @@ private:
     std::string m_path;
 };
 
+
+// One line per device on a terminal, redrawn in place.
+class CBoardRow : public CFlashEvents {
+public:
+    CBoardRow(CProgressBoard& board, size_t row, std::string path) : m_board(board), m_row(row), m_path(std::move(path))
+    {
+        Show("waiting", true);
+    }
+    void Note(const std::string& text) override { Show(text, true); }
+    void Device(const std::string&, const DeviceInfo& info) override
+    {
+        Show(std::string("model ") + info.modelId + ", version " + info.versionText, true);
+    }
+    void Offered(const Offer&) override {}
+    void Downloaded(const PlannedImage& image) override { Show("fetched " + image.name, false); }
+    void ImageStarted(const PlannedImage& image, size_t index, size_t count) override
+    {
+        m_index = index;
+        m_count = count;
+        Show("starting " + image.name, true);
+    }
+    void Progress(const PlannedImage& image, ImagePhase phase, uint32_t done, double rate) override
+    {
+        char text[160];
+        std::snprintf(text, sizeof text, "[%c] %zu/%zu %-12s %-15s %4u/%-4u blocks %7.1f KiB/s", image.letter,
+                      m_index + 1, m_count, image.name.c_str(), PhaseText(phase), done, image.blocks, rate / 1024);
+        Show(text, false);
+    }
+    void ImageFinished(const PlannedImage& image, uint32_t mismatches) override
+    {
+        Show(image.name + (mismatches == 0 ? " verified" : " did not verify"), true);
+    }
+    void Finished(const std::string& text) override { Show(text, true); }
+    void Failed(const std::string& code, const std::string& text, int) override
+    {
+        Show(code.empty() ? text : "error " + code + ": " + text, true);
+    }
+
+private:
+    void Show(const std::string& text, bool force) { m_board.Set(m_row, m_path + "  " + text, force); }
+    CProgressBoard& m_board;
+    size_t m_row;
+    std::string m_path;
+    size_t m_index = 0;
+    size_t m_count = 0;
+};
+
+}  // namespace
+
+CProgressBoard::CProgressBoard(FILE* err, size_t rows) : m_err(err), m_rows(rows) {}
+
+void CProgressBoard::Set(size_t row, const std::string& text, bool force)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (row >= m_rows.size()) return;
+    m_rows[row] = text;
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - m_lastDraw < std::chrono::milliseconds(100)) return;
+    m_lastDraw = now;
+    if (m_drawn) std::fprintf(m_err, "\033[%zuA", m_rows.size());
+    for (const std::string& line : m_rows) std::fprintf(m_err, "\r%s\033[K\n", line.c_str());
+    std::fflush(m_err);
+    m_drawn = true;
+}
+
+std::unique_ptr<CFlashEvents> MakeDeviceEventOutput(OutputStyle style, FILE* out, FILE* err, const std::string& path,
+                                                    size_t row, CProgressBoard* board)
+{
+    if (style == OutputStyle::JSON) return std::make_unique<CJsonOutput>(out, path);
+    if (style == OutputStyle::TERMINAL && board != nullptr) return std::make_unique<CBoardRow>(*board, row, path);
+    return std::make_unique<CTextOutput>(out, err, false, path + ": ");
+}
+
+namespace {
 }  // namespace
 
 std::string JsonString(const std::string& text)

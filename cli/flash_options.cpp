@@ -6,16 +6,19 @@
 const char FLASH_USAGE[] =
     "usage: ruvo-flash list [--device D]... [--json]\n"
     "       ruvo-flash info [--device D] [--base-url URL] [--json]\n"
-    "       ruvo-flash update [--device D] [--option K] [--base-url URL] [--key PUB.pem] [--json] [--yes]\n"
+    "       ruvo-flash update [--device D]... [--all] [--option K] [--base-url URL] [--key PUB.pem]\n"
+    "                         [--json] [--yes] [--log FILE]\n"
     "       ruvo-flash --help\n"
     "\n"
     "  --device D      a device path from 'list', or sim:PATH for a simulated device on a local socket;\n"
-    "                  without it the first matching device is used\n"
+    "                  without it the first matching device is used; repeat it to update several at once\n"
+    "  --all           update every matching device at once (and any --device given), one thread each\n"
     "  --option K      the optional image of option line K (default 0, as the window preselects)\n"
     "  --base-url URL  the update server's base URL, ending in '/' (default: the built-in one)\n"
     "  --key PUB.pem   check the signed release statement with this key instead of the built-in ones\n"
     "  --json          one JSON object per line per event on stdout\n"
     "  --yes           do not ask before the first erase (needed without a terminal)\n"
+    "  --log FILE      with several devices: append one JSON line per device outcome\n"
     "\n"
     "Exit codes: 0 done or nothing to do, 1 refused or failed, 2 usage, 3 no device,\n"
     "4 network, 5 device cannot be opened (permission), 130 interrupted.\n"
@@ -105,12 +108,12 @@ bool ParseFlashOptions(int argc, const char* const* argv, FlashOptions& out, std
         error = "a command is needed: list, info or update";
         return false;
     }
-    if (out.command != FlashCommand::LIST && out.devices.size() > 1) {
-        error = "one --device at a time";
+    if (out.command == FlashCommand::INFO && (out.devices.size() > 1 || out.all)) {
+        error = "info takes one device";
         return false;
     }
-    if (out.all) {
-        error = "--all is not available in this version";
+    if (out.command != FlashCommand::UPDATE && !out.logFile.empty()) {
+        error = "--log belongs to update";
         return false;
     }
     return true;

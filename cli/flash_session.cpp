@@ -23,6 +23,13 @@ int Interrupts(const SessionSetup& setup)
     return setup.interrupts != nullptr ? setup.interrupts->load() : 0;
 }
 
+std::string NetworkText(const std::string& url, const DownloadResult& result)
+{
+    if (result.status == DownloadStatus::INTERRUPTED)
+        return "interrupted during a download, before any erase; the device is unchanged";
+    return std::string("network (") + DownloadStatusName(result.status) + "): " + url + ": " + result.message;
+}
+
 int NetworkFailure(const SessionSetup& setup, const std::string& url, const DownloadResult& result)
 {
     if (result.status == DownloadStatus::INTERRUPTED) {
@@ -225,6 +232,55 @@ std::vector<PlannedImage> PlanImages(const Identity& identity, int option)
     return images;
 }
 
+FetchedImage FetchImage(const SessionSetup& setup, const CatalogueEntry& entry)
+{
+    FetchedImage fetched;
+    auto buffer = std::make_shared<std::vector<uint8_t>>(uint32_t(entry.size) + IMAGE_BUFFER_SLACK, 0);
+    const std::string url = setup.baseUrl + "Pool/" + entry.name;
+    const DownloadResult got = setup.downloader->Download(url, buffer->data(), buffer->size());
+    if (got.status != DownloadStatus::OK && got.status != DownloadStatus::TOO_LARGE) {
+        fetched.exitCode = got.status == DownloadStatus::INTERRUPTED ? 130 : 4;
+        fetched.text = NetworkText(url, got);
+        return fetched;
+    }
+    const uint32_t length = got.status == DownloadStatus::OK ? uint32_t(got.bytes) : UINT32_MAX;
+    char id[5] = {};
+    std::memcpy(id, entry.name + 2, 4);
+    const int32_t code = CheckPackage(PACKAGE_IMAGE, buffer->data(), length, id, buffer->size());
+    if (code != PACKAGE_OK) {
+        fetched.exitCode = 1;
+        fetched.code = WindowCode("0402 %2d", code);
+        fetched.text = RefusalText(("image " + std::string(entry.name) + " was").c_str(), code);
+        return fetched;
+    }
+    if (setup.releaseCheck != nullptr) {
+        const ReleaseVerdict verdict = setup.releaseCheck->CheckImage(entry.name, buffer->data(), length);
+        if (!verdict.accepted) {
+            fetched.exitCode = 1;
+            fetched.code = verdict.code;
+            fetched.text = verdict.text;
+            return fetched;
+        }
+    }
+    fetched.length = length;
+    fetched.package = std::move(buffer);
+    return fetched;
+}
+
+FetchedImage CImageCache::Fetch(const SessionSetup& setup, const CatalogueEntry& entry)
+{
+    // One fetch at a time: each image is downloaded and checked once, and a
+    // later device waits for it rather than fetching it again.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::string key = std::string(entry.name) + "#" + std::to_string(entry.size);
+    const auto found = m_images.find(key);
+    if (found != m_images.end()) return found->second;
+    const FetchedImage fetched = FetchImage(setup, entry);
+    // An interrupted or unreachable fetch may be tried again by the next device.
+    if (fetched.exitCode == 0 || fetched.exitCode == 1) m_images[key] = fetched;
+    return fetched;
+}
+
 int UpdateDevice(const SessionSetup& setup, const Identity& identity, int option, const ConfirmErase& confirm)
 {
     if (option > 0 && option >= identity.walk.optionLineCount) {
@@ -241,35 +297,20 @@ int UpdateDevice(const SessionSetup& setup, const Identity& identity, int option
 
     // Every image is fetched and checked before the first erase, so a refused
     // or unsigned image never leaves the device half-updated.
-    std::vector<std::vector<uint8_t>> packages;
+    std::vector<std::shared_ptr<const std::vector<uint8_t>>> packages;
     for (PlannedImage& image : images) {
         const CatalogueEntry& entry = identity.walk.entries[image.entry];
-        std::vector<uint8_t> buffer(uint32_t(entry.size) + IMAGE_BUFFER_SLACK, 0);
-        const std::string url = setup.baseUrl + "Pool/" + entry.name;
-        const DownloadResult got = setup.downloader->Download(url, buffer.data(), buffer.size());
-        if (got.status != DownloadStatus::OK && got.status != DownloadStatus::TOO_LARGE)
-            return NetworkFailure(setup, url, got);
-        const uint32_t length = got.status == DownloadStatus::OK ? uint32_t(got.bytes) : UINT32_MAX;
-        char id[5] = {};
-        std::memcpy(id, entry.name + 2, 4);
-        const int32_t code = CheckPackage(PACKAGE_IMAGE, buffer.data(), length, id, buffer.size());
-        if (code != PACKAGE_OK) {
-            setup.events->Failed(WindowCode("0402 %2d", code),
-                                 RefusalText(("image " + image.name + " was").c_str(), code), 1);
-            return 1;
+        const FetchedImage fetched =
+            setup.imageCache != nullptr ? setup.imageCache->Fetch(setup, entry) : FetchImage(setup, entry);
+        if (fetched.exitCode != 0) {
+            setup.events->Failed(fetched.code, fetched.text, fetched.exitCode);
+            return fetched.exitCode;
         }
-        if (setup.releaseCheck != nullptr) {
-            const ReleaseVerdict verdict = setup.releaseCheck->CheckImage(image.name, buffer.data(), length);
-            if (!verdict.accepted) {
-                setup.events->Failed(verdict.code, verdict.text, 1);
-                return 1;
-            }
-        }
-        const PackageHeader& header = *reinterpret_cast<const PackageHeader*>(buffer.data());
-        image.size = length;
+        const PackageHeader& header = *reinterpret_cast<const PackageHeader*>(fetched.package->data());
+        image.size = fetched.length;
         image.blocks = uint32_t(PackageLastBlock(header) - PackageFirstBlock(header) + 1);
         setup.events->Downloaded(image);
-        packages.push_back(std::move(buffer));
+        packages.push_back(fetched.package);
     }
 
     if (Interrupts(setup) > 0) {
@@ -289,7 +330,7 @@ int UpdateDevice(const SessionSetup& setup, const Identity& identity, int option
         const PlannedImage& image = images[i];
         setup.events->ImageStarted(image, i, images.size());
         CSessionProgress progress(setup, image);
-        const ProgramOutcome outcome = RunProgramSequence(*setup.port, packages[i].data(), progress);
+        const ProgramOutcome outcome = RunProgramSequence(*setup.port, packages[i]->data(), progress);
         if (outcome.stopped || Interrupts(setup) >= INTERRUPT_NOW) {
             setup.events->Failed("", "interrupted: image " + image.name + " (" + std::to_string(i + 1) + " of " +
                                          std::to_string(images.size()) +

@@ -7,6 +7,9 @@
 // events, never boxes.
 #include <atomic>
 #include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -38,6 +41,8 @@ private:
     const std::atomic<int>& m_interrupts;
 };
 
+class CImageCache;
+
 struct SessionSetup {
     CCommandPort* port;
     CDownloader* downloader;
@@ -45,6 +50,30 @@ struct SessionSetup {
     std::string baseUrl;                  // ends in '/'
     CReleaseCheck* releaseCheck;          // null: releases are not signed
     const std::atomic<int>* interrupts;   // Ctrl-C count
+    CImageCache* imageCache = nullptr;    // shared by the devices of one run; null: fetch per device
+};
+
+// An image package fetched and checked, held read-only.
+struct FetchedImage {
+    int exitCode = 0;  // 0, or the exit code of the refusal or failure
+    std::string code;  // the window's code, e.g. "0402 -4"
+    std::string text;
+    std::shared_ptr<const std::vector<uint8_t>> package;
+    uint32_t length = 0;
+};
+
+// Downloads `entry`'s package and checks it (and its release statement).
+FetchedImage FetchImage(const SessionSetup& setup, const CatalogueEntry& entry);
+
+// Images fetched and checked once per run and shared read-only by every
+// device's thread.
+class CImageCache {
+public:
+    FetchedImage Fetch(const SessionSetup& setup, const CatalogueEntry& entry);
+
+private:
+    std::mutex m_mutex;
+    std::map<std::string, FetchedImage> m_images;
 };
 
 struct Identity {

@@ -1,5 +1,6 @@
 // ruvo-flash: the command-line updater on the program's portable core.
 // Commands, output and exit codes: docs/cli.md.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,8 @@
 #include "cli/exit_codes.h"
 #include "cli/flash_options.h"
 #include "cli/flash_session.h"
+#include "cli/memo_downloader.h"
+#include "cli/multi_device.h"
 #include "update/update_base_url.h"
 
 namespace {
@@ -21,6 +24,20 @@ void DiagnosticToStderr(const char* line)
 {
     std::fputs(line, stderr);
 }
+
+// A device's transport that also keeps the opened device alive.
+class CHeldTransport : public CReportTransport {
+public:
+    explicit CHeldTransport(std::shared_ptr<OpenedDevice> device) : m_device(std::move(device)) {}
+    int ReadReport(uint8_t* buffer, uint32_t* count) override { return m_device->transport->ReadReport(buffer, count); }
+    int WriteReport(const uint8_t* buffer, uint32_t* count) override
+    {
+        return m_device->transport->WriteReport(buffer, count);
+    }
+
+private:
+    std::shared_ptr<OpenedDevice> m_device;
+};
 
 int OpenFailure(OpenStatus status, const std::string& detail, CFlashEvents& events)
 {
@@ -104,6 +121,68 @@ bool AskBeforeErase(const std::vector<PlannedImage>& images, const std::string& 
     return answer[0] == 'y' || answer[0] == 'Y';
 }
 
+bool AskBeforeEraseAll(const std::vector<std::string>& paths)
+{
+    std::fprintf(stderr, "Update %zu devices at once (", paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) std::fprintf(stderr, "%s%s", i ? ", " : "", paths[i].c_str());
+    std::fprintf(stderr, ")? [y/N] ");
+    std::fflush(stderr);
+    char answer[16] = "";
+    if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;
+    return answer[0] == 'y' || answer[0] == 'Y';
+}
+
+int UpdateMany(const FlashOptions& options, OutputStyle style, const SessionSetup& base)
+{
+    std::vector<std::string> paths;
+    if (options.all) paths = ListDevicePaths();
+    for (const std::string& path : options.devices)
+        if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(path);
+    if (paths.empty()) {
+        std::fprintf(stderr, "ruvo-flash: no device found (USB 0416:F362); is it plugged in?\n");
+        return EXIT_NO_DEVICE;
+    }
+    if (!options.yes && !AskBeforeEraseAll(paths)) {
+        std::fprintf(stderr, "ruvo-flash: %s\n",
+                     g_interrupts.load() > 0 ? "interrupted before any erase" : "not confirmed; nothing was erased");
+        return g_interrupts.load() > 0 ? EXIT_INTERRUPTED : EXIT_REFUSED;
+    }
+
+    FILE* log = nullptr;
+    if (!options.logFile.empty() && (log = std::fopen(options.logFile.c_str(), "a")) == nullptr) {
+        std::fprintf(stderr, "ruvo-flash: cannot append to %s\n", options.logFile.c_str());
+        return EXIT_USAGE;
+    }
+
+    CMemoDownloader shared(*base.downloader);
+    CProgressBoard board(stderr, paths.size());
+    MultiDeviceRun run;
+    run.paths = paths;
+    run.option = options.option;
+    run.baseUrl = base.baseUrl;
+    run.downloader = &shared;
+    run.releaseCheck = base.releaseCheck;
+    run.interrupts = &g_interrupts;
+    run.open = [](const std::string& path, std::unique_ptr<CReportTransport>& transport, std::string& detail) {
+        auto device = std::make_shared<OpenedDevice>();
+        const OpenStatus status = OpenDevicePath(path, *device, detail);
+        if (status != OpenStatus::OK) return status == OpenStatus::NOT_FOUND ? int(EXIT_NO_DEVICE) : int(EXIT_NO_ACCESS);
+        transport = std::make_unique<CHeldTransport>(device);
+        return 0;
+    };
+    run.eventsFor = [&](const std::string& path, size_t row) {
+        return MakeDeviceEventOutput(style, stdout, stderr, path, row, &board);
+    };
+    const std::vector<DeviceOutcome> outcomes = UpdateDevices(run);
+
+    if (style != OutputStyle::JSON) std::fprintf(stdout, "\n%s", OutcomeTable(outcomes).c_str());
+    if (log != nullptr) {
+        for (const DeviceOutcome& outcome : outcomes) std::fprintf(log, "%s\n", OutcomeLogLine(outcome).c_str());
+        std::fclose(log);
+    }
+    return CombinedExitCode(outcomes);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -143,6 +222,7 @@ int main(int argc, char** argv)
                        &g_interrupts};
 
     if (options.command == FlashCommand::LIST) return List(options, setup, *events);
+    if (ManyDevices(options)) return UpdateMany(options, style, setup);
 
     std::string path;
     if (!ChooseDevice(options, *events, path)) {
