@@ -29,6 +29,14 @@ TEST(FlashOptions, UpdateWithEveryOption)
 
     ASSERT_TRUE(Parse({"list", "--device", "sim:/a", "--device", "sim:/b"}, o, error)) << error;
     EXPECT_EQ(o.devices.size(), 2u);
+    EXPECT_FALSE(ManyDevices(o));  // list reads each, but updates none
+    ASSERT_TRUE(Parse({"update", "--device", "sim:/a", "--device", "sim:/b", "--log", "/tmp/l"}, o, error)) << error;
+    EXPECT_TRUE(ManyDevices(o));
+    EXPECT_EQ(o.logFile, "/tmp/l");
+    ASSERT_TRUE(Parse({"update", "--all"}, o, error)) << error;
+    EXPECT_TRUE(ManyDevices(o));
+    ASSERT_TRUE(Parse({"update", "--device", "sim:/a"}, o, error)) << error;
+    EXPECT_FALSE(ManyDevices(o));
     ASSERT_TRUE(Parse({"info"}, o, error)) << error;
     EXPECT_EQ(o.option, 0);  // as the window preselects line 0
     ASSERT_TRUE(Parse({"update", "--help"}, o, error));
@@ -47,7 +55,9 @@ TEST(FlashOptions, RejectsMalformedInput)
         {"update", "--base-url", "ftp://h/"},
         {"update", "--device"},
         {"update", "--device", "sim:"},
-        {"update", "--device", "sim:/a", "--device", "sim:/b"},
+        {"info", "--device", "sim:/a", "--device", "sim:/b"},  // info takes one device
+        {"info", "--all"},
+        {"list", "--log", "/tmp/x"},
         {"update", "--bogus"},
     };
     for (const auto& args : cases) {

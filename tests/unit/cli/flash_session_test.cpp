@@ -3,6 +3,8 @@
 // refusals, nothing erased before every image is checked, and both Ctrl-C
 // levels.
 #include "cli/flash_session.h"
+#include "cli/memo_downloader.h"
+#include "cli/multi_device.h"
 #include "tools/simulator/in_process_device.h"
 #include "update/package_builder.h"
 
@@ -280,6 +282,83 @@ TEST(FlashSession, SecondInterruptStopsAfterTheReportInFlight)
     std::memcpy(again.device.device.Flash(), bench.device.device.Flash(), FLASH_SIZE);
     EXPECT_EQ(again.Update(0), 0);
     EXPECT_TRUE(again.FlashHolds(again.release.images[1]));
+}
+
+// Four devices at once, the third unplugged mid-write: the others end with
+// the images, the release is fetched once, the outcome says which failed.
+TEST(MultiDevice, OneFailingDeviceNeverStopsTheOthers)
+{
+    Release release;
+    FakeServer server;
+    release.Publish(server);
+    CMemoDownloader shared(server);
+    std::vector<std::unique_ptr<CInProcessDevice>> devices;
+    for (int i = 0; i < 4; ++i) {
+        SimulatorOptions options;
+        if (i == 2) options.unplugAfter = 40;  // inside the first block's data
+        devices.push_back(std::make_unique<CInProcessDevice>(options));
+        devices.back()->device.SetInfoRecord(INFO);
+    }
+    std::atomic<int> interrupts{0};
+    MultiDeviceRun run;
+    run.paths = {"sim:0", "sim:1", "sim:2", "sim:3"};
+    run.baseUrl = BASE;
+    run.downloader = &shared;
+    run.interrupts = &interrupts;
+    // The in-process devices are handed out through a forwarding transport.
+    struct Forward : CReportTransport {
+        CReportTransport& inner;
+        explicit Forward(CReportTransport& t) : inner(t) {}
+        int ReadReport(uint8_t* b, uint32_t* c) override { return inner.ReadReport(b, c); }
+        int WriteReport(const uint8_t* b, uint32_t* c) override { return inner.WriteReport(b, c); }
+    };
+    run.open = [&](const std::string& path, std::unique_ptr<CReportTransport>& transport, std::string&) {
+        transport = std::make_unique<Forward>(*devices[size_t(path[4] - '0')]);
+        return 0;
+    };
+    run.eventsFor = [](const std::string&, size_t) { return std::make_unique<RecordingEvents>(); };
+
+    const std::vector<DeviceOutcome> outcomes = UpdateDevices(run);
+    ASSERT_EQ(outcomes.size(), 4u);
+    for (size_t i : {0u, 1u, 3u}) {
+        EXPECT_EQ(outcomes[i].exitCode, 0) << i << " " << outcomes[i].text;
+        EXPECT_EQ(outcomes[i].images, (std::vector<std::string>{"BTR122.bin", "BVRABD.bin", "OPR0TW.bin"}));
+        EXPECT_EQ(outcomes[i].model, "R100");
+        for (size_t image : {0u, 1u, 2u}) {
+            const Image& expected = release.images[image];
+            EXPECT_TRUE(std::equal(expected.firmware.begin(), expected.firmware.end(),
+                                   devices[i]->device.Flash() + size_t(expected.firstBlock) * FLASH_BLOCK_SIZE))
+                << i << " " << expected.name;
+        }
+    }
+    EXPECT_EQ(outcomes[2].exitCode, 1);
+    EXPECT_EQ(outcomes[2].code, "0403+ 0");
+    EXPECT_EQ(CombinedExitCode(outcomes), 1);
+    // The catalogue and each image were fetched once for all four devices.
+    EXPECT_EQ(server.requests,
+              (std::vector<std::string>{"Door/R100.Bin", "Pool/BTR122.bin", "Pool/BVRABD.bin", "Pool/OPR0TW.bin"}));
+
+    const std::string table = OutcomeTable(outcomes);
+    EXPECT_NE(table.find("sim:2  R100  03A0   03A0   -"), std::string::npos) << table;
+    EXPECT_NE(table.find("exit 1 0403+ 0: image BTR122.bin did not verify"), std::string::npos) << table;
+    const std::string line = OutcomeLogLine(outcomes[0]);
+    EXPECT_EQ(line.rfind("{\"format\":1,\"time\":\"20", 0), 0u) << line;
+    EXPECT_NE(line.find("\"images\":[\"BTR122.bin\",\"BVRABD.bin\",\"OPR0TW.bin\"],\"exit\":0"), std::string::npos)
+        << line;
+}
+
+TEST(MultiDevice, CombinedExitCode)
+{
+    auto outcome = [](int code) {
+        DeviceOutcome o;
+        o.exitCode = code;
+        return o;
+    };
+    EXPECT_EQ(CombinedExitCode({}), 3);
+    EXPECT_EQ(CombinedExitCode({outcome(0), outcome(0)}), 0);
+    EXPECT_EQ(CombinedExitCode({outcome(0), outcome(4)}), 1);
+    EXPECT_EQ(CombinedExitCode({outcome(3), outcome(0)}), 1);
+    EXPECT_EQ(CombinedExitCode({outcome(1), outcome(130)}), 130);
 }
 
 }  // namespace
