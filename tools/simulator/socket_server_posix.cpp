@@ -82,8 +82,12 @@ void CSocketServer::Serve(int stopFd)
             if (errno == EINTR) continue;
             return;
         }
-        if ((fds[0].revents & (POLLIN | POLLHUP)) && StopRequested(stopFd)) return;
-        if (count < 2 || fds[1].revents == 0) continue;
+        // Reports already sent are taken before a stop line: a client's last
+        // command (the finish command) is in the log once it has been written.
+        if (count < 2 || fds[1].revents == 0) {
+            if ((fds[0].revents & (POLLIN | POLLHUP)) && StopRequested(stopFd)) return;
+            continue;
+        }
         if (m_client < 0) {
             m_client = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
             m_scheduleNs = 0;

@@ -19,8 +19,10 @@ WORK=$(mktemp -d /tmp/ruvo-cli-e2e.XXXXXX)
 NGINX_PID=
 SIM_PID=
 FLASH_PID=
+PIDS4=()
 
 cleanup() {
+  for pid in "${PIDS4[@]}"; do kill "$pid" 2>/dev/null; done
   [ -n "$FLASH_PID" ] && kill "$FLASH_PID" 2>/dev/null
   [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
   [ -n "$NGINX_PID" ] && kill "$NGINX_PID" 2>/dev/null
@@ -216,7 +218,39 @@ interrupt_during_second_image() {  # NAME SIGNALS MESSAGE
 interrupt_during_second_image "one Ctrl-C" 1 "BVRABD.bin is complete, OPR0TW.bin not programmed"
 interrupt_during_second_image "two Ctrl-C" 2 "image BVRABD.bin (2 of 3) was cut short"
 
-# --- 6. refusals before any device traffic ----------------------------------
+# --- 6. four devices at once, paced like real ones, one failing mid-write ----
+PIDS4=()
+for n in 1 2 3 4; do
+  extra=()
+  [ "$n" = 3 ] && extra=(--unplug-after 300)  # inside the first image's writing
+  mkfifo "$WORK/sim$n.in"
+  eval "exec $((n + 3))<>\"\$WORK/sim$n.in\""
+  "$SIM" --socket "$WORK/s$n.sock" --info 20030A1F414243010000000052313030 --report-us 1000 --erase-ms 5 \
+    --dump "$WORK/flash$n.bin" "${extra[@]}" <"$WORK/sim$n.in" >"$WORK/sim$n.out" 2>&1 &
+  PIDS4+=($!)
+done
+for n in 1 2 3 4; do
+  for _ in $(seq 50); do grep -q '^ruvo-sim ready' "$WORK/sim$n.out" && break; sleep 0.05; done
+done
+fetched_before=$(grep -c 'GET /BRELM/Pool/BTR122.bin' "$WORK/access.log" || true)
+set +e
+"$FLASH" update --device "sim:$WORK/s1.sock" --device "sim:$WORK/s2.sock" --device "sim:$WORK/s3.sock" \
+  --device "sim:$WORK/s4.sock" --yes --log "$WORK/bench.log" >"$WORK/out" 2>"$WORK/err"
+code=$?
+set -e
+for n in 1 2 3 4; do echo quit >"$WORK/sim$n.in"; done
+wait "${PIDS4[@]}" 2>/dev/null || true
+expect_exit "four devices, one failing" 1 "$code"
+for n in 1 2 4; do
+  if python3 "$ROOT/tests/e2e/check_flash.py" "$WORK/flash$n.bin" "$WORK/release" BTR122.bin BVRABD.bin OPR0TW.bin \
+    >"$WORK/check.out"; then pass "device $n of 4: flash equals the images"; else fail "device $n of 4"; cat "$WORK/check.out"; fi
+done
+expect_grep "the failing device is in the table with its code" "s3.sock .*exit 1 0403+ 0" "$WORK/out"
+if [ "$(wc -l <"$WORK/bench.log")" = 4 ]; then pass "the log holds 4 lines"; else fail "log lines: $(wc -l <"$WORK/bench.log")"; fi
+fetched=$(($(grep -c 'GET /BRELM/Pool/BTR122.bin' "$WORK/access.log") - fetched_before))
+if [ "$fetched" = 1 ]; then pass "each image fetched once for all four"; else fail "BTR122.bin fetched $fetched times"; fi
+
+# --- 7. refusals before any device traffic ----------------------------------
 set +e
 "$FLASH" update --device "$DEVICE" </dev/null >"$WORK/out" 2>"$WORK/err"
 code=$?
