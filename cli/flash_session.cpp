@@ -1,5 +1,6 @@
 #include "cli/flash_session.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -69,7 +70,10 @@ private:
     void Report(ImagePhase phase, uint32_t done)
     {
         const double seconds = std::chrono::duration<double>(Clock::now() - m_start).count();
-        const double bytes = double(m_written + m_verified) * FLASH_BLOCK_SIZE;
+        // The last block carries only the tail: no phase counts more than the image's data.
+        const double data = m_image.size > PACKAGE_HEADER_LENGTH ? double(m_image.size - PACKAGE_HEADER_LENGTH) : 0.0;
+        const double bytes = std::min(double(m_written) * FLASH_BLOCK_SIZE, data) +
+                             std::min(double(m_verified) * FLASH_BLOCK_SIZE, data);
         m_setup.events->Progress(m_image, phase, done, seconds > 0 ? bytes / seconds : 0.0);
     }
     const SessionSetup& m_setup;

@@ -23,6 +23,11 @@ OpenResult CSocketTransport::Open(const std::string& path, int boundMs)
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     m_fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (m_fd < 0) return OpenResult::FAILED;
+    // The smallest send buffer the system allows (a few reports): a write
+    // completes about when the device has taken the report, as on a real
+    // endpoint, so the write phase's progress is the device's, not a buffer's.
+    const int smallest = 1;
+    setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &smallest, sizeof smallest);
     if (connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         const int error = errno;
         close(m_fd);

@@ -90,6 +90,9 @@ void CSocketServer::Serve(int stopFd)
         }
         if (m_client < 0) {
             m_client = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+            // Little inbound buffering, as an endpoint that takes one report at a time.
+            const int smallest = 1;
+            if (m_client >= 0) setsockopt(m_client, SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest);
             m_scheduleNs = 0;
             continue;
         }
