@@ -82,9 +82,9 @@ DownloadResult CCurlDownloader::Download(const std::string& url, uint8_t* destin
     if (curl == nullptr) return {DownloadStatus::OTHER, 0, "cannot start a transfer"};
 
     // The user agent carries a millisecond clock, as the window's does.
-    const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::steady_clock::now().time_since_epoch())
-                             .count();
+    const long long ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     char agent[40];
     std::snprintf(agent, sizeof agent, "Agent%ld", static_cast<long>(static_cast<int32_t>(ms)));
     char error[CURL_ERROR_SIZE] = "";

@@ -45,8 +45,7 @@ public:
             std::fprintf(m_out, "option %zu:%s\n", i, offer.optionLines[i].c_str());
         if (offer.optionLines.empty()) std::fprintf(m_out, "no option lines\n");
         std::fprintf(m_out, "base images needed: %s\n", JoinNames(offer.neededBases).c_str());
-        std::fprintf(m_out, "base images skipped (already on the device): %s\n",
-                     JoinNames(offer.skippedBases).c_str());
+        std::fprintf(m_out, "base images skipped (already on the device): %s\n", JoinNames(offer.skippedBases).c_str());
     }
     void Downloaded(const PlannedImage& image) override
     {
@@ -128,9 +127,8 @@ public:
     {
         m_path = path;
         Emit("device", "\"version\":" + JsonString(info.versionText) +
-                           ",\"second_version\":" + JsonString(info.deviceSecondVersion) +
-                           ",\"updater_level\":" + std::to_string(info.updaterLevel) +
-                           ",\"model\":" + JsonString(info.modelId));
+                           ",\"second_version\":" + JsonString(info.deviceSecondVersion) + ",\"updater_level\":" +
+                           std::to_string(info.updaterLevel) + ",\"model\":" + JsonString(info.modelId));
     }
     void Offered(const Offer& offer) override
     {
@@ -184,7 +182,6 @@ private:
     FILE* m_out;
     std::string m_path;
 };
-
 
 // One line per device on a terminal, redrawn in place.
 class CBoardRow : public CFlashEvents {

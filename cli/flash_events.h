@@ -19,7 +19,7 @@ struct PlannedImage {
 };
 
 struct Offer {
-    std::vector<std::string> optionLines;  // as the window's list shows them (UTF-8)
+    std::vector<std::string> optionLines;   // as the window's list shows them (UTF-8)
     std::vector<std::string> skippedBases;  // names of base images the device already carries
     std::vector<std::string> neededBases;
 };

@@ -34,13 +34,11 @@ std::string NetworkText(const std::string& url, const DownloadResult& result)
 int NetworkFailure(const SessionSetup& setup, const std::string& url, const DownloadResult& result)
 {
     if (result.status == DownloadStatus::INTERRUPTED) {
-        setup.events->Failed("", "interrupted during a download, before any erase; the device is unchanged",
-                             130);
+        setup.events->Failed("", "interrupted during a download, before any erase; the device is unchanged", 130);
         return 130;
     }
-    setup.events->Failed("", std::string("network (") + DownloadStatusName(result.status) + "): " + url + ": " +
-                                 result.message,
-                         4);
+    setup.events->Failed(
+        "", std::string("network (") + DownloadStatusName(result.status) + "): " + url + ": " + result.message, 4);
     return 4;
 }
 
@@ -163,8 +161,9 @@ int IdentifyDevice(const SessionSetup& setup, const std::string& path, Identity&
     out.info = DecodeDeviceInfo(page);
     setup.events->Device(path, out.info);
     if (out.info.updaterLevel > MAX_UPDATER_LEVEL) {
-        setup.events->Failed("", "this updater is out of date for the device (updater level " +
-                                     std::to_string(out.info.updaterLevel) + "); get the newest updater",
+        setup.events->Failed("",
+                             "this updater is out of date for the device (updater level " +
+                                 std::to_string(out.info.updaterLevel) + "); get the newest updater",
                              1);
         return 1;
     }
@@ -288,8 +287,9 @@ FetchedImage CImageCache::Fetch(const SessionSetup& setup, const CatalogueEntry&
 int UpdateDevice(const SessionSetup& setup, const Identity& identity, int option, const ConfirmErase& confirm)
 {
     if (option > 0 && option >= identity.walk.optionLineCount) {
-        setup.events->Failed("", "there is no option line " + std::to_string(option) + " (the server offers " +
-                                     std::to_string(identity.walk.optionLineCount) + ")",
+        setup.events->Failed("",
+                             "there is no option line " + std::to_string(option) + " (the server offers " +
+                                 std::to_string(identity.walk.optionLineCount) + ")",
                              2);
         return 2;
     }
@@ -336,23 +336,25 @@ int UpdateDevice(const SessionSetup& setup, const Identity& identity, int option
         CSessionProgress progress(setup, image);
         const ProgramOutcome outcome = RunProgramSequence(*setup.port, packages[i]->data(), progress);
         if (outcome.stopped || Interrupts(setup) >= INTERRUPT_NOW) {
-            setup.events->Failed("", "interrupted: image " + image.name + " (" + std::to_string(i + 1) + " of " +
-                                         std::to_string(images.size()) +
-                                         ") was cut short; running the update again completes the device",
+            setup.events->Failed("",
+                                 "interrupted: image " + image.name + " (" + std::to_string(i + 1) + " of " +
+                                     std::to_string(images.size()) +
+                                     ") was cut short; running the update again completes the device",
                                  130);
             return 130;
         }
         setup.events->ImageFinished(image, outcome.mismatches);
         if (outcome.mismatches != 0) {
             setup.events->Failed(WindowCode("0403+%2d", image.entry),
-                                 "image " + image.name + " did not verify: " + std::to_string(image.size) +
-                                     " bytes, " + std::to_string(outcome.mismatches) + " differ on read-back",
+                                 "image " + image.name + " did not verify: " + std::to_string(image.size) + " bytes, " +
+                                     std::to_string(outcome.mismatches) + " differ on read-back",
                                  1);
             return 1;
         }
         if (Interrupts(setup) > 0 && i + 1 < images.size()) {
-            setup.events->Failed("", "interrupted: image " + image.name + " is complete, " + NameList(images, i + 1) +
-                                         " not programmed; running the update again completes the device",
+            setup.events->Failed("",
+                                 "interrupted: image " + image.name + " is complete, " + NameList(images, i + 1) +
+                                     " not programmed; running the update again completes the device",
                                  130);
             return 130;
         }
@@ -360,8 +362,7 @@ int UpdateDevice(const SessionSetup& setup, const Identity& identity, int option
 
     // As the window does once its box is closed: the device may now leave.
     setup.port->SendTestCommand(TEST_FINISH, TEST_FINISH);
-    setup.events->Finished("done: " + std::to_string(images.size()) +
-                           (images.size() == 1 ? " image" : " images") +
+    setup.events->Finished("done: " + std::to_string(images.size()) + (images.size() == 1 ? " image" : " images") +
                            " programmed and verified; the device can be unplugged");
     return 0;
 }

@@ -47,10 +47,10 @@ struct SessionSetup {
     CCommandPort* port;
     CDownloader* downloader;
     CFlashEvents* events;
-    std::string baseUrl;                  // ends in '/'
-    CReleaseCheck* releaseCheck;          // null: releases are not signed
-    const std::atomic<int>* interrupts;   // Ctrl-C count
-    CImageCache* imageCache = nullptr;    // shared by the devices of one run; null: fetch per device
+    std::string baseUrl;                 // ends in '/'
+    CReleaseCheck* releaseCheck;         // null: releases are not signed
+    const std::atomic<int>* interrupts;  // Ctrl-C count
+    CImageCache* imageCache = nullptr;   // shared by the devices of one run; null: fetch per device
 };
 
 // An image package fetched and checked, held read-only.

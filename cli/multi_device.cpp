@@ -90,9 +90,10 @@ void RunOne(const MultiDeviceRun& run, CImageCache& cache, size_t row, DeviceOut
 
     Identity identity;
     int code = IdentifyDevice(setup, outcome.path, identity);
-    if (code == 0) code = UpdateDevice(setup, identity, run.option, [](const std::vector<PlannedImage>&) {
-        return true;  // asked once for the whole run, before any device started
-    });
+    if (code == 0)
+        code = UpdateDevice(setup, identity, run.option, [](const std::vector<PlannedImage>&) {
+            return true;  // asked once for the whole run, before any device started
+        });
     outcome.exitCode = code;
     // What the device says of itself now.
     if (code == 0 && !outcome.images.empty()) {
@@ -160,7 +161,7 @@ std::string OutcomeLogLine(const DeviceOutcome& o)
     images += "]";
     return "{\"format\":" + std::to_string(JSON_FORMAT_VERSION) + ",\"time\":" + JsonString(o.finishedAt) +
            ",\"device\":" + JsonString(o.path) + ",\"model\":" + JsonString(o.model) +
-           ",\"version_before\":" + JsonString(o.versionBefore) + ",\"version_after\":" +
-           JsonString(o.versionAfter) + ",\"images\":" + images + ",\"exit\":" + std::to_string(o.exitCode) +
-           ",\"code\":" + JsonString(o.code) + ",\"text\":" + JsonString(o.text) + "}";
+           ",\"version_before\":" + JsonString(o.versionBefore) + ",\"version_after\":" + JsonString(o.versionAfter) +
+           ",\"images\":" + images + ",\"exit\":" + std::to_string(o.exitCode) + ",\"code\":" + JsonString(o.code) +
+           ",\"text\":" + JsonString(o.text) + "}";
 }

@@ -18,8 +18,8 @@ struct DeviceOutcome {
     std::string versionAfter;
     std::vector<std::string> images;  // programmed and verified
     int exitCode = 0;
-    std::string code;  // the window's code of a refusal, e.g. "0403+ 1"
-    std::string text;  // the last word: done, nothing to do, or the failure
+    std::string code;        // the window's code of a refusal, e.g. "0403+ 1"
+    std::string text;        // the last word: done, nothing to do, or the failure
     std::string finishedAt;  // UTC, ISO 8601
 };
 
@@ -27,12 +27,11 @@ struct MultiDeviceRun {
     std::vector<std::string> paths;
     int option = 0;
     std::string baseUrl;
-    CDownloader* downloader = nullptr;       // shared, thread-safe
+    CDownloader* downloader = nullptr;  // shared, thread-safe
     CReleaseCheck* releaseCheck = nullptr;
     const std::atomic<int>* interrupts = nullptr;
     // Opens one device; 0, or the exit code of the failure (3, 5) with `detail`.
-    std::function<int(const std::string& path, std::unique_ptr<CReportTransport>& transport, std::string& detail)>
-        open;
+    std::function<int(const std::string& path, std::unique_ptr<CReportTransport>& transport, std::string& detail)> open;
     // The events of one device (its own line, or its own JSON lines).
     std::function<std::unique_ptr<CFlashEvents>(const std::string& path, size_t row)> eventsFor;
 };

@@ -61,8 +61,8 @@ int Connect(const std::string& path, Connection& connection, CFlashEvents& event
     const OpenStatus status = OpenDevicePath(path, connection.device, detail);
     if (status != OpenStatus::OK) return OpenFailure(status, detail, events);
     connection.transport = std::make_unique<CInterruptibleTransport>(*connection.device.transport, g_interrupts);
-    connection.port = std::make_unique<CCommandPort>(*connection.transport, connection.report,
-                                                     connection.lastCommand, DiagnosticToStderr);
+    connection.port = std::make_unique<CCommandPort>(*connection.transport, connection.report, connection.lastCommand,
+                                                     DiagnosticToStderr);
     return EXIT_DONE;
 }
 
@@ -166,7 +166,8 @@ int UpdateMany(const FlashOptions& options, OutputStyle style, const SessionSetu
     run.open = [](const std::string& path, std::unique_ptr<CReportTransport>& transport, std::string& detail) {
         auto device = std::make_shared<OpenedDevice>();
         const OpenStatus status = OpenDevicePath(path, *device, detail);
-        if (status != OpenStatus::OK) return status == OpenStatus::NOT_FOUND ? int(EXIT_NO_DEVICE) : int(EXIT_NO_ACCESS);
+        if (status != OpenStatus::OK)
+            return status == OpenStatus::NOT_FOUND ? int(EXIT_NO_DEVICE) : int(EXIT_NO_ACCESS);
         transport = std::make_unique<CHeldTransport>(device);
         return 0;
     };
@@ -217,9 +218,9 @@ int main(int argc, char** argv)
     const OutputStyle style = options.json ? OutputStyle::JSON : terminal ? OutputStyle::TERMINAL : OutputStyle::PLAIN;
     std::unique_ptr<CFlashEvents> events = MakeEventOutput(style, stdout, stderr);
     std::unique_ptr<CDownloader> downloader = MakeDownloader(&g_interrupts);
-    SessionSetup setup{nullptr, downloader.get(), events.get(),
-                       options.baseUrl.empty() ? std::string(UPDATE_BASE_URL) : options.baseUrl, nullptr,
-                       &g_interrupts};
+    SessionSetup setup{nullptr,      downloader.get(),
+                       events.get(), options.baseUrl.empty() ? std::string(UPDATE_BASE_URL) : options.baseUrl,
+                       nullptr,      &g_interrupts};
 
     if (options.command == FlashCommand::LIST) return List(options, setup, *events);
     if (ManyDevices(options)) return UpdateMany(options, style, setup);

@@ -10,11 +10,11 @@
 
 enum class DownloadFault {
     NONE,
-    NO_INTERNET,    // the Internet handle cannot be opened
-    NO_SERVER,      // the URL cannot be opened (server unreachable, request impossible)
-    READ_FAILED,    // a read failed part-way; earlier chunks stay in the destination
-    TOO_LARGE,      // the body does not fit the destination; nothing past it was written
-    INTERRUPTED,    // the caller's stop hook asked to end
+    NO_INTERNET,  // the Internet handle cannot be opened
+    NO_SERVER,    // the URL cannot be opened (server unreachable, request impossible)
+    READ_FAILED,  // a read failed part-way; earlier chunks stay in the destination
+    TOO_LARGE,    // the body does not fit the destination; nothing past it was written
+    INTERRUPTED,  // the caller's stop hook asked to end
 };
 
 struct DownloadOutcome {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "device/flash_geometry.h"   // the pages and blocks an image header describes
+#include "device/flash_geometry.h"  // the pages and blocks an image header describes
 #include "device/package_header.h"  // the header itself, shared with the programming sequence
 
 // Kinds, passed to CheckPackage as the mode.

@@ -16,9 +16,9 @@ TEST(FlashOptions, UpdateWithEveryOption)
 {
     FlashOptions o;
     std::string error;
-    ASSERT_TRUE(Parse({"update", "--device", "sim:/tmp/s", "--option", "2", "--base-url", "http://h/BRELM", "--json",
-                       "--yes"},
-                      o, error))
+    ASSERT_TRUE(
+        Parse({"update", "--device", "sim:/tmp/s", "--option", "2", "--base-url", "http://h/BRELM", "--json", "--yes"},
+              o, error))
         << error;
     EXPECT_EQ(o.command, FlashCommand::UPDATE);
     EXPECT_EQ(o.devices, std::vector<std::string>{"sim:/tmp/s"});

@@ -154,8 +154,8 @@ TEST(FlashSession, UpdatesAsTheWindowDecides)
 {
     Bench bench;
     EXPECT_EQ(bench.Update(1), 0) << bench.events.failure;
-    EXPECT_EQ(bench.server.requests, (std::vector<std::string>{"Door/R100.Bin", "Pool/BTR122.bin", "Pool/BVRABD.bin",
-                                                               "Pool/OPR0HK.bin"}));
+    EXPECT_EQ(bench.server.requests,
+              (std::vector<std::string>{"Door/R100.Bin", "Pool/BTR122.bin", "Pool/BVRABD.bin", "Pool/OPR0HK.bin"}));
     EXPECT_TRUE(bench.FlashHolds(bench.release.images[0]));
     EXPECT_TRUE(bench.FlashHolds(bench.release.images[1]));
     EXPECT_TRUE(bench.FlashHolds(bench.release.images[3]));
@@ -199,13 +199,12 @@ TEST(FlashSession, RefusalsCarryTheWindowsCodesAndEraseNothing)
         {"catalogue of another model",
          [](Bench& b) {
              std::string error;
-             BuildCataloguePackage("R200", 2, {{"BTR122.bin", 100, u"x"}}, &b.server.files[std::string(BASE) +
-                                                                                          "Door/R100.Bin"],
-                                   &error);
+             BuildCataloguePackage("R200", 2, {{"BTR122.bin", 100, u"x"}},
+                                   &b.server.files[std::string(BASE) + "Door/R100.Bin"], &error);
          },
          1, "0302 -7: "},
-        {"second image corrupted",
-         [](Bench& b) { b.server.files[std::string(BASE) + "Pool/BVRABD.bin"][40] ^= 0x01; }, 1, "0402 -4: "},
+        {"second image corrupted", [](Bench& b) { b.server.files[std::string(BASE) + "Pool/BVRABD.bin"][40] ^= 0x01; },
+         1, "0402 -4: "},
         {"404 page for an image",
          [](Bench& b) {
              const std::string page = "<html>404 Not Found</html>";

@@ -53,9 +53,11 @@ Report CommandReport(uint8_t opcode, uint32_t a1, uint32_t a2)
 {
     Report r;
     r.fill(0xCC);
-    const uint8_t block[14] = {opcode,        14,           uint8_t(a1),       uint8_t(a1 >> 8), uint8_t(a1 >> 16),
-                               uint8_t(a1 >> 24), uint8_t(a2), uint8_t(a2 >> 8), uint8_t(a2 >> 16), uint8_t(a2 >> 24),
-                               0x69,          0xE3,         0xBE,              0x93};
+    uint8_t block[14] = {opcode, 14, 0, 0, 0, 0, 0, 0, 0, 0, 0x69, 0xE3, 0xBE, 0x93};
+    for (int i = 0; i < 4; ++i) {
+        block[2 + i] = uint8_t(a1 >> (8 * i));
+        block[6 + i] = uint8_t(a2 >> (8 * i));
+    }
     uint32_t sum = 0;
     r[0] = 0;
     for (int i = 0; i < 14; ++i) {
@@ -165,7 +167,8 @@ TEST(ProgramSequence, LayoutsAtTheEdges)
          {"TEST C5B484A1 00000001", "ERASE 20", "WRITE 320 16", "READ 320 16"},
          {"begin 1", "last written", "complete"}},
         // The very last block of the flash.
-        {{511, 511, 1}, {"TEST C5B484A1 00000001", "ERASE 511", "WRITE 8176 1", "READ 8176 1"},
+        {{511, 511, 1},
+         {"TEST C5B484A1 00000001", "ERASE 511", "WRITE 8176 1", "READ 8176 1"},
          {"begin 1", "last written", "complete"}},
     };
     for (const Case& c : cases) {
