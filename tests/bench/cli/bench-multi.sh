@@ -19,10 +19,13 @@ WORK=$(mktemp -d /tmp/ruvo-bench-multi.XXXXXX)
 NGINX_PID=
 SIM_PIDS=()
 cleanup() {
+  local status=$?
+  set +e
   for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
   [ -n "$NGINX_PID" ] && kill "$NGINX_PID" 2>/dev/null
   wait 2>/dev/null
   rm -rf "$WORK"
+  exit "$status"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM

@@ -22,12 +22,15 @@ FLASH_PID=
 PIDS4=()
 
 cleanup() {
+  local status=$?
+  set +e
   for pid in "${PIDS4[@]}"; do kill "$pid" 2>/dev/null; done
   [ -n "$FLASH_PID" ] && kill "$FLASH_PID" 2>/dev/null
   [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
   [ -n "$NGINX_PID" ] && kill "$NGINX_PID" 2>/dev/null
   wait 2>/dev/null
   rm -rf "$WORK"
+  exit "$status"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM

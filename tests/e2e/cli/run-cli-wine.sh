@@ -24,10 +24,13 @@ SIM_PID=
 source "$ROOT/scripts/wine-session.sh"
 
 cleanup() {
+  local status=$?
+  set +e
   [ -n "$SIM_PID" ] && { echo quit >&3; wait "$SIM_PID" 2>/dev/null; }
   [ -n "$NGINX_PID" ] && { kill "$NGINX_PID" 2>/dev/null; wait "$NGINX_PID" 2>/dev/null; }
   ruvo_wine_stop
   rm -rf "$WORK"
+  exit "$status"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
