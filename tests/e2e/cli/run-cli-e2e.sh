@@ -152,6 +152,22 @@ expect_grep "refusal carries the window's code" "error 0402 -4" "$WORK/err"
 if [ "$(cat "$WORK/sim.log")" = "READ 8175 1" ]; then pass "refused image: nothing erased"
 else fail "refused image: the device saw $(wc -l <"$WORK/sim.log") commands"; fi
 
+# --- 2b. a body longer than the catalogue announced: never written past the
+# buffer, refused by the check like the window's "too large" download ------
+fresh_device
+head -c 300000 /dev/zero >>"$WORK/www/BRELM/Pool/OPR0TW.bin"
+start_sim
+set +e
+"$FLASH" update --device "$DEVICE" --yes >"$WORK/out" 2>"$WORK/err"
+code=$?
+set -e
+stop_sim
+rm -rf "$WORK/www" && cp -r "$WORK/www-good" "$WORK/www"
+expect_exit "image longer than announced" 1 "$code"
+expect_grep "longer image refused with the window's code" "error 0402 " "$WORK/err"
+if [ "$(cat "$WORK/sim.log")" = "READ 8175 1" ]; then pass "longer image: nothing erased"
+else fail "longer image: the device saw $(wc -l <"$WORK/sim.log") commands"; fi
+
 # --- 3. a 404 page for the catalogue is refused by the check ----------------
 fresh_device
 mv "$WORK/www/BRELM/Door/R100.Bin" "$WORK/R100.Bin"
