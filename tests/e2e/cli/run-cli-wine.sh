@@ -20,6 +20,7 @@ WORK=$(mktemp -d /tmp/ruvo-cli-wine.XXXXXX)
 WINWORK="Z:${WORK//\//\\}"
 NGINX_PID=
 SIM_PID=
+SIM_PIDS=()
 # shellcheck source=scripts/wine-session.sh
 source "$ROOT/scripts/wine-session.sh"
 
@@ -27,6 +28,7 @@ cleanup() {
   local status=$?
   set +e
   [ -n "$SIM_PID" ] && { echo quit >&3; wait "$SIM_PID" 2>/dev/null; }
+  for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
   [ -n "$NGINX_PID" ] && { kill "$NGINX_PID" 2>/dev/null; wait "$NGINX_PID" 2>/dev/null; }
   ruvo_wine_stop
   rm -rf "$WORK"
@@ -105,6 +107,30 @@ if python3 "$ROOT/tests/e2e/check_flash.py" "$WORK/flash.bin" "$WORK/release" BT
   >"$WORK/check.out"; then pass "flash equals the images"; else fail "flash differs"; cat "$WORK/check.out"; fi
 if [ "$(tail -n1 "$WORK/sim.log" | tr -d '\r')" = "TEST FCB19055 FCB19055" ]; then pass "finish command last"
 else fail "finish command last"; fi
+
+# Two devices at once (--all), each through its own CHidIO.
+SIM_PIDS=()
+for n in a b; do
+  mkfifo "$WORK/sim-$n.in"
+  eval "exec {fd_$n}<>\"\$WORK/sim-$n.in\""
+  wine "$BIN/ruvo-sim.exe" --pipe "ruvo-cli-wine-$n" --info 20030A1F414243010000000052313030 \
+    --dump "$WINWORK\\flash-$n.bin" <"$WORK/sim-$n.in" >"$WORK/sim-$n.out" 2>&1 &
+  SIM_PIDS+=($!)
+done
+for n in a b; do
+  for _ in $(seq 100); do grep -q '^ruvo-sim ready' "$WORK/sim-$n.out" && break; sleep 0.1; done
+done
+flash '\\.\pipe\ruvo-cli-wine-a=0416:F362;\\.\pipe\ruvo-cli-wine-b=0416:F362' update --all --yes \
+  --log "$WINWORK\\run.log"
+for n in a b; do echo quit >"$WORK/sim-$n.in"; done
+wait "${SIM_PIDS[@]}" || true
+SIM_PIDS=()
+expect_exit "update --all, two devices" 0 "$code"
+for n in a b; do
+  if python3 "$ROOT/tests/e2e/check_flash.py" "$WORK/flash-$n.bin" "$WORK/release" BTR122.bin BVRABD.bin OPR0TW.bin \
+    >"$WORK/check.out"; then pass "--all: device $n equals the images"; else fail "--all: device $n"; cat "$WORK/check.out"; fi
+done
+if [ "$(wc -l <"$WORK/run.log")" = 2 ]; then pass "--all: two log lines"; else fail "--all: log lines"; fi
 
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]
