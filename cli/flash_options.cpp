@@ -16,6 +16,7 @@ const char FLASH_USAGE[] =
     "  --option K      the optional image of option line K (default 0, as the window preselects)\n"
     "  --base-url URL  the update server's base URL, ending in '/' (default: the built-in one)\n"
     "  --key PUB.pem   check the signed release statement with this key instead of the built-in ones\n"
+    "                  (this build has no statement checker yet: --key is refused)\n"
     "  --json          one JSON object per line per event on stdout\n"
     "  --yes           do not ask before the first erase (needed without a terminal)\n"
     "  --log FILE      with several devices: append one JSON line per device outcome\n"
