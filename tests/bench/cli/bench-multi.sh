@@ -11,7 +11,10 @@ ROOT=$(cd "$HERE/../../.." && pwd)
 BUILD=$(cd "${1:-$ROOT/build/native}" && pwd)
 ROUNDS=${2:-2}
 
-if [ -z "${RUVO_BENCH_INNER:-}" ]; then
+# A run of its own: the project's session script where there is one,
+# otherwise a network and mount namespace made here.
+if [ -z "${RUVO_BENCH_INNER:-}" ] && [ -z "${RUVO_SESSION:-}" ]; then
+  [ -x "$ROOT/scripts/session.sh" ] && exec "$ROOT/scripts/session.sh" --no-wine "$0" "$BUILD" "$ROUNDS"
   exec unshare --net --mount bash -c 'ip link set lo up && RUVO_BENCH_INNER=1 exec "$0" "$1" "$2"' "$0" "$BUILD" "$ROUNDS"
 fi
 

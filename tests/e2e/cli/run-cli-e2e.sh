@@ -9,7 +9,10 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../../.." && pwd)
 BUILD=$(cd "${1:-$ROOT/build/native}" && pwd)
 
-if [ -z "${RUVO_CLI_E2E_INNER:-}" ]; then
+# A run of its own: the project's session script where there is one,
+# otherwise a network and mount namespace made here.
+if [ -z "${RUVO_CLI_E2E_INNER:-}" ] && [ -z "${RUVO_SESSION:-}" ]; then
+  [ -x "$ROOT/scripts/session.sh" ] && exec "$ROOT/scripts/session.sh" --no-wine "$0" "$BUILD"
   exec unshare --net --mount bash -c 'ip link set lo up && RUVO_CLI_E2E_INNER=1 exec "$0" "$1"' "$0" "$BUILD"
 fi
 

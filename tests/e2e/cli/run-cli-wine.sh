@@ -10,7 +10,10 @@ ROOT=$(cd "$HERE/../../.." && pwd)
 NATIVE=$(cd "${1:-$ROOT/build/native}" && pwd)
 WINDOWS=$(cd "${2:-$ROOT/build/windows}" && pwd)
 
-if [ -z "${RUVO_CLI_WINE_INNER:-}" ]; then
+# A run of its own: the project's session script (with its Wine session)
+# where there is one, otherwise namespaces and a Wine session made here.
+if [ -z "${RUVO_CLI_WINE_INNER:-}" ] && [ -z "${RUVO_SESSION:-}" ]; then
+  [ -x "$ROOT/scripts/session.sh" ] && exec "$ROOT/scripts/session.sh" "$0" "$NATIVE" "$WINDOWS"
   exec unshare --net --mount bash -c 'ip link set lo up && RUVO_CLI_WINE_INNER=1 exec "$0" "$1" "$2"' \
     "$0" "$NATIVE" "$WINDOWS"
 fi
@@ -21,8 +24,12 @@ WINWORK="Z:${WORK//\//\\}"
 NGINX_PID=
 SIM_PID=
 SIM_PIDS=()
-# shellcheck source=scripts/wine-session.sh
-source "$ROOT/scripts/wine-session.sh"
+OWN_WINE=0
+if [ -z "${RUVO_SESSION:-}" ]; then
+  OWN_WINE=1
+  # shellcheck source=scripts/wine-session.sh
+  source "$ROOT/scripts/wine-session.sh"
+fi
 
 cleanup() {
   local status=$?
@@ -30,7 +37,7 @@ cleanup() {
   [ -n "$SIM_PID" ] && { echo quit >&3; wait "$SIM_PID" 2>/dev/null; }
   for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
   [ -n "$NGINX_PID" ] && { kill "$NGINX_PID" 2>/dev/null; wait "$NGINX_PID" 2>/dev/null; }
-  ruvo_wine_stop
+  ((OWN_WINE)) && ruvo_wine_stop
   rm -rf "$WORK"
   exit "$status"
 }
@@ -66,7 +73,7 @@ CONF
 /usr/sbin/nginx -p "$WORK" -c "$WORK/nginx.conf" -e "$WORK/nginx-error.log" </dev/null >/dev/null 2>&1 &
 NGINX_PID=$!
 
-ruvo_wine_start
+((OWN_WINE)) && ruvo_wine_start
 
 PIPE='\\.\pipe\ruvo-cli-wine'
 mkfifo "$WORK/sim.in"
