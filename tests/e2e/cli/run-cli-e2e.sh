@@ -272,6 +272,40 @@ if [ "$(wc -l <"$WORK/bench.log")" = 4 ]; then pass "the log holds 4 lines"; els
 fetched=$(($(grep -c 'GET /BRELM/Pool/BTR122.bin' "$WORK/access.log") - fetched_before))
 if [ "$fetched" = 1 ]; then pass "each image fetched once for all four"; else fail "BTR122.bin fetched $fetched times"; fi
 
+# --- 6b. Ctrl-C with several devices: every device finishes its image ------
+PIDS4=()
+for n in 1 2; do
+  rm -f "$WORK/sim$n.in" "$WORK/flash$n.bin"
+  mkfifo "$WORK/sim$n.in"
+  eval "exec $((n + 3))<>\"\$WORK/sim$n.in\""
+  "$SIM" --socket "$WORK/s$n.sock" --info 20030A1F414243010000000052313030 --report-us 2000 --erase-ms 5 \
+    --dump "$WORK/flash$n.bin" <"$WORK/sim$n.in" >"$WORK/sim$n.out" 2>&1 &
+  PIDS4+=($!)
+done
+for n in 1 2; do
+  for _ in $(seq 50); do grep -q '^ruvo-sim ready' "$WORK/sim$n.out" && break; sleep 0.05; done
+done
+"$FLASH" update --device "sim:$WORK/s1.sock" --device "sim:$WORK/s2.sock" --yes --json >"$WORK/out" 2>"$WORK/err" &
+FLASH_PID=$!
+for _ in $(seq 200); do
+  grep -q '"event":"progress".*"image":"BTR122.bin".*"phase":"write","done":1' "$WORK/out" && break
+  sleep 0.05
+done
+kill -INT "$FLASH_PID"
+set +e
+wait "$FLASH_PID"
+code=$?
+set -e
+FLASH_PID=
+for n in 1 2; do echo quit >"$WORK/sim$n.in"; done
+wait "${PIDS4[@]}" 2>/dev/null || true
+PIDS4=()
+expect_exit "Ctrl-C with two devices" 130 "$code"
+if [ "$(grep -c '"event":"verified".*"image":"BTR122.bin".*"mismatches":0' "$WORK/out")" = 2 ] &&
+  [ "$(grep -c 'BTR122.bin is complete, BVRABD.bin, OPR0TW.bin not programmed' "$WORK/out")" = 2 ]; then
+  pass "Ctrl-C with two devices: each finished its current image and stopped"
+else fail "Ctrl-C with two devices"; sed 's/^/     /' "$WORK/out" | grep -v progress; fi
+
 # --- 7. refusals before any device traffic ----------------------------------
 set +e
 "$FLASH" update --device "$DEVICE" </dev/null >"$WORK/out" 2>"$WORK/err"
