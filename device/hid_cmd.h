@@ -36,3 +36,8 @@ int EraseBlock(uint32_t block);
 // `source` / `destination` hold pageCount * 256 bytes.
 uint32_t WritePages(uint32_t firstPage, uint32_t pageCount, const uint8_t* source);
 uint32_t ReadPages(uint32_t firstPage, uint32_t pageCount, uint8_t* destination);
+
+// The command port the five operations above go through (g_hidCmd's
+// transport, report buffer and g_commandBlock), for ProgramImage.
+class CCommandPort;
+CCommandPort& GlobalCommandPort();

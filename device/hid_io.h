@@ -6,9 +6,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
-constexpr USHORT DEVICE_VENDOR_ID = 0x0416;
-constexpr USHORT DEVICE_PRODUCT_ID = 0xF362;
+#include "device/device_ids.h"
 
 // Wide characters in the device path buffer, terminator included. A longer
 // path is skipped during discovery: a cut path would open another object.
@@ -35,6 +36,14 @@ public:
     // no device is open.
     int OpenDevice();
 
+    // Opens the device at `path` (a path from MatchingDevicePaths), after
+    // checking its ids: 1 when open, 0 when there is no matching device at the
+    // path, -1 when the system denies access. Called only while no device is open.
+    int OpenDevicePath(const wchar_t* path);
+
+    // Paths of every interface with the device's ids, in enumeration order.
+    static std::vector<std::wstring> MatchingDevicePaths();
+
     // One report of REPORT_SIZE bytes each; `count` (optional) receives the
     // bytes moved, 0 on failure. 1 on success, 0 on failure.
     int ReadReport(uint8_t* buffer, uint32_t* count);
@@ -49,6 +58,10 @@ public:
     void SignalAbort() { SetEvent(m_hAbortEvent); }
 
 private:
+    // Calls `found` with each matching interface's path until it returns true.
+    template <typename Found>
+    static void ForEachMatchingPath(Found found);
+    void OpenHandles(const wchar_t* path);
     int Transfer(HANDLE handle, HANDLE event, uint8_t* buffer, bool reading, uint32_t* count);
     int IssueAndWait(HANDLE handle, HANDLE event, uint8_t* buffer, bool reading, uint32_t* count);
 

@@ -68,17 +68,26 @@ static HANDLE OpenPath(const wchar_t* path, DWORD access, DWORD flags)
     return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
-int CHidIO::OpenDevice()
+// The ids of the interface at `path`, through a probe handle opened with no
+// access (which even a device held by others allows).
+static bool HasDeviceIds(const wchar_t* path)
 {
-    m_hRead = INVALID_HANDLE_VALUE;
-    m_hWrite = INVALID_HANDLE_VALUE;
-    m_deviceGone = false;
-    int result = 0;
+    HANDLE probe = OpenPath(path, 0, FILE_ATTRIBUTE_NORMAL);
+    if (probe == INVALID_HANDLE_VALUE) return false;
+    HIDD_ATTRIBUTES attributes;
+    attributes.Size = sizeof attributes;
+    const BOOLEAN known = HidD_GetAttributes(probe, &attributes);
+    CloseHandle(probe);
+    return known && attributes.VendorID == DEVICE_VENDOR_ID && attributes.ProductID == DEVICE_PRODUCT_ID;
+}
 
+template <typename Found>
+void CHidIO::ForEachMatchingPath(Found found)
+{
     GUID hidGuid;
     HidD_GetHidGuid(&hidGuid);
     HDEVINFO set = SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) return 0;
+    if (set == INVALID_HANDLE_VALUE) return;
 
     wchar_t path[DEVICE_PATH_CHARS];
     SP_DEVICE_INTERFACE_DATA interfaceData;
@@ -89,10 +98,7 @@ int CHidIO::OpenDevice()
         // A size too small to hold the record's header is a failed detail query.
         if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
         auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(std::malloc(needed));
-        if (detail == nullptr) {
-            SetupDiDestroyDeviceInfoList(set);
-            return 0;
-        }
+        if (detail == nullptr) break;
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
         if (!SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, detail, needed, nullptr, nullptr)) {
             std::free(detail);
@@ -107,25 +113,58 @@ int CHidIO::OpenDevice()
         std::free(detail);
         if (!fits) continue;
 
-        HANDLE probe = OpenPath(path, 0, FILE_ATTRIBUTE_NORMAL);
-        if (probe == INVALID_HANDLE_VALUE) continue;
-        HIDD_ATTRIBUTES attributes;
-        attributes.Size = sizeof attributes;
-        const BOOLEAN known = HidD_GetAttributes(probe, &attributes);
-        CloseHandle(probe);
-        if (!known) continue;
-
-        if (attributes.VendorID == DEVICE_VENDOR_ID && attributes.ProductID == DEVICE_PRODUCT_ID) {
-            result = 1;
-            // Overlapped, so that a transfer the device never completes can be
-            // cancelled at the bound instead of holding its thread for good.
-            m_hRead = OpenPath(path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED);
-            m_hWrite = OpenPath(path, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED);
-            break;
-        }
+        if (HasDeviceIds(path) && found(path)) break;
     }
     SetupDiDestroyDeviceInfoList(set);
+}
+
+// Overlapped, so that a transfer the device never completes can be cancelled
+// at the bound instead of holding its thread for good.
+void CHidIO::OpenHandles(const wchar_t* path)
+{
+    m_hRead = OpenPath(path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED);
+    m_hWrite = OpenPath(path, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED);
+}
+
+int CHidIO::OpenDevice()
+{
+    m_hRead = INVALID_HANDLE_VALUE;
+    m_hWrite = INVALID_HANDLE_VALUE;
+    m_deviceGone = false;
+    int result = 0;
+    // The first match is opened; any other is never looked at.
+    ForEachMatchingPath([&](const wchar_t* path) {
+        result = 1;
+        OpenHandles(path);
+        return true;
+    });
     return result;
+}
+
+int CHidIO::OpenDevicePath(const wchar_t* path)
+{
+    m_hRead = INVALID_HANDLE_VALUE;
+    m_hWrite = INVALID_HANDLE_VALUE;
+    m_deviceGone = false;
+    if (!HasDeviceIds(path)) return GetLastError() == ERROR_ACCESS_DENIED ? -1 : 0;
+    OpenHandles(path);
+    if (m_hRead != INVALID_HANDLE_VALUE && m_hWrite != INVALID_HANDLE_VALUE) return 1;
+    const DWORD error = GetLastError();
+    for (HANDLE* handle : {&m_hRead, &m_hWrite}) {
+        if (*handle != INVALID_HANDLE_VALUE) CloseHandle(*handle);
+        *handle = INVALID_HANDLE_VALUE;
+    }
+    return error == ERROR_ACCESS_DENIED ? -1 : 0;
+}
+
+std::vector<std::wstring> CHidIO::MatchingDevicePaths()
+{
+    std::vector<std::wstring> paths;
+    ForEachMatchingPath([&](const wchar_t* path) {
+        paths.emplace_back(path);
+        return false;
+    });
+    return paths;
 }
 
 int CHidIO::ReadReport(uint8_t* buffer, uint32_t* count)

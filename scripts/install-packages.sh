@@ -9,6 +9,7 @@ PACKAGES=(
   clang-14 libclang-rt-14-dev
   wine wine64 xvfb x11-apps xdotool
   nginx-light iproute2
+  libhidapi-dev libcurl4-openssl-dev
   fonts-wqy-microhei fonts-wqy-zenhei fonts-wine
 )
 

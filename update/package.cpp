@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "update/bytes.h"
+#include "device/bytes.h"
 #include "update/result_text.h"
 
 namespace {
@@ -52,19 +52,6 @@ const char* PackageResultMeaning(int32_t code)
 {
     const ResultText* text = FindResultText(PACKAGE_RESULT_TEXTS, code);
     return text ? text->meaning : "not a package check result";
-}
-
-uint32_t PackageTotalLength(const PackageHeader& header)
-{
-    return ReadBigEndian32(header.totalLength);
-}
-uint16_t PackageFirstBlock(const PackageHeader& header)
-{
-    return ReadBigEndian16(header.firstBlock);
-}
-uint16_t PackageLastBlock(const PackageHeader& header)
-{
-    return ReadBigEndian16(header.lastBlock);
 }
 
 uint64_t PackageImageDataLength(const PackageHeader& header)

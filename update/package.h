@@ -6,36 +6,16 @@
 #include <cstdint>
 
 #include "device/flash_geometry.h"  // the pages and blocks an image header describes
+#include "device/package_header.h"  // the header itself, shared with the programming sequence
 
 // Kinds, passed to CheckPackage as the mode.
 constexpr int PACKAGE_CATALOGUE = 5;
 constexpr int PACKAGE_IMAGE = 32;
 
-constexpr uint32_t PACKAGE_HEADER_LENGTH = 32;
 constexpr uint32_t CATALOGUE_MAX_LENGTH = 2048;
 constexpr uint32_t PACKAGE_KEY_LENGTH = 64;
 constexpr char PACKAGE_MAGIC[8] = {'K', 'O', 'V', 'R', 'E', 'L', 'I', 'N'};
 
-// Multi-byte fields are big-endian, so they are kept as bytes; read them with
-// the accessors below.
-struct PackageHeader {
-    uint8_t magic[8];  // "KOVRELIN", never obfuscated
-    uint8_t xorCheck;  // XOR of bytes 10 .. totalLength-1
-    uint8_t sumCheck;  // their sum modulo 256
-    uint8_t status;    // catalogue: 2 current, 0/1 stale server, 3+ newer updater needed
-    uint8_t unused11[5];
-    uint8_t packageId[4];    // model id (catalogue) or image id
-    uint8_t totalLength[4];  // whole file, header included
-    uint8_t unused24[3];
-    uint8_t tailPages;      // image: pages of data for the last block
-    uint8_t firstBlock[2];  // image: first 4096-byte flash block
-    uint8_t lastBlock[2];   // image: block that receives only the tail
-};
-static_assert(sizeof(PackageHeader) == PACKAGE_HEADER_LENGTH, "header is 32 packed bytes");
-
-uint32_t PackageTotalLength(const PackageHeader& header);
-uint16_t PackageFirstBlock(const PackageHeader& header);
-uint16_t PackageLastBlock(const PackageHeader& header);
 // Bytes of flash data the image header describes: (last - first) blocks plus the tail.
 uint64_t PackageImageDataLength(const PackageHeader& header);
 

@@ -1,5 +1,11 @@
 # Win32 half of the update service: download and the two worker threads.
 
+# The WinINet download loop without boxes, shared by DownloadFile and the
+# console updater.
+add_library(ruvo_download_core STATIC ${CMAKE_CURRENT_LIST_DIR}/download_core_win32.cpp)
+target_include_directories(ruvo_download_core PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(ruvo_download_core PUBLIC ruvo_update_portable wininet winmm)
+
 # ruvo_add_update_win32(<name> [<folder with update/release_keys.h>])
 # RUVO.exe links ruvo_update_win32, built with the configured keys. Windows
 # tests of the signed path build a variant whose release_keys.h, taken from
@@ -11,7 +17,8 @@ function(ruvo_add_update_win32 name)
     target_include_directories(${name} BEFORE PRIVATE ${ARGV1})
   endif()
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PUBLIC ruvo_update_config ruvo_update_portable ruvo_device wininet winmm user32)
+  target_link_libraries(${name} PUBLIC ruvo_update_config ruvo_update_portable ruvo_device ruvo_download_core
+    wininet winmm user32)
 endfunction()
 ruvo_add_update_win32(ruvo_update_win32)
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "update/bytes.h"
+#include "device/bytes.h"
 #include "update/catalogue.h"
 #include "update/package.h"
 

@@ -2,7 +2,7 @@
 
 #include <type_traits>
 
-#include "update/bytes.h"
+#include "device/bytes.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tools/simulator/pipe_server.h"
+#include "tools/simulator/sim_flash_file.h"
 #include "tools/simulator/sim_options.h"
 
 static std::wstring Widen(const std::string& text)
@@ -17,37 +18,22 @@ static std::wstring Widen(const std::string& text)
     return wide;
 }
 
-static bool LoadFlash(const std::string& path, SimulatedDevice& device)
-{
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    const size_t got = std::fread(device.Flash(), 1, FLASH_SIZE, file);
-    const bool longer = std::fgetc(file) != EOF;
-    std::fclose(file);
-    if (longer) std::fprintf(stderr, "ruvo-sim: %s is larger than the flash (%u bytes)\n", path.c_str(), FLASH_SIZE);
-    (void)got;  // a shorter file fills the start; the rest stays erased
-    return !longer;
-}
-
-static bool DumpFlash(const std::string& path, const SimulatedDevice& device)
-{
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool ok = std::fwrite(device.Flash(), 1, FLASH_SIZE, file) == FLASH_SIZE;
-    return std::fclose(file) == 0 && ok;
-}
-
 int main(int argc, char** argv)
 {
     SimulatorCommandLine options;
     std::string error;
-    if (!ParseSimulatorCommandLine(argc, argv, options, error)) {
+    bool parsed = ParseSimulatorCommandLine(argc, argv, options, error);
+    if (parsed && options.pipe.empty()) {
+        error = "--socket is the Linux front end's; here use --pipe NAME";
+        parsed = false;
+    }
+    if (!parsed) {
         std::fprintf(stderr, "ruvo-sim: %s\n%s", error.c_str(), SIMULATOR_USAGE);
         return 2;
     }
 
     SimulatedDevice device(options.device);
-    if (!options.flashIn.empty() && !LoadFlash(options.flashIn, device)) {
+    if (!options.flashIn.empty() && !LoadFlashFile(options.flashIn, device)) {
         std::fprintf(stderr, "ruvo-sim: cannot load flash from %s\n", options.flashIn.c_str());
         return 2;
     }
@@ -82,7 +68,7 @@ int main(int argc, char** argv)
 
     server.Stop();
     int status = 0;
-    if (!options.dumpFile.empty() && !DumpFlash(options.dumpFile, device)) {
+    if (!options.dumpFile.empty() && !DumpFlashFile(options.dumpFile, device)) {
         std::fprintf(stderr, "ruvo-sim: cannot write %s\n", options.dumpFile.c_str());
         status = 1;
     }

@@ -3,7 +3,7 @@
 #include "tools/common/numbers.h"
 
 const char SIMULATOR_USAGE[] =
-    "usage: ruvo-sim --pipe NAME [--info HEX32] [--flash-in FILE] [--dump FILE] [--log FILE]\n"
+    "usage: ruvo-sim --pipe NAME | --socket PATH [--info HEX32] [--flash-in FILE] [--dump FILE] [--log FILE]\n"
     "                [--report-us N] [--erase-ms N] [--stop-after N] [--unplug-after N] [--hang-after N]\n"
     "                [--corrupt-offset X [--corrupt-length N]] [--spares N]\n"
     "Stops when standard input reaches end of file or reads a line \"quit\".\n";
@@ -31,6 +31,12 @@ bool ParseSimulatorCommandLine(int argc, const char* const* argv, SimulatorComma
                 return false;
             }
             if (out.pipe.compare(0, 2, "\\\\") != 0) out.pipe = "\\\\.\\pipe\\" + out.pipe;
+        } else if (option == "--socket") {
+            out.socket = value;
+            if (out.socket.empty()) {
+                error = "--socket: empty path";
+                return false;
+            }
         } else if (option == "--info") {
             if (!ParseHexBytes(value, out.info, DEVICE_INFO_SIZE)) {
                 error = "--info: expected 32 hex digits";
@@ -79,8 +85,8 @@ bool ParseSimulatorCommandLine(int argc, const char* const* argv, SimulatorComma
             return false;
         }
     }
-    if (out.pipe.empty()) {
-        error = "--pipe is required";
+    if (out.pipe.empty() == out.socket.empty()) {
+        error = "--pipe (Windows) or --socket (Linux) is required, not both";
         return false;
     }
     return true;

@@ -7,7 +7,8 @@
 #include "tools/simulator/sim_device.h"
 
 struct SimulatorCommandLine {
-    std::string pipe;  // full pipe path, \\.\pipe\<name>
+    std::string pipe;    // full pipe path, \\.\pipe\<name> (Windows front end)
+    std::string socket;  // local socket path (native front end)
     bool hasInfo = false;
     uint8_t info[DEVICE_INFO_SIZE] = {};
     std::string flashIn;   // initial flash image, empty: all 0xFF

@@ -78,6 +78,16 @@ TEST(SimulatorCommandLine, DefaultsLeaveTheDeviceHealthy)
     EXPECT_EQ(c.device.reportDelayUs, 0u);
 }
 
+TEST(SimulatorCommandLine, SocketPathIsKeptAsGiven)
+{
+    SimulatorCommandLine c;
+    std::string error;
+    ASSERT_TRUE(Parse({"--socket", "/tmp/ruvo/sim.sock", "--unplug-after", "9"}, c, error)) << error;
+    EXPECT_EQ(c.socket, "/tmp/ruvo/sim.sock");
+    EXPECT_TRUE(c.pipe.empty());
+    EXPECT_EQ(c.device.unplugAfter, 9u);
+}
+
 TEST(SimulatorCommandLine, RejectsMalformedInput)
 {
     const std::vector<std::vector<const char*>> cases = {
@@ -91,6 +101,8 @@ TEST(SimulatorCommandLine, RejectsMalformedInput)
         {"--pipe", "x", "--spares", "1"},
         {"--pipe", "x", "--log"},  // value missing
         {"--pipe", "x", "--bogus", "1"},
+        {"--pipe", "x", "--socket", "/tmp/s"},  // one front end or the other
+        {"--socket", ""},
     };
     for (const auto& args : cases) {
         SimulatorCommandLine c;

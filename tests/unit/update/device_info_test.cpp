@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "update/bytes.h"
+#include "device/bytes.h"
 #include "update/device_info.h"
 
 namespace {

@@ -61,6 +61,32 @@ TEST_F(Discovery, SkipsOtherProductIdAndPathsWithNothingBehindThem)
     EXPECT_EQ(wanted.Log(), kTouched);
 }
 
+TEST_F(Discovery, ListsEveryMatchAndOpensTheOneNamed)
+{
+    SimDevice first(UniquePipe(L"list-a")), other(UniquePipe(L"list-other")), second(UniquePipe(L"list-b"));
+    ASSERT_TRUE(first.Start() && other.Start() && second.Start());
+    SetFakeDevices(Entry(first.path, L"0416:F362") + Entry(other.path, L"0416:1234") +
+                   Entry(second.path, L"0416:F362"));
+    EXPECT_EQ(CHidIO::MatchingDevicePaths(), (std::vector<std::wstring>{first.path, second.path}));
+
+    CHidIO io;
+    ASSERT_EQ(io.OpenDevicePath(second.path.c_str()), 1);
+    Touch(io);
+    ASSERT_TRUE(second.WaitForLogLines(1));
+    EXPECT_EQ(second.Log(), kTouched);
+    EXPECT_TRUE(first.Log().empty());
+
+    // Another product, or nothing at all behind the path: not opened.
+    CHidIO wrong;
+    EXPECT_EQ(wrong.OpenDevicePath(other.path.c_str()), 0);
+    EXPECT_EQ(wrong.OpenDevicePath(UniquePipe(L"absent").c_str()), 0);
+    uint8_t report[REPORT_SIZE] = {};
+    EXPECT_EQ(wrong.WriteReport(report, nullptr), 0);
+    first.server->Stop();
+    other.server->Stop();
+    second.server->Stop();
+}
+
 TEST_F(Discovery, NoInterfacesOrNoMatchGivesZero)
 {
     SimDevice other(UniquePipe(L"other"));

@@ -1,7 +1,8 @@
 #pragma once
 // Byte-level helpers of the portable code: hex digits and big-endian numbers,
 // as the package header, the catalogue records and the device record store
-// them. Header-only, so the fuzz targets and the tools share them too.
+// them. In the lowest layer, so the programming sequence and the update
+// service share them; header-only, so the fuzz targets and the tools do too.
 #include <cstdint>
 
 // '0'-'9' give 0-9, 'A'-'F' and 'a'-'f' give 10-15, anything else -1.

@@ -1,0 +1,26 @@
+#pragma once
+// CDownloader over libcurl: a fresh copy from the origin server, bounded by
+// the caller's buffer, with a connect bound and a stall bound; https checks
+// the certificate against the system's CA store.
+#include <atomic>
+
+#include "cli/downloader.h"
+
+struct CurlBounds {
+    long connectSeconds = 10;  // to establish the connection
+    long stallSeconds = 15;    // no byte at all for this long ends the transfer
+};
+
+class CCurlDownloader : public CDownloader {
+public:
+    // `stop` (optional) is polled during the transfer; non-zero ends it.
+    explicit CCurlDownloader(const std::atomic<int>* stop = nullptr, CurlBounds bounds = CurlBounds());
+    DownloadResult Download(const std::string& url, uint8_t* destination, size_t capacity) override;
+
+private:
+    const std::atomic<int>* m_stop;
+    CurlBounds m_bounds;
+};
+
+// Once per process, before any thread starts.
+bool InitialiseCurl();

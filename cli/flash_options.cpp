@@ -1,0 +1,121 @@
+#include "cli/flash_options.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+const char FLASH_USAGE[] =
+    "usage: ruvo-flash list [--device D]... [--json]\n"
+    "       ruvo-flash info [--device D] [--base-url URL] [--json]\n"
+    "       ruvo-flash update [--device D]... [--all] [--option K] [--base-url URL] [--key PUB.pem]\n"
+    "                         [--json] [--yes] [--log FILE]\n"
+    "       ruvo-flash --help\n"
+    "\n"
+    "  --device D      a device path from 'list', or sim:PATH for a simulated device on a local socket;\n"
+    "                  without it the first matching device is used; repeat it to update several at once\n"
+    "  --all           update every matching device at once (and any --device given), one thread each\n"
+    "  --option K      the optional image of option line K (default 0, as the window preselects)\n"
+    "  --base-url URL  the update server's base URL, ending in '/' (default: the built-in one)\n"
+    "  --key PUB.pem   check the signed release statement with this key instead of the built-in ones\n"
+    "                  (this build has no statement checker yet: --key is refused)\n"
+    "  --json          one JSON object per line per event on stdout\n"
+    "  --yes           do not ask before the first erase (needed without a terminal)\n"
+    "  --log FILE      with several devices: append one JSON line per device outcome\n"
+    "\n"
+    "Exit codes: 0 done or nothing to do, 1 refused or failed, 2 usage, 3 no device,\n"
+    "4 network, 5 device cannot be opened (permission), 130 interrupted.\n"
+    "The first Ctrl-C finishes the current image, the second stops after the current report.\n";
+
+static bool ParseOption(const char* text, int& value)
+{
+    if (*text < '0' || *text > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    const long parsed = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || parsed > 5) return false;  // at most six option lines
+    value = static_cast<int>(parsed);
+    return true;
+}
+
+bool ParseFlashOptions(int argc, const char* const* argv, FlashOptions& out, std::string& error)
+{
+    out = FlashOptions();
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            out.command = FlashCommand::HELP;
+            return true;
+        }
+        if (arg == "--json") {
+            out.json = true;
+            continue;
+        }
+        if (arg == "--yes" || arg == "-y") {
+            out.yes = true;
+            continue;
+        }
+        if (arg == "--all") {
+            out.all = true;
+            continue;
+        }
+        if (arg.compare(0, 2, "--") == 0) {
+            if (i + 1 >= argc) {
+                error = arg + " needs a value";
+                return false;
+            }
+            const std::string value = argv[++i];
+            if (arg == "--device") {
+                if (value.empty() || value == "sim:") {
+                    error = "--device: empty path";
+                    return false;
+                }
+                out.devices.push_back(value);
+            } else if (arg == "--option") {
+                if (!ParseOption(value.c_str(), out.option)) {
+                    error = "--option: a line number from 0 to 5";
+                    return false;
+                }
+            } else if (arg == "--base-url") {
+                if (value.compare(0, 7, "http://") != 0 && value.compare(0, 8, "https://") != 0) {
+                    error = "--base-url: an http:// or https:// URL";
+                    return false;
+                }
+                out.baseUrl = value.back() == '/' ? value : value + "/";
+            } else if (arg == "--key") {
+                out.keyFile = value;
+            } else if (arg == "--log") {
+                out.logFile = value;
+            } else {
+                error = "unknown option " + arg;
+                return false;
+            }
+            continue;
+        }
+        if (out.command != FlashCommand::NONE) {
+            error = "one command only: " + arg;
+            return false;
+        }
+        if (arg == "list")
+            out.command = FlashCommand::LIST;
+        else if (arg == "info")
+            out.command = FlashCommand::INFO;
+        else if (arg == "update")
+            out.command = FlashCommand::UPDATE;
+        else {
+            error = "unknown command " + arg;
+            return false;
+        }
+    }
+    if (out.command == FlashCommand::NONE) {
+        error = "a command is needed: list, info or update";
+        return false;
+    }
+    if (out.command == FlashCommand::INFO && (out.devices.size() > 1 || out.all)) {
+        error = "info takes one device";
+        return false;
+    }
+    if (out.command != FlashCommand::UPDATE && !out.logFile.empty()) {
+        error = "--log belongs to update";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,368 @@
+#include "cli/flash_session.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "device/package_header.h"
+#include "device/program_sequence.h"
+#include "update/package.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+char ImageLetter(int entry)
+{
+    return entry == 0 ? 'T' : entry == 1 ? 'V' : 'C';
+}
+
+int Interrupts(const SessionSetup& setup)
+{
+    return setup.interrupts != nullptr ? setup.interrupts->load() : 0;
+}
+
+std::string NetworkText(const std::string& url, const DownloadResult& result)
+{
+    if (result.status == DownloadStatus::INTERRUPTED)
+        return "interrupted during a download, before any erase; the device is unchanged";
+    return std::string("network (") + DownloadStatusName(result.status) + "): " + url + ": " + result.message;
+}
+
+int NetworkFailure(const SessionSetup& setup, const std::string& url, const DownloadResult& result)
+{
+    if (result.status == DownloadStatus::INTERRUPTED) {
+        setup.events->Failed("", "interrupted during a download, before any erase; the device is unchanged", 130);
+        return 130;
+    }
+    setup.events->Failed(
+        "", std::string("network (") + DownloadStatusName(result.status) + "): " + url + ": " + result.message, 4);
+    return 4;
+}
+
+// The package check's words for a refusal.
+std::string RefusalText(const char* what, int32_t code)
+{
+    const bool walk = code <= CATALOGUE_NO_BUFFER && code >= CATALOGUE_TRUNCATED;
+    return std::string(what) + " refused: " + (walk ? CatalogueResultName(code) : PackageResultName(code)) + ", " +
+           (walk ? CatalogueResultMeaning(code) : PackageResultMeaning(code));
+}
+
+// Progress of one image, in blocks per phase, with the device traffic rate.
+class CSessionProgress : public CProgressSink {
+public:
+    CSessionProgress(const SessionSetup& setup, const PlannedImage& image)
+        : m_setup(setup), m_image(image), m_start(Clock::now())
+    {
+    }
+    void ImageBegun(uint32_t) override { Report(ImagePhase::WRITE, 0); }
+    void BlockWritten(uint32_t) override { Report(ImagePhase::WRITE, ++m_written); }
+    void LastBlockWritten() override { Report(ImagePhase::WRITE, ++m_written); }
+    void BlockVerified(uint32_t) override { Report(ImagePhase::VERIFY, ++m_verified); }
+    void ImageVerified() override { Report(ImagePhase::VERIFY, ++m_verified); }
+    bool StopRequested() override { return Interrupts(m_setup) >= INTERRUPT_NOW; }
+
+private:
+    void Report(ImagePhase phase, uint32_t done)
+    {
+        const double seconds = std::chrono::duration<double>(Clock::now() - m_start).count();
+        // The last block carries only the tail: no phase counts more than the image's data.
+        const double data = m_image.size > PACKAGE_HEADER_LENGTH ? double(m_image.size - PACKAGE_HEADER_LENGTH) : 0.0;
+        const double bytes = std::min(double(m_written) * FLASH_BLOCK_SIZE, data) +
+                             std::min(double(m_verified) * FLASH_BLOCK_SIZE, data);
+        m_setup.events->Progress(m_image, phase, done, seconds > 0 ? bytes / seconds : 0.0);
+    }
+    const SessionSetup& m_setup;
+    const PlannedImage& m_image;
+    Clock::time_point m_start;
+    uint32_t m_written = 0;
+    uint32_t m_verified = 0;
+};
+
+std::string NameList(const std::vector<PlannedImage>& images, size_t from)
+{
+    std::string names;
+    for (size_t i = from; i < images.size(); ++i) names += (names.empty() ? "" : ", ") + images[i].name;
+    return names;
+}
+
+}  // namespace
+
+int CInterruptibleTransport::ReadReport(uint8_t* buffer, uint32_t* count)
+{
+    if (m_interrupts.load() >= INTERRUPT_NOW) {
+        if (count != nullptr) *count = 0;
+        return 0;
+    }
+    return m_inner.ReadReport(buffer, count);
+}
+
+int CInterruptibleTransport::WriteReport(const uint8_t* buffer, uint32_t* count)
+{
+    if (m_interrupts.load() >= INTERRUPT_NOW) {
+        if (count != nullptr) *count = 0;
+        return 0;
+    }
+    return m_inner.WriteReport(buffer, count);
+}
+
+std::string WindowCode(const char* format, int a)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, format, a);
+    return text;
+}
+
+std::string Utf8(const char16_t* text)
+{
+    std::string out;
+    for (; *text != 0; ++text) {
+        uint32_t c = *text;
+        if (c >= 0xD800 && c < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(text[1]) - 0xDC00);
+            ++text;
+        }
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | c >> 6);
+            out += char(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += char(0xE0 | c >> 12);
+            out += char(0x80 | (c >> 6 & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xF0 | c >> 18);
+            out += char(0x80 | (c >> 12 & 0x3F));
+            out += char(0x80 | (c >> 6 & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+int IdentifyDevice(const SessionSetup& setup, const std::string& path, Identity& out)
+{
+    out = Identity();
+    out.path = path;
+    // The record page, read as the window reads it; a device that does not
+    // answer is a failure here rather than a model id of zeros.
+    uint8_t page[FLASH_PAGE_SIZE] = {};
+    if (setup.port->ReadPages(DEVICE_INFO_PAGE, 1, page) < DEVICE_INFO_SIZE) {
+        if (Interrupts(setup) >= INTERRUPT_NOW) {
+            setup.events->Failed("", "interrupted while reading the device; the device is unchanged", 130);
+            return 130;
+        }
+        setup.events->Failed("", "the device did not answer the read of its information record", 1);
+        return 1;
+    }
+    out.info = DecodeDeviceInfo(page);
+    setup.events->Device(path, out.info);
+    if (out.info.updaterLevel > MAX_UPDATER_LEVEL) {
+        setup.events->Failed("",
+                             "this updater is out of date for the device (updater level " +
+                                 std::to_string(out.info.updaterLevel) + "); get the newest updater",
+                             1);
+        return 1;
+    }
+
+    std::vector<uint8_t> buffer(CATALOGUE_BUFFER_SIZE, 0);
+    const std::string url = setup.baseUrl + "Door/" + out.info.modelId + ".Bin";
+    const DownloadResult got = setup.downloader->Download(url, buffer.data(), buffer.size());
+    // Too large is the check's to refuse, as in the window (-1 as a length).
+    if (got.status != DownloadStatus::OK && got.status != DownloadStatus::TOO_LARGE)
+        return NetworkFailure(setup, url, got);
+    const uint32_t length = got.status == DownloadStatus::OK ? uint32_t(got.bytes) : UINT32_MAX;
+
+    const int32_t code = CheckPackage(PACKAGE_CATALOGUE, buffer.data(), length, out.info.modelId, buffer.size());
+    if (code != PACKAGE_OK) {
+        setup.events->Failed(WindowCode("0302 %2d", code), RefusalText("the catalogue was", code), 1);
+        return 1;
+    }
+    if (setup.releaseCheck != nullptr) {
+        const ReleaseVerdict verdict = setup.releaseCheck->CheckCatalogue(out.info.modelId, buffer.data(), length);
+        if (!verdict.accepted) {
+            setup.events->Failed(verdict.code, verdict.text, 1);
+            return 1;
+        }
+    }
+    const uint8_t status = reinterpret_cast<const PackageHeader*>(buffer.data())->status;
+    if (status < CATALOGUE_STATUS_CURRENT) {
+        setup.events->Failed("", "the server's data is out of date; try another server", 1);
+        return 1;
+    }
+    if (status > CATALOGUE_STATUS_CURRENT) {
+        setup.events->Failed("", "this updater is out of date for the server's data; get the newest updater", 1);
+        return 1;
+    }
+    const int32_t walkCode = WalkCatalogue(buffer.data(), buffer.size(), &out.walk);
+    if (walkCode != CATALOGUE_OK) {
+        setup.events->Failed(WindowCode("0302 %2d", walkCode), RefusalText("the catalogue was", walkCode), 1);
+        return 1;
+    }
+    ApplySkipRules(out.walk.entries, out.walk.count, out.walk.comparisonText, out.info.deviceVersion,
+                   out.info.deviceSecondVersion);
+    return 0;
+}
+
+Offer MakeOffer(const Identity& identity)
+{
+    Offer offer;
+    for (int32_t line = 0; line < identity.walk.optionLineCount; ++line)
+        offer.optionLines.push_back(Utf8(identity.walk.optionLines[line]));
+    for (int32_t i = 0; i < identity.walk.count && i < 2; ++i)
+        (identity.walk.entries[i].size == 0 ? offer.skippedBases : offer.neededBases)
+            .push_back(identity.walk.entries[i].name);
+    return offer;
+}
+
+std::vector<PlannedImage> PlanImages(const Identity& identity, int option)
+{
+    std::vector<PlannedImage> images;
+    // Line k stands for entry k + 2; with no lines no optional image qualifies.
+    const int chosen = option < identity.walk.optionLineCount ? option + 2 : 1;
+    for (int32_t i = 0; i < identity.walk.count; ++i) {
+        const CatalogueEntry& entry = identity.walk.entries[i];
+        if (entry.size == 0 || (i >= 2 && i != chosen)) continue;
+        PlannedImage image;
+        image.entry = i;
+        image.name = entry.name;
+        image.letter = ImageLetter(i);
+        images.push_back(image);
+    }
+    return images;
+}
+
+FetchedImage FetchImage(const SessionSetup& setup, const CatalogueEntry& entry)
+{
+    FetchedImage fetched;
+    auto buffer = std::make_shared<std::vector<uint8_t>>(uint32_t(entry.size) + IMAGE_BUFFER_SLACK, 0);
+    const std::string url = setup.baseUrl + "Pool/" + entry.name;
+    const DownloadResult got = setup.downloader->Download(url, buffer->data(), buffer->size());
+    if (got.status != DownloadStatus::OK && got.status != DownloadStatus::TOO_LARGE) {
+        fetched.exitCode = got.status == DownloadStatus::INTERRUPTED ? 130 : 4;
+        fetched.text = NetworkText(url, got);
+        return fetched;
+    }
+    const uint32_t length = got.status == DownloadStatus::OK ? uint32_t(got.bytes) : UINT32_MAX;
+    char id[5] = {};
+    std::memcpy(id, entry.name + 2, 4);
+    const int32_t code = CheckPackage(PACKAGE_IMAGE, buffer->data(), length, id, buffer->size());
+    if (code != PACKAGE_OK) {
+        fetched.exitCode = 1;
+        fetched.code = WindowCode("0402 %2d", code);
+        fetched.text = RefusalText(("image " + std::string(entry.name) + " was").c_str(), code);
+        return fetched;
+    }
+    if (setup.releaseCheck != nullptr) {
+        const ReleaseVerdict verdict = setup.releaseCheck->CheckImage(entry.name, buffer->data(), length);
+        if (!verdict.accepted) {
+            fetched.exitCode = 1;
+            fetched.code = verdict.code;
+            fetched.text = verdict.text;
+            return fetched;
+        }
+    }
+    fetched.length = length;
+    fetched.package = std::move(buffer);
+    return fetched;
+}
+
+FetchedImage CImageCache::Fetch(const SessionSetup& setup, const CatalogueEntry& entry)
+{
+    // One fetch at a time: each image is downloaded and checked once, and a
+    // later device waits for it rather than fetching it again.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::string key = std::string(entry.name) + "#" + std::to_string(entry.size);
+    const auto found = m_images.find(key);
+    if (found != m_images.end()) return found->second;
+    const FetchedImage fetched = FetchImage(setup, entry);
+    // An interrupted or unreachable fetch may be tried again by the next device.
+    if (fetched.exitCode == 0 || fetched.exitCode == 1) m_images[key] = fetched;
+    return fetched;
+}
+
+int UpdateDevice(const SessionSetup& setup, const Identity& identity, int option, const ConfirmErase& confirm)
+{
+    if (option > 0 && option >= identity.walk.optionLineCount) {
+        setup.events->Failed("",
+                             "there is no option line " + std::to_string(option) + " (the server offers " +
+                                 std::to_string(identity.walk.optionLineCount) + ")",
+                             2);
+        return 2;
+    }
+    std::vector<PlannedImage> images = PlanImages(identity, option);
+    if (images.empty()) {
+        setup.events->Finished("nothing to do: the device already carries every image it needs");
+        return 0;
+    }
+
+    // Every image is fetched and checked before the first erase, so a refused
+    // or unsigned image never leaves the device half-updated.
+    std::vector<std::shared_ptr<const std::vector<uint8_t>>> packages;
+    for (PlannedImage& image : images) {
+        const CatalogueEntry& entry = identity.walk.entries[image.entry];
+        const FetchedImage fetched =
+            setup.imageCache != nullptr ? setup.imageCache->Fetch(setup, entry) : FetchImage(setup, entry);
+        if (fetched.exitCode != 0) {
+            setup.events->Failed(fetched.code, fetched.text, fetched.exitCode);
+            return fetched.exitCode;
+        }
+        const PackageHeader& header = *reinterpret_cast<const PackageHeader*>(fetched.package->data());
+        image.size = fetched.length;
+        image.blocks = uint32_t(PackageLastBlock(header) - PackageFirstBlock(header) + 1);
+        setup.events->Downloaded(image);
+        packages.push_back(fetched.package);
+    }
+
+    if (Interrupts(setup) > 0) {
+        setup.events->Failed("", "interrupted before any erase; the device is unchanged", 130);
+        return 130;
+    }
+    if (!confirm(images)) {
+        if (Interrupts(setup) > 0) {
+            setup.events->Failed("", "interrupted before any erase; the device is unchanged", 130);
+            return 130;
+        }
+        setup.events->Failed("", "not confirmed; nothing was erased", 1);
+        return 1;
+    }
+
+    for (size_t i = 0; i < images.size(); ++i) {
+        const PlannedImage& image = images[i];
+        setup.events->ImageStarted(image, i, images.size());
+        CSessionProgress progress(setup, image);
+        const ProgramOutcome outcome = RunProgramSequence(*setup.port, packages[i]->data(), progress);
+        if (outcome.stopped || Interrupts(setup) >= INTERRUPT_NOW) {
+            setup.events->Failed("",
+                                 "interrupted: image " + image.name + " (" + std::to_string(i + 1) + " of " +
+                                     std::to_string(images.size()) +
+                                     ") was cut short; running the update again completes the device",
+                                 130);
+            return 130;
+        }
+        setup.events->ImageFinished(image, outcome.mismatches);
+        if (outcome.mismatches != 0) {
+            setup.events->Failed(WindowCode("0403+%2d", image.entry),
+                                 "image " + image.name + " did not verify: " + std::to_string(image.size) + " bytes, " +
+                                     std::to_string(outcome.mismatches) + " differ on read-back",
+                                 1);
+            return 1;
+        }
+        if (Interrupts(setup) > 0 && i + 1 < images.size()) {
+            setup.events->Failed("",
+                                 "interrupted: image " + image.name + " is complete, " + NameList(images, i + 1) +
+                                     " not programmed; running the update again completes the device",
+                                 130);
+            return 130;
+        }
+    }
+
+    // As the window does once its box is closed: the device may now leave.
+    setup.port->SendTestCommand(TEST_FINISH, TEST_FINISH);
+    setup.events->Finished("done: " + std::to_string(images.size()) + (images.size() == 1 ? " image" : " images") +
+                           " programmed and verified; the device can be unplugged");
+    return 0;
+}

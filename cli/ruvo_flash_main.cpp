@@ -1,0 +1,248 @@
+// ruvo-flash: the command-line updater on the program's portable core.
+// Commands, output and exit codes: docs/cli.md.
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/console.h"
+#include "cli/device_access.h"
+#include "cli/event_output.h"
+#include "cli/exit_codes.h"
+#include "cli/flash_options.h"
+#include "cli/flash_session.h"
+#include "cli/memo_downloader.h"
+#include "cli/multi_device.h"
+#include "update/update_base_url.h"
+
+namespace {
+
+std::atomic<int> g_interrupts{0};
+
+void DiagnosticToStderr(const char* line)
+{
+    std::fputs(line, stderr);
+}
+
+// A device's transport that also keeps the opened device alive.
+class CHeldTransport : public CReportTransport {
+public:
+    explicit CHeldTransport(std::shared_ptr<OpenedDevice> device) : m_device(std::move(device)) {}
+    int ReadReport(uint8_t* buffer, uint32_t* count) override { return m_device->transport->ReadReport(buffer, count); }
+    int WriteReport(const uint8_t* buffer, uint32_t* count) override
+    {
+        return m_device->transport->WriteReport(buffer, count);
+    }
+
+private:
+    std::shared_ptr<OpenedDevice> m_device;
+};
+
+int OpenFailure(OpenStatus status, const std::string& detail, CFlashEvents& events)
+{
+    const int code = status == OpenStatus::NOT_FOUND ? EXIT_NO_DEVICE : EXIT_NO_ACCESS;
+    events.Failed("", detail, code);
+    return code;
+}
+
+// One opened device with its command port, interruptible.
+struct Connection {
+    OpenedDevice device;
+    std::unique_ptr<CInterruptibleTransport> transport;
+    uint8_t report[REPORT_SIZE] = {};
+    CommandBlock lastCommand{};
+    std::unique_ptr<CCommandPort> port;
+};
+
+int Connect(const std::string& path, Connection& connection, CFlashEvents& events)
+{
+    std::string detail;
+    const OpenStatus status = OpenDevicePath(path, connection.device, detail);
+    if (status != OpenStatus::OK) return OpenFailure(status, detail, events);
+    connection.transport = std::make_unique<CInterruptibleTransport>(*connection.device.transport, g_interrupts);
+    connection.port = std::make_unique<CCommandPort>(*connection.transport, connection.report, connection.lastCommand,
+                                                     DiagnosticToStderr);
+    return EXIT_DONE;
+}
+
+int List(const FlashOptions& options, const SessionSetup& base, CFlashEvents& events)
+{
+    const std::vector<std::string> paths = options.devices.empty() ? ListDevicePaths() : options.devices;
+    if (paths.empty()) {
+        events.Failed("", "no device found (USB 0416:F362); is it plugged in?", EXIT_NO_DEVICE);
+        return EXIT_NO_DEVICE;
+    }
+    int result = EXIT_DONE;
+    for (const std::string& path : paths) {
+        Connection connection;
+        const int opened = Connect(path, connection, events);
+        if (opened != EXIT_DONE) {
+            result = opened;
+            continue;
+        }
+        uint8_t page[FLASH_PAGE_SIZE] = {};
+        if (connection.port->ReadPages(DEVICE_INFO_PAGE, 1, page) < DEVICE_INFO_SIZE) {
+            events.Failed("", path + ": the device did not answer the read of its information record", EXIT_REFUSED);
+            result = EXIT_REFUSED;
+            continue;
+        }
+        events.Device(path, DecodeDeviceInfo(page));
+    }
+    (void)base;
+    return result;
+}
+
+// The device to use: --device, or the first match, saying so when there are several.
+bool ChooseDevice(const FlashOptions& options, CFlashEvents& events, std::string& path)
+{
+    if (!options.devices.empty()) {
+        path = options.devices.front();
+        return true;
+    }
+    const std::vector<std::string> paths = ListDevicePaths();
+    if (paths.empty()) return false;
+    path = paths.front();
+    if (paths.size() > 1)
+        events.Note(std::to_string(paths.size()) + " devices found; using the first, " + path +
+                    " (choose one with --device)");
+    return true;
+}
+
+bool AskBeforeErase(const std::vector<PlannedImage>& images, const std::string& path)
+{
+    std::string names;
+    for (const PlannedImage& image : images) names += (names.empty() ? "" : ", ") + image.name;
+    std::fprintf(stderr, "Erase and program %zu image%s (%s) into %s? [y/N] ", images.size(),
+                 images.size() == 1 ? "" : "s", names.c_str(), path.c_str());
+    std::fflush(stderr);
+    char answer[16] = "";
+    if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;
+    return answer[0] == 'y' || answer[0] == 'Y';
+}
+
+bool AskBeforeEraseAll(const std::vector<std::string>& paths)
+{
+    std::fprintf(stderr, "Update %zu devices at once (", paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) std::fprintf(stderr, "%s%s", i ? ", " : "", paths[i].c_str());
+    std::fprintf(stderr, ")? [y/N] ");
+    std::fflush(stderr);
+    char answer[16] = "";
+    if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;
+    return answer[0] == 'y' || answer[0] == 'Y';
+}
+
+int UpdateMany(const FlashOptions& options, OutputStyle style, const SessionSetup& base)
+{
+    std::vector<std::string> paths;
+    if (options.all) paths = ListDevicePaths();
+    for (const std::string& path : options.devices)
+        if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(path);
+    if (paths.empty()) {
+        std::fprintf(stderr, "ruvo-flash: no device found (USB 0416:F362); is it plugged in?\n");
+        return EXIT_NO_DEVICE;
+    }
+    if (!options.yes && !AskBeforeEraseAll(paths)) {
+        std::fprintf(stderr, "ruvo-flash: %s\n",
+                     g_interrupts.load() > 0 ? "interrupted before any erase" : "not confirmed; nothing was erased");
+        return g_interrupts.load() > 0 ? EXIT_INTERRUPTED : EXIT_REFUSED;
+    }
+
+    FILE* log = nullptr;
+    if (!options.logFile.empty() && (log = std::fopen(options.logFile.c_str(), "a")) == nullptr) {
+        std::fprintf(stderr, "ruvo-flash: cannot append to %s\n", options.logFile.c_str());
+        return EXIT_USAGE;
+    }
+
+    CMemoDownloader shared(*base.downloader);
+    CProgressBoard board(stderr, paths.size());
+    MultiDeviceRun run;
+    run.paths = paths;
+    run.option = options.option;
+    run.baseUrl = base.baseUrl;
+    run.downloader = &shared;
+    run.releaseCheck = base.releaseCheck;
+    run.interrupts = &g_interrupts;
+    run.open = [](const std::string& path, std::unique_ptr<CReportTransport>& transport, std::string& detail) {
+        auto device = std::make_shared<OpenedDevice>();
+        const OpenStatus status = OpenDevicePath(path, *device, detail);
+        if (status != OpenStatus::OK)
+            return status == OpenStatus::NOT_FOUND ? int(EXIT_NO_DEVICE) : int(EXIT_NO_ACCESS);
+        transport = std::make_unique<CHeldTransport>(device);
+        return 0;
+    };
+    run.eventsFor = [&](const std::string& path, size_t row) {
+        return MakeDeviceEventOutput(style, stdout, stderr, path, row, &board);
+    };
+    const std::vector<DeviceOutcome> outcomes = UpdateDevices(run);
+
+    if (style != OutputStyle::JSON) std::fprintf(stdout, "\n%s", OutcomeTable(outcomes).c_str());
+    if (log != nullptr) {
+        for (const DeviceOutcome& outcome : outcomes) std::fprintf(log, "%s\n", OutcomeLogLine(outcome).c_str());
+        std::fclose(log);
+    }
+    return CombinedExitCode(outcomes);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    FlashOptions options;
+    std::string error;
+    if (!ParseFlashOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "ruvo-flash: %s\n%s", error.c_str(), FLASH_USAGE);
+        return EXIT_USAGE;
+    }
+    if (options.command == FlashCommand::HELP) {
+        std::fputs(FLASH_USAGE, stdout);
+        return EXIT_DONE;
+    }
+    if (!options.keyFile.empty()) {
+        // The release-statement check plugs in at CReleaseCheck; until this
+        // build has it, a key cannot be honoured, and nothing is done unchecked.
+        std::fprintf(stderr, "ruvo-flash: --key: this build cannot check signed releases yet\n");
+        return EXIT_USAGE;
+    }
+    const bool terminal = StderrIsTerminal();
+    if (options.command == FlashCommand::UPDATE && !options.yes && !StdinIsTerminal()) {
+        std::fprintf(stderr, "ruvo-flash: no terminal to ask before erasing; add --yes to update without asking\n");
+        return EXIT_USAGE;
+    }
+
+    InstallInterruptHandler(g_interrupts);
+    if (!InitialiseConsole()) {
+        std::fprintf(stderr, "ruvo-flash: the network library cannot start\n");
+        return EXIT_NETWORK;
+    }
+    const OutputStyle style = options.json ? OutputStyle::JSON : terminal ? OutputStyle::TERMINAL : OutputStyle::PLAIN;
+    std::unique_ptr<CFlashEvents> events = MakeEventOutput(style, stdout, stderr);
+    std::unique_ptr<CDownloader> downloader = MakeDownloader(&g_interrupts);
+    SessionSetup setup{nullptr,      downloader.get(),
+                       events.get(), options.baseUrl.empty() ? std::string(UPDATE_BASE_URL) : options.baseUrl,
+                       nullptr,      &g_interrupts};
+
+    if (options.command == FlashCommand::LIST) return List(options, setup, *events);
+    if (ManyDevices(options)) return UpdateMany(options, style, setup);
+
+    std::string path;
+    if (!ChooseDevice(options, *events, path)) {
+        events->Failed("", "no device found (USB 0416:F362); is it plugged in?", EXIT_NO_DEVICE);
+        return EXIT_NO_DEVICE;
+    }
+    Connection connection;
+    const int opened = Connect(path, connection, *events);
+    if (opened != EXIT_DONE) return opened;
+    setup.port = connection.port.get();
+
+    Identity identity;
+    const int identified = IdentifyDevice(setup, path, identity);
+    if (identified != EXIT_DONE) return identified;
+    if (options.command == FlashCommand::INFO) {
+        events->Offered(MakeOffer(identity));
+        return EXIT_DONE;
+    }
+    return UpdateDevice(setup, identity, options.option, [&](const std::vector<PlannedImage>& images) {
+        return options.yes || AskBeforeErase(images, path);
+    });
+}

@@ -1,0 +1,328 @@
+#!/usr/bin/env bash
+# End to end, natively: ruvo-flash against nginx serving a ruvo-pack release
+# and the simulator behind its local socket. Runs in its own network and
+# mount namespace (port 80 on its own loopback); every file lives in one
+# temporary folder, and everything started is stopped on every way out.
+#   run-cli-e2e.sh [NATIVE_BUILD_DIR]
+set -euo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/../../.." && pwd)
+BUILD=$(cd "${1:-$ROOT/build/native}" && pwd)
+
+# A run of its own: the project's session script where there is one,
+# otherwise a network and mount namespace made here.
+if [ -z "${RUVO_CLI_E2E_INNER:-}" ] && [ -z "${RUVO_SESSION:-}" ]; then
+  [ -x "$ROOT/scripts/session.sh" ] && exec "$ROOT/scripts/session.sh" --no-wine "$0" "$BUILD"
+  exec unshare --net --mount bash -c 'ip link set lo up && RUVO_CLI_E2E_INNER=1 exec "$0" "$1"' "$0" "$BUILD"
+fi
+
+FLASH=$BUILD/cli/ruvo-flash
+SIM=$BUILD/tools/simulator/ruvo-sim
+WORK=$(mktemp -d /tmp/ruvo-cli-e2e.XXXXXX)
+NGINX_PID=
+SIM_PID=
+FLASH_PID=
+PIDS4=()
+
+cleanup() {
+  local status=$?
+  set +e
+  for pid in "${PIDS4[@]}"; do kill "$pid" 2>/dev/null; done
+  [ -n "$FLASH_PID" ] && kill "$FLASH_PID" 2>/dev/null
+  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
+  [ -n "$NGINX_PID" ] && kill "$NGINX_PID" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$WORK"
+  exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+failures=0
+pass() { echo "ok   $1"; }
+fail() { echo "FAIL $1"; failures=$((failures + 1)); }
+expect_exit() {  # NAME WANTED GOT
+  if [ "$2" = "$3" ]; then pass "$1 (exit $3)"; else fail "$1: exit $3, wanted $2"; fi
+}
+expect_grep() {  # NAME PATTERN FILE
+  if grep -q -- "$2" "$3"; then pass "$1"; else fail "$1: no '$2' in $3"; sed 's/^/     /' "$3"; fi
+}
+
+# --- the release, published as a publisher would --------------------------
+cp -r "$ROOT/tests/e2e/releases/standard" "$WORK/release"
+python3 "$ROOT/tools/demo/make_firmware.py" "$WORK/release/firmware.txt" "$WORK/release"
+mkdir -p "$WORK/www" "$WORK/nginx-temp"
+"$BUILD/tools/ruvo-pack/ruvo-pack" publish "$WORK/release/manifest.txt" "$WORK/www" >"$WORK/publish.out"
+cp -r "$WORK/www" "$WORK/www-good"
+
+cat >"$WORK/nginx.conf" <<CONF
+user root;
+worker_processes 1;
+daemon off;
+pid $WORK/nginx.pid;
+error_log $WORK/nginx-error.log;
+events { worker_connections 64; }
+http {
+  access_log $WORK/access.log;
+  client_body_temp_path $WORK/nginx-temp;
+  proxy_temp_path $WORK/nginx-temp;
+  fastcgi_temp_path $WORK/nginx-temp;
+  uwsgi_temp_path $WORK/nginx-temp;
+  scgi_temp_path $WORK/nginx-temp;
+  server { listen 127.0.0.1:80; root $WORK/www; }
+}
+CONF
+
+start_nginx() {
+  /usr/sbin/nginx -p "$WORK" -c "$WORK/nginx.conf" -e "$WORK/nginx-error.log" </dev/null >/dev/null 2>&1 &
+  NGINX_PID=$!
+  for _ in $(seq 50); do
+    curl -s -o /dev/null http://127.0.0.1/ && return 0
+    sleep 0.1
+  done
+  echo "nginx did not start" >&2
+  cat "$WORK/nginx-error.log" >&2
+  exit 1
+}
+stop_nginx() {
+  kill "$NGINX_PID"
+  wait "$NGINX_PID" 2>/dev/null || true
+  NGINX_PID=
+}
+
+# The device: version 20, second version ABC, model R100, so both base
+# images and the chosen option line are needed. FLASH_IN keeps the flash
+# from the previous run of the same device.
+start_sim() {  # extra options...
+  rm -f "$WORK/sim.in"
+  mkfifo "$WORK/sim.in"
+  exec 3<>"$WORK/sim.in"
+  local flash_in=()
+  [ -f "$WORK/flash.bin" ] && flash_in=(--flash-in "$WORK/flash.bin")
+  "$SIM" --socket "$WORK/sim.sock" --info 20030A1F414243010000000052313030 "${flash_in[@]}" \
+    --log "$WORK/sim.log" --dump "$WORK/flash.bin" "$@" <&3 >"$WORK/sim.out" 2>&1 &
+  SIM_PID=$!
+  for _ in $(seq 50); do
+    grep -q '^ruvo-sim ready' "$WORK/sim.out" && return 0
+    sleep 0.05
+  done
+  echo "ruvo-sim did not start" >&2
+  exit 1
+}
+stop_sim() {
+  echo quit >&3
+  exec 3>&-
+  wait "$SIM_PID" || true
+  SIM_PID=
+}
+fresh_device() { rm -f "$WORK/flash.bin"; }
+
+DEVICE=sim:$WORK/sim.sock
+start_nginx
+
+# --- 1. a whole update: the flash equals the images -------------------------
+fresh_device
+start_sim
+set +e
+"$FLASH" update --device "$DEVICE" --option 1 --yes >"$WORK/out" 2>"$WORK/err"
+code=$?
+set -e
+stop_sim
+expect_exit "update" 0 "$code"
+expect_grep "update says the device can be unplugged" "can be unplugged" "$WORK/out"
+if python3 "$ROOT/tests/e2e/check_flash.py" "$WORK/flash.bin" "$WORK/release" BTR122.bin BVRABD.bin OPR0HK.bin \
+  >"$WORK/check.out"; then pass "flash equals the images"; else fail "flash differs"; cat "$WORK/check.out"; fi
+if [ "$(tail -n1 "$WORK/sim.log")" = "TEST FCB19055 FCB19055" ]; then pass "finish command last"
+else fail "finish command last: $(tail -n1 "$WORK/sim.log")"; fi
+
+# --- 2. a refused image: nothing erased -------------------------------------
+fresh_device
+python3 - "$WORK/www/BRELM/Pool/BVRABD.bin" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+data[100] ^= 0x01
+open(sys.argv[1], "wb").write(data)
+PY
+start_sim
+set +e
+"$FLASH" update --device "$DEVICE" --yes >"$WORK/out" 2>"$WORK/err"
+code=$?
+set -e
+stop_sim
+rm -rf "$WORK/www" && cp -r "$WORK/www-good" "$WORK/www"
+expect_exit "refused image" 1 "$code"
+expect_grep "refusal carries the window's code" "error 0402 -4" "$WORK/err"
+if [ "$(cat "$WORK/sim.log")" = "READ 8175 1" ]; then pass "refused image: nothing erased"
+else fail "refused image: the device saw $(wc -l <"$WORK/sim.log") commands"; fi
+
+# --- 2b. a body longer than the catalogue announced: never written past the
+# buffer, refused by the check like the window's "too large" download ------
+fresh_device
+head -c 300000 /dev/zero >>"$WORK/www/BRELM/Pool/OPR0TW.bin"
+start_sim
+set +e
+"$FLASH" update --device "$DEVICE" --yes >"$WORK/out" 2>"$WORK/err"
+code=$?
+set -e
+stop_sim
+rm -rf "$WORK/www" && cp -r "$WORK/www-good" "$WORK/www"
+expect_exit "image longer than announced" 1 "$code"
+expect_grep "longer image refused with the window's code" "error 0402 " "$WORK/err"
+if [ "$(cat "$WORK/sim.log")" = "READ 8175 1" ]; then pass "longer image: nothing erased"
+else fail "longer image: the device saw $(wc -l <"$WORK/sim.log") commands"; fi
+
+# --- 3. a 404 page for the catalogue is refused by the check ----------------
+fresh_device
+mv "$WORK/www/BRELM/Door/R100.Bin" "$WORK/R100.Bin"
+start_sim
+set +e
+"$FLASH" update --device "$DEVICE" --yes --json >"$WORK/out" 2>"$WORK/err"
+code=$?
+set -e
+stop_sim
+mv "$WORK/R100.Bin" "$WORK/www/BRELM/Door/R100.Bin"
+expect_exit "catalogue 404" 1 "$code"
+expect_grep "catalogue 404 as a JSON error with its code" '"event":"error".*"code":"0302 ' "$WORK/out"
+if python3 -c 'import json,sys
+for line in open(sys.argv[1]):
+    event = json.loads(line)
+    assert event["format"] == 1 and "event" in event and "device" in event' "$WORK/out"; then
+  pass "every JSON line parses and carries format 1"
+else fail "JSON lines"; fi
+
+# --- 4. the server is down ---------------------------------------------------
+stop_nginx
+fresh_device
+start_sim
+set +e
+"$FLASH" update --device "$DEVICE" --yes >"$WORK/out" 2>"$WORK/err"
+code=$?
+set -e
+stop_sim
+start_nginx
+expect_exit "server down" 4 "$code"
+expect_grep "server down says network" "network (connect)" "$WORK/err"
+
+# --- 5. Ctrl-C during the second image, then a re-run that completes --------
+# Paced like a real device, so the second image takes a while.
+interrupt_during_second_image() {  # NAME SIGNALS MESSAGE
+  fresh_device
+  start_sim --report-us 2000 --erase-ms 5
+  "$FLASH" update --device "$DEVICE" --yes --json >"$WORK/out" 2>"$WORK/err" &
+  FLASH_PID=$!
+  for _ in $(seq 200); do
+    grep -q '"event":"progress","device":"[^"]*","image":"BVRABD.bin".*"phase":"write","done":1' "$WORK/out" && break
+    sleep 0.05
+  done
+  for _ in $(seq "$2"); do kill -INT "$FLASH_PID"; sleep 0.05; done
+  set +e
+  wait "$FLASH_PID"
+  code=$?
+  set -e
+  FLASH_PID=
+  stop_sim
+  expect_exit "$1" 130 "$code"
+  expect_grep "$1: the message names the image" "$3" "$WORK/out"
+  expect_grep "$1: running again completes" "running the update again completes the device" "$WORK/out"
+  if [ "$(tail -n1 "$WORK/sim.log")" != "TEST FCB19055 FCB19055" ]; then pass "$1: no finish command"
+  else fail "$1: finish command sent"; fi
+
+  start_sim
+  set +e
+  "$FLASH" update --device "$DEVICE" --yes >"$WORK/out" 2>"$WORK/err"
+  code=$?
+  set -e
+  stop_sim
+  expect_exit "$1: re-run" 0 "$code"
+  if python3 "$ROOT/tests/e2e/check_flash.py" "$WORK/flash.bin" "$WORK/release" BTR122.bin BVRABD.bin OPR0TW.bin \
+    >"$WORK/check.out"; then pass "$1: re-run leaves the images"; else fail "$1: flash differs"; cat "$WORK/check.out"; fi
+}
+interrupt_during_second_image "one Ctrl-C" 1 "BVRABD.bin is complete, OPR0TW.bin not programmed"
+interrupt_during_second_image "two Ctrl-C" 2 "image BVRABD.bin (2 of 3) was cut short"
+
+# --- 6. four devices at once, paced like real ones, one failing mid-write ----
+PIDS4=()
+for n in 1 2 3 4; do
+  extra=()
+  [ "$n" = 3 ] && extra=(--unplug-after 300)  # inside the first image's writing
+  mkfifo "$WORK/sim$n.in"
+  eval "exec $((n + 3))<>\"\$WORK/sim$n.in\""
+  "$SIM" --socket "$WORK/s$n.sock" --info 20030A1F414243010000000052313030 --report-us 1000 --erase-ms 5 \
+    --dump "$WORK/flash$n.bin" "${extra[@]}" <"$WORK/sim$n.in" >"$WORK/sim$n.out" 2>&1 &
+  PIDS4+=($!)
+done
+for n in 1 2 3 4; do
+  for _ in $(seq 50); do grep -q '^ruvo-sim ready' "$WORK/sim$n.out" && break; sleep 0.05; done
+done
+fetched_before=$(grep -c 'GET /BRELM/Pool/BTR122.bin' "$WORK/access.log" || true)
+set +e
+"$FLASH" update --device "sim:$WORK/s1.sock" --device "sim:$WORK/s2.sock" --device "sim:$WORK/s3.sock" \
+  --device "sim:$WORK/s4.sock" --yes --log "$WORK/bench.log" >"$WORK/out" 2>"$WORK/err"
+code=$?
+set -e
+for n in 1 2 3 4; do echo quit >"$WORK/sim$n.in"; done
+wait "${PIDS4[@]}" 2>/dev/null || true
+expect_exit "four devices, one failing" 1 "$code"
+for n in 1 2 4; do
+  if python3 "$ROOT/tests/e2e/check_flash.py" "$WORK/flash$n.bin" "$WORK/release" BTR122.bin BVRABD.bin OPR0TW.bin \
+    >"$WORK/check.out"; then pass "device $n of 4: flash equals the images"; else fail "device $n of 4"; cat "$WORK/check.out"; fi
+done
+expect_grep "the failing device is in the table with its code" "s3.sock .*exit 1 0403+ 0" "$WORK/out"
+if [ "$(wc -l <"$WORK/bench.log")" = 4 ]; then pass "the log holds 4 lines"; else fail "log lines: $(wc -l <"$WORK/bench.log")"; fi
+fetched=$(($(grep -c 'GET /BRELM/Pool/BTR122.bin' "$WORK/access.log") - fetched_before))
+if [ "$fetched" = 1 ]; then pass "each image fetched once for all four"; else fail "BTR122.bin fetched $fetched times"; fi
+
+# --- 6b. Ctrl-C with several devices: every device finishes its image ------
+PIDS4=()
+for n in 1 2; do
+  rm -f "$WORK/sim$n.in" "$WORK/flash$n.bin"
+  mkfifo "$WORK/sim$n.in"
+  eval "exec $((n + 3))<>\"\$WORK/sim$n.in\""
+  "$SIM" --socket "$WORK/s$n.sock" --info 20030A1F414243010000000052313030 --report-us 2000 --erase-ms 5 \
+    --dump "$WORK/flash$n.bin" <"$WORK/sim$n.in" >"$WORK/sim$n.out" 2>&1 &
+  PIDS4+=($!)
+done
+for n in 1 2; do
+  for _ in $(seq 50); do grep -q '^ruvo-sim ready' "$WORK/sim$n.out" && break; sleep 0.05; done
+done
+"$FLASH" update --device "sim:$WORK/s1.sock" --device "sim:$WORK/s2.sock" --yes --json >"$WORK/out" 2>"$WORK/err" &
+FLASH_PID=$!
+for _ in $(seq 200); do
+  grep -q '"event":"progress".*"image":"BTR122.bin".*"phase":"write","done":1' "$WORK/out" && break
+  sleep 0.05
+done
+kill -INT "$FLASH_PID"
+set +e
+wait "$FLASH_PID"
+code=$?
+set -e
+FLASH_PID=
+for n in 1 2; do echo quit >"$WORK/sim$n.in"; done
+wait "${PIDS4[@]}" 2>/dev/null || true
+PIDS4=()
+expect_exit "Ctrl-C with two devices" 130 "$code"
+if [ "$(grep -c '"event":"verified".*"image":"BTR122.bin".*"mismatches":0' "$WORK/out")" = 2 ] &&
+  [ "$(grep -c 'BTR122.bin is complete, BVRABD.bin, OPR0TW.bin not programmed' "$WORK/out")" = 2 ]; then
+  pass "Ctrl-C with two devices: each finished its current image and stopped"
+else fail "Ctrl-C with two devices"; sed 's/^/     /' "$WORK/out" | grep -v progress; fi
+
+# --- 7. refusals before any device traffic ----------------------------------
+set +e
+"$FLASH" update --device "$DEVICE" </dev/null >"$WORK/out" 2>"$WORK/err"
+code=$?
+set -e
+expect_exit "no terminal and no --yes" 2 "$code"
+set +e
+"$FLASH" info --device "sim:$WORK/nothing.sock" >"$WORK/out" 2>"$WORK/err"
+code=$?
+set -e
+expect_exit "no simulated device at the path" 3 "$code"
+set +e
+"$FLASH" list >"$WORK/out" 2>"$WORK/err"
+code=$?
+set -e
+expect_exit "list without a device" 3 "$code"
+expect_grep "list without a device says so" "no device found" "$WORK/err"
+
+echo "$failures failure(s)"
+[ "$failures" -eq 0 ]

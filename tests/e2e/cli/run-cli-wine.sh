@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# The Windows console ruvo-flash.exe under Wine: it updates the pipe
+# simulator (ruvo-sim.exe) through the test-only hid/setupapi DLLs, from
+# nginx serving a ruvo-pack release. Own network and mount namespace, own
+# Wine prefix; everything started is stopped on every way out.
+#   run-cli-wine.sh [NATIVE_BUILD_DIR [WINDOWS_BUILD_DIR]]
+set -euo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/../../.." && pwd)
+NATIVE=$(cd "${1:-$ROOT/build/native}" && pwd)
+WINDOWS=$(cd "${2:-$ROOT/build/windows}" && pwd)
+
+# A run of its own: the project's session script (with its Wine session)
+# where there is one, otherwise namespaces and a Wine session made here.
+if [ -z "${RUVO_CLI_WINE_INNER:-}" ] && [ -z "${RUVO_SESSION:-}" ]; then
+  [ -x "$ROOT/scripts/session.sh" ] && exec "$ROOT/scripts/session.sh" "$0" "$NATIVE" "$WINDOWS"
+  exec unshare --net --mount bash -c 'ip link set lo up && RUVO_CLI_WINE_INNER=1 exec "$0" "$1" "$2"' \
+    "$0" "$NATIVE" "$WINDOWS"
+fi
+
+BIN=$WINDOWS/bin
+WORK=$(mktemp -d /tmp/ruvo-cli-wine.XXXXXX)
+WINWORK="Z:${WORK//\//\\}"
+NGINX_PID=
+SIM_PID=
+SIM_PIDS=()
+OWN_WINE=0
+if [ -z "${RUVO_SESSION:-}" ]; then
+  OWN_WINE=1
+  # shellcheck source=scripts/wine-session.sh
+  source "$ROOT/scripts/wine-session.sh"
+fi
+
+cleanup() {
+  local status=$?
+  set +e
+  [ -n "$SIM_PID" ] && { echo quit >&3; wait "$SIM_PID" 2>/dev/null; }
+  for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+  [ -n "$NGINX_PID" ] && { kill "$NGINX_PID" 2>/dev/null; wait "$NGINX_PID" 2>/dev/null; }
+  ((OWN_WINE)) && ruvo_wine_stop
+  rm -rf "$WORK"
+  exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+failures=0
+pass() { echo "ok   $1"; }
+fail() { echo "FAIL $1"; failures=$((failures + 1)); }
+expect_exit() { if [ "$2" = "$3" ]; then pass "$1 (exit $3)"; else fail "$1: exit $3, wanted $2"; sed 's/^/     /' "$WORK/err"; fi; }
+
+cp -r "$ROOT/tests/e2e/releases/standard" "$WORK/release"
+python3 "$ROOT/tools/demo/make_firmware.py" "$WORK/release/firmware.txt" "$WORK/release"
+mkdir -p "$WORK/www" "$WORK/nginx-temp"
+"$NATIVE/tools/ruvo-pack/ruvo-pack" publish "$WORK/release/manifest.txt" "$WORK/www" >"$WORK/publish.out"
+cat >"$WORK/nginx.conf" <<CONF
+user root;
+worker_processes 1;
+daemon off;
+pid $WORK/nginx.pid;
+error_log $WORK/nginx-error.log;
+events { worker_connections 64; }
+http {
+  access_log $WORK/access.log;
+  client_body_temp_path $WORK/nginx-temp;
+  proxy_temp_path $WORK/nginx-temp;
+  fastcgi_temp_path $WORK/nginx-temp;
+  uwsgi_temp_path $WORK/nginx-temp;
+  scgi_temp_path $WORK/nginx-temp;
+  server { listen 127.0.0.1:80; root $WORK/www; }
+}
+CONF
+/usr/sbin/nginx -p "$WORK" -c "$WORK/nginx.conf" -e "$WORK/nginx-error.log" </dev/null >/dev/null 2>&1 &
+NGINX_PID=$!
+
+((OWN_WINE)) && ruvo_wine_start
+
+PIPE='\\.\pipe\ruvo-cli-wine'
+mkfifo "$WORK/sim.in"
+exec 3<>"$WORK/sim.in"
+wine "$BIN/ruvo-sim.exe" --pipe ruvo-cli-wine --info 20030A1F414243010000000052313030 \
+  --log "$WINWORK\\sim.log" --dump "$WINWORK\\flash.bin" <&3 >"$WORK/sim.out" 2>&1 &
+SIM_PID=$!
+for _ in $(seq 100); do grep -q '^ruvo-sim ready' "$WORK/sim.out" && break; sleep 0.1; done
+
+flash() {  # devices-list args...
+  local devices=$1
+  shift
+  set +e
+  WINEDLLOVERRIDES="hid,setupapi=n" RUVO_FAKE_HID_DEVICES="$devices" \
+    wine "$BIN/ruvo-flash.exe" "$@" </dev/null >"$WORK/out" 2>"$WORK/err"
+  code=$?
+  set -e
+}
+
+flash "" list
+expect_exit "list without a device" 3 "$code"
+grep -q "no device found" "$WORK/err" && pass "list says no device" || fail "list message"
+
+flash "$PIPE=0416:F362" list
+expect_exit "list" 0 "$code"
+grep -q "ruvo-cli-wine: version 03A0, second version ABC, updater level 1, model R100" "$WORK/out" \
+  && pass "list shows the record" || { fail "list output"; cat "$WORK/out"; }
+
+flash "$PIPE=0416:F362" update --option 1 --yes
+expect_exit "update" 0 "$code"
+grep -q "can be unplugged" "$WORK/out" && pass "update says the device can be unplugged" || fail "update output"
+
+echo quit >&3
+exec 3>&-
+wait "$SIM_PID" || true
+SIM_PID=
+if python3 "$ROOT/tests/e2e/check_flash.py" "$WORK/flash.bin" "$WORK/release" BTR122.bin BVRABD.bin OPR0HK.bin \
+  >"$WORK/check.out"; then pass "flash equals the images"; else fail "flash differs"; cat "$WORK/check.out"; fi
+if [ "$(tail -n1 "$WORK/sim.log" | tr -d '\r')" = "TEST FCB19055 FCB19055" ]; then pass "finish command last"
+else fail "finish command last"; fi
+
+# Two devices at once (--all), each through its own CHidIO.
+SIM_PIDS=()
+for n in a b; do
+  mkfifo "$WORK/sim-$n.in"
+  eval "exec {fd_$n}<>\"\$WORK/sim-$n.in\""
+  wine "$BIN/ruvo-sim.exe" --pipe "ruvo-cli-wine-$n" --info 20030A1F414243010000000052313030 \
+    --dump "$WINWORK\\flash-$n.bin" <"$WORK/sim-$n.in" >"$WORK/sim-$n.out" 2>&1 &
+  SIM_PIDS+=($!)
+done
+for n in a b; do
+  for _ in $(seq 100); do grep -q '^ruvo-sim ready' "$WORK/sim-$n.out" && break; sleep 0.1; done
+done
+flash '\\.\pipe\ruvo-cli-wine-a=0416:F362;\\.\pipe\ruvo-cli-wine-b=0416:F362' update --all --yes \
+  --log "$WINWORK\\run.log"
+for n in a b; do echo quit >"$WORK/sim-$n.in"; done
+wait "${SIM_PIDS[@]}" || true
+SIM_PIDS=()
+expect_exit "update --all, two devices" 0 "$code"
+for n in a b; do
+  if python3 "$ROOT/tests/e2e/check_flash.py" "$WORK/flash-$n.bin" "$WORK/release" BTR122.bin BVRABD.bin OPR0TW.bin \
+    >"$WORK/check.out"; then pass "--all: device $n equals the images"; else fail "--all: device $n"; cat "$WORK/check.out"; fi
+done
+if [ "$(wc -l <"$WORK/run.log")" = 2 ]; then pass "--all: two log lines"; else fail "--all: log lines"; fi
+
+echo "$failures failure(s)"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,363 @@
+// One device's update on the portable core: the simulator core in-process,
+// a release served from memory. The window's decisions, its codes in the
+// refusals, nothing erased before every image is checked, and both Ctrl-C
+// levels.
+#include "cli/flash_session.h"
+#include "cli/memo_downloader.h"
+#include "cli/multi_device.h"
+#include "tools/simulator/in_process_device.h"
+#include "update/package_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const char BASE[] = "http://server/BRELM/";
+
+struct FakeServer : CDownloader {
+    std::map<std::string, Bytes> files;
+    std::vector<std::string> requests;
+    DownloadResult Download(const std::string& url, uint8_t* destination, size_t capacity) override
+    {
+        requests.push_back(url.substr(sizeof BASE - 1));
+        const auto found = files.find(url);
+        if (found == files.end()) return {DownloadStatus::CONNECT, 0, "refused"};
+        if (found->second.size() > capacity) return {DownloadStatus::TOO_LARGE, 0, ""};
+        std::copy(found->second.begin(), found->second.end(), destination);
+        return {DownloadStatus::OK, found->second.size(), ""};
+    }
+    void Put(const std::string& path, const Bytes& bytes) { files[BASE + path] = bytes; }
+};
+
+struct RecordingEvents : CFlashEvents {
+    std::vector<std::string> lines;
+    std::string failure;
+    int failureExit = -1;
+    std::function<void(const std::string&)> onEvent;
+    void Add(const std::string& line)
+    {
+        lines.push_back(line);
+        if (onEvent) onEvent(line);
+    }
+    void Note(const std::string& text) override { Add("note " + text); }
+    void Device(const std::string&, const DeviceInfo& info) override { Add(std::string("device ") + info.modelId); }
+    void Offered(const Offer&) override { Add("offer"); }
+    void Downloaded(const PlannedImage& image) override { Add("fetched " + image.name); }
+    void ImageStarted(const PlannedImage& image, size_t, size_t) override { Add("image " + image.name); }
+    void Progress(const PlannedImage& image, ImagePhase phase, uint32_t done, double) override
+    {
+        Add("progress " + image.name + (phase == ImagePhase::WRITE ? " write " : " verify ") + std::to_string(done));
+    }
+    void ImageFinished(const PlannedImage& image, uint32_t mismatches) override
+    {
+        Add("verified " + image.name + " " + std::to_string(mismatches));
+    }
+    void Finished(const std::string& text) override { Add("finished " + text); }
+    void Failed(const std::string& code, const std::string& text, int exitCode) override
+    {
+        failure = code.empty() ? text : code + ": " + text;
+        failureExit = exitCode;
+        Add("failed");
+    }
+};
+
+Bytes Firmware(size_t size, uint8_t seed)
+{
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = uint8_t(i * 31 + seed + (i >> 8));
+    return bytes;
+}
+
+struct Image {
+    std::string name;
+    uint32_t firstBlock;
+    Bytes firmware;
+    Bytes package;
+};
+
+// Model R100: two base images and two option lines; the device carries
+// version 0x20 and second version "ABC", so both bases are needed.
+struct Release {
+    std::vector<Image> images;
+    Bytes catalogue;
+    explicit Release(const std::vector<std::pair<std::string, uint32_t>>& names = {
+                         {"BTR122.bin", 0}, {"BVRABD.bin", 16}, {"OPR0TW.bin", 64}, {"OPR0HK.bin", 64}})
+    {
+        std::vector<CatalogueRecordInput> records;
+        uint8_t seed = 1;
+        for (const auto& [name, first] : names) {
+            Image image{name, first, Firmware(5000 + 3000 * seed, seed), {}};
+            std::string error;
+            EXPECT_TRUE(BuildImagePackage(name.substr(2, 4).c_str(), first, image.firmware, &image.package, &error))
+                << error;
+            records.push_back({name, uint32_t(image.package.size()), u"區域包 " + std::u16string(1, u'0' + seed)});
+            images.push_back(image);
+            ++seed;
+        }
+        std::string error;
+        EXPECT_TRUE(BuildCataloguePackage("R100", 2, records, &catalogue, &error)) << error;
+    }
+    void Publish(FakeServer& server) const
+    {
+        server.Put("Door/R100.Bin", catalogue);
+        for (const Image& image : images) server.Put("Pool/" + image.name, image.package);
+    }
+};
+
+const uint8_t INFO[DEVICE_INFO_SIZE] = {0x20, 3, 0x0A, 0x1F, 'A', 'B', 'C', 1, 0, 0, 0, 0, 'R', '1', '0', '0'};
+
+struct Bench {
+    explicit Bench(const SimulatorOptions& options = SimulatorOptions()) : device(options)
+    {
+        device.device.SetInfoRecord(INFO);
+        release.Publish(server);
+    }
+    Release release;
+    FakeServer server;
+    CInProcessDevice device;
+    std::atomic<int> interrupts{0};
+    CInterruptibleTransport transport{device, interrupts};
+    uint8_t report[REPORT_SIZE] = {};
+    CommandBlock last{};
+    CCommandPort port{transport, report, last, nullptr};
+    RecordingEvents events;
+    SessionSetup setup{&port, &server, &events, BASE, nullptr, &interrupts};
+    int confirmations = 0;
+
+    int Update(int option = 0, bool confirm = true)
+    {
+        Identity identity;
+        const int identified = IdentifyDevice(setup, "sim:test", identity);
+        if (identified != 0) return identified;
+        return UpdateDevice(setup, identity, option, [&](const std::vector<PlannedImage>&) {
+            ++confirmations;
+            return confirm;
+        });
+    }
+    bool FlashHolds(const Image& image) const
+    {
+        const uint8_t* flash = device.device.Flash() + size_t(image.firstBlock) * FLASH_BLOCK_SIZE;
+        return std::equal(image.firmware.begin(), image.firmware.end(), flash);
+    }
+    // The device's command log without the record read.
+    std::vector<std::string> Commands() const { return {device.log.begin() + 1, device.log.end()}; }
+};
+
+TEST(FlashSession, UpdatesAsTheWindowDecides)
+{
+    Bench bench;
+    EXPECT_EQ(bench.Update(1), 0) << bench.events.failure;
+    EXPECT_EQ(bench.server.requests,
+              (std::vector<std::string>{"Door/R100.Bin", "Pool/BTR122.bin", "Pool/BVRABD.bin", "Pool/OPR0HK.bin"}));
+    EXPECT_TRUE(bench.FlashHolds(bench.release.images[0]));
+    EXPECT_TRUE(bench.FlashHolds(bench.release.images[1]));
+    EXPECT_TRUE(bench.FlashHolds(bench.release.images[3]));
+    EXPECT_EQ(bench.device.log.front(), "READ 8175 1");
+    // The finish command comes last, after every image was verified.
+    EXPECT_EQ(bench.device.log.back(), "TEST FCB19055 FCB19055");
+    EXPECT_EQ(bench.confirmations, 1);
+    EXPECT_EQ(bench.events.lines.back().rfind("finished done: 3 images", 0), 0u);
+}
+
+TEST(FlashSession, SkipsTheBaseImagesTheDeviceCarries)
+{
+    Bench bench;
+    uint8_t info[DEVICE_INFO_SIZE];
+    std::memcpy(info, INFO, sizeof info);
+    info[0] = 0x22;  // entry 0 is "BTR122": version 22
+    info[6] = 'D';   // entry 1 is "BVRABD": second version ABD
+    bench.device.device.SetInfoRecord(info);
+    EXPECT_EQ(bench.Update(0), 0) << bench.events.failure;
+    EXPECT_EQ(bench.server.requests, (std::vector<std::string>{"Door/R100.Bin", "Pool/OPR0TW.bin"}));
+
+    Release bases({{"BTR122.bin", 0}, {"BVRABD.bin", 16}});
+    Bench nothing;
+    nothing.server.files.clear();
+    bases.Publish(nothing.server);
+    nothing.device.device.SetInfoRecord(info);
+    EXPECT_EQ(nothing.Update(0), 0);
+    EXPECT_EQ(nothing.events.lines.back().rfind("finished nothing to do", 0), 0u);
+    EXPECT_EQ(nothing.device.log, std::vector<std::string>{"READ 8175 1"});  // no finish command
+}
+
+TEST(FlashSession, RefusalsCarryTheWindowsCodesAndEraseNothing)
+{
+    struct Case {
+        const char* name;
+        std::function<void(Bench&)> spoil;
+        int exitCode;
+        const char* failure;  // start of the message
+    };
+    const Case cases[] = {
+        {"catalogue of another model",
+         [](Bench& b) {
+             std::string error;
+             BuildCataloguePackage("R200", 2, {{"BTR122.bin", 100, u"x"}},
+                                   &b.server.files[std::string(BASE) + "Door/R100.Bin"], &error);
+         },
+         1, "0302 -7: "},
+        {"second image corrupted", [](Bench& b) { b.server.files[std::string(BASE) + "Pool/BVRABD.bin"][40] ^= 0x01; },
+         1, "0402 -4: "},
+        {"404 page for an image",
+         [](Bench& b) {
+             const std::string page = "<html>404 Not Found</html>";
+             b.server.files[std::string(BASE) + "Pool/OPR0TW.bin"] = Bytes(page.begin(), page.end());
+         },
+         1, "0402 -7: "},  // the check compares the id first
+        {"server down", [](Bench& b) { b.server.files.clear(); }, 4, "network (connect)"},
+        {"image larger than announced",
+         [](Bench& b) { b.server.files[std::string(BASE) + "Pool/BTR122.bin"].resize(40000); }, 1, "0402 "},
+        {"no such option line", [](Bench&) {}, 2, "there is no option line 3"},
+    };
+    for (const Case& c : cases) {
+        Bench bench;
+        c.spoil(bench);
+        const int option = std::string(c.name) == "no such option line" ? 3 : 0;
+        EXPECT_EQ(bench.Update(option), c.exitCode) << c.name;
+        EXPECT_EQ(bench.events.failure.rfind(c.failure, 0), 0u) << c.name << ": " << bench.events.failure;
+        EXPECT_EQ(bench.events.failureExit, c.exitCode) << c.name;
+        EXPECT_EQ(bench.confirmations, 0) << c.name;
+        EXPECT_EQ(bench.device.log, std::vector<std::string>{"READ 8175 1"}) << c.name;
+    }
+}
+
+TEST(FlashSession, DeclinedQuestionErasesNothing)
+{
+    Bench bench;
+    EXPECT_EQ(bench.Update(0, false), 1);
+    EXPECT_EQ(bench.events.failure, "not confirmed; nothing was erased");
+    EXPECT_EQ(bench.device.log, std::vector<std::string>{"READ 8175 1"});
+}
+
+TEST(FlashSession, CorruptReadBackIsReportedWithItsEntry)
+{
+    SimulatorOptions options;
+    options.corruptReadBack = true;
+    options.corruptOffset = 16 * FLASH_BLOCK_SIZE + 7;  // inside BVRABD, entry 1
+    options.corruptLength = 3;
+    Bench bench(options);
+    EXPECT_EQ(bench.Update(0), 1);
+    EXPECT_EQ(bench.events.failure.rfind("0403+ 1: image BVRABD.bin did not verify", 0), 0u) << bench.events.failure;
+    EXPECT_NE(bench.events.failure.find("3 differ"), std::string::npos) << bench.events.failure;
+    EXPECT_NE(bench.device.log.back(), "TEST FCB19055 FCB19055");
+}
+
+TEST(FlashSession, FirstInterruptFinishesTheCurrentImage)
+{
+    Bench bench;
+    // Ctrl-C as the first image's writing begins.
+    bench.events.onEvent = [&](const std::string& line) {
+        if (line == "progress BTR122.bin write 1") bench.interrupts = 1;
+    };
+    EXPECT_EQ(bench.Update(0), 130);
+    EXPECT_TRUE(bench.FlashHolds(bench.release.images[0]));
+    EXPECT_NE(bench.events.failure.find("BTR122.bin is complete, BVRABD.bin, OPR0TW.bin not programmed"),
+              std::string::npos)
+        << bench.events.failure;
+    EXPECT_EQ(bench.Commands().back(), "READ 16 16");  // the tail of image 1 was read back, nothing after
+}
+
+TEST(FlashSession, SecondInterruptStopsAfterTheReportInFlight)
+{
+    Bench bench;
+    bench.events.onEvent = [&](const std::string& line) {
+        if (line == "progress BVRABD.bin write 1") bench.interrupts = 2;
+    };
+    EXPECT_EQ(bench.Update(0), 130);
+    EXPECT_NE(bench.events.failure.find("image BVRABD.bin (2 of 3) was cut short"), std::string::npos)
+        << bench.events.failure;
+    // Block 64 (first of image 2) was written; nothing was sent after it.
+    EXPECT_EQ(bench.Commands().back(), "WRITE 256 16");
+    EXPECT_FALSE(bench.device.device.InWriteDataPhase());
+    // Running again completes the device.
+    Bench again;
+    std::memcpy(again.device.device.Flash(), bench.device.device.Flash(), FLASH_SIZE);
+    EXPECT_EQ(again.Update(0), 0);
+    EXPECT_TRUE(again.FlashHolds(again.release.images[1]));
+}
+
+// Four devices at once, the third unplugged mid-write: the others end with
+// the images, the release is fetched once, the outcome says which failed.
+TEST(MultiDevice, OneFailingDeviceNeverStopsTheOthers)
+{
+    Release release;
+    FakeServer server;
+    release.Publish(server);
+    CMemoDownloader shared(server);
+    std::vector<std::unique_ptr<CInProcessDevice>> devices;
+    for (int i = 0; i < 4; ++i) {
+        SimulatorOptions options;
+        if (i == 2) options.unplugAfter = 40;  // inside the first block's data
+        devices.push_back(std::make_unique<CInProcessDevice>(options));
+        devices.back()->device.SetInfoRecord(INFO);
+    }
+    std::atomic<int> interrupts{0};
+    MultiDeviceRun run;
+    run.paths = {"sim:0", "sim:1", "sim:2", "sim:3"};
+    run.baseUrl = BASE;
+    run.downloader = &shared;
+    run.interrupts = &interrupts;
+    // The in-process devices are handed out through a forwarding transport.
+    struct Forward : CReportTransport {
+        CReportTransport& inner;
+        explicit Forward(CReportTransport& t) : inner(t) {}
+        int ReadReport(uint8_t* b, uint32_t* c) override { return inner.ReadReport(b, c); }
+        int WriteReport(const uint8_t* b, uint32_t* c) override { return inner.WriteReport(b, c); }
+    };
+    run.open = [&](const std::string& path, std::unique_ptr<CReportTransport>& transport, std::string&) {
+        transport = std::make_unique<Forward>(*devices[size_t(path[4] - '0')]);
+        return 0;
+    };
+    run.eventsFor = [](const std::string&, size_t) { return std::make_unique<RecordingEvents>(); };
+
+    const std::vector<DeviceOutcome> outcomes = UpdateDevices(run);
+    ASSERT_EQ(outcomes.size(), 4u);
+    for (size_t i : {0u, 1u, 3u}) {
+        EXPECT_EQ(outcomes[i].exitCode, 0) << i << " " << outcomes[i].text;
+        EXPECT_EQ(outcomes[i].images, (std::vector<std::string>{"BTR122.bin", "BVRABD.bin", "OPR0TW.bin"}));
+        EXPECT_EQ(outcomes[i].model, "R100");
+        for (size_t image : {0u, 1u, 2u}) {
+            const Image& expected = release.images[image];
+            EXPECT_TRUE(std::equal(expected.firmware.begin(), expected.firmware.end(),
+                                   devices[i]->device.Flash() + size_t(expected.firstBlock) * FLASH_BLOCK_SIZE))
+                << i << " " << expected.name;
+        }
+    }
+    EXPECT_EQ(outcomes[2].exitCode, 1);
+    EXPECT_EQ(outcomes[2].code, "0403+ 0");
+    EXPECT_EQ(CombinedExitCode(outcomes), 1);
+    // The catalogue and each image were fetched once for all four devices.
+    EXPECT_EQ(server.requests,
+              (std::vector<std::string>{"Door/R100.Bin", "Pool/BTR122.bin", "Pool/BVRABD.bin", "Pool/OPR0TW.bin"}));
+
+    const std::string table = OutcomeTable(outcomes);
+    EXPECT_NE(table.find("sim:2  R100  03A0   03A0   -"), std::string::npos) << table;
+    EXPECT_NE(table.find("exit 1 0403+ 0: image BTR122.bin did not verify"), std::string::npos) << table;
+    const std::string line = OutcomeLogLine(outcomes[0]);
+    EXPECT_EQ(line.rfind("{\"format\":1,\"time\":\"20", 0), 0u) << line;
+    EXPECT_NE(line.find("\"images\":[\"BTR122.bin\",\"BVRABD.bin\",\"OPR0TW.bin\"],\"exit\":0"), std::string::npos)
+        << line;
+}
+
+TEST(MultiDevice, CombinedExitCode)
+{
+    auto outcome = [](int code) {
+        DeviceOutcome o;
+        o.exitCode = code;
+        return o;
+    };
+    EXPECT_EQ(CombinedExitCode({}), 3);
+    EXPECT_EQ(CombinedExitCode({outcome(0), outcome(0)}), 0);
+    EXPECT_EQ(CombinedExitCode({outcome(0), outcome(4)}), 1);
+    EXPECT_EQ(CombinedExitCode({outcome(3), outcome(0)}), 1);
+    EXPECT_EQ(CombinedExitCode({outcome(1), outcome(130)}), 130);
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+#include "update/download_core.h"
+
+#include "update/download_request.h"
+
+#include <mmsystem.h>
+
+#include <cstring>
+
+static_assert(CONNECTION_FLAG_PROXY == INTERNET_CONNECTION_PROXY, "WinINet's proxy connection flag");
+static_assert(OPEN_TYPE_PRECONFIG == INTERNET_OPEN_TYPE_PRECONFIG, "WinINet's access types");
+static_assert(OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY == INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY,
+              "WinINet's access types");
+
+DownloadOutcome FetchUrl(const char* url, uint8_t* destination, uint32_t capacity, const DownloadHooks& hooks)
+{
+    DWORD state = 0;
+    InternetGetConnectedState(&state, 0);  // only its proxy flag matters
+
+    char agent[USER_AGENT_SIZE];
+    FormatUserAgent(agent, timeGetTime());
+
+    HINTERNET internet = hooks.openInternet(agent, DownloadAccessType(state));
+    if (!internet) return {DownloadFault::NO_INTERNET, -1, GetLastError()};
+
+    HINTERNET file = InternetOpenUrlA(internet, url, ACCEPT_HEADER, ACCEPT_HEADER_LENGTH, DownloadRequestFlags(url), 0);
+    if (!file) {
+        const DWORD error = GetLastError();
+        InternetCloseHandle(internet);
+        return {DownloadFault::NO_SERVER, -1, error};
+    }
+
+    // The result is a signed count, so no body may exceed INT32_MAX bytes.
+    if (capacity > INT32_MAX) capacity = INT32_MAX;
+
+    uint8_t staging[DOWNLOAD_CHUNK];
+    uint32_t total = 0;
+    DownloadOutcome outcome{DownloadFault::NONE, -1, 0};
+    for (;;) {
+        if (hooks.stopRequested != nullptr && hooks.stopRequested()) {
+            outcome.failure = DownloadFault::INTERRUPTED;
+            break;
+        }
+        DWORD received = 0;
+        if (!InternetReadFile(file, staging, DOWNLOAD_CHUNK, &received)) {
+            outcome.failure = DownloadFault::READ_FAILED;
+            outcome.lastError = GetLastError();
+            break;
+        }
+        if (received == 0) {
+            outcome.length = static_cast<int32_t>(total);
+            break;
+        }
+        // A body longer than the destination is refused, never written past it.
+        if (received > capacity - total) {
+            outcome.failure = DownloadFault::TOO_LARGE;
+            break;
+        }
+        std::memcpy(destination + total, staging, received);
+        total += received;
+    }
+    InternetCloseHandle(file);
+    InternetCloseHandle(internet);
+    return outcome;
+}
