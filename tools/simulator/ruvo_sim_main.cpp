@@ -7,8 +7,8 @@
 #include <string>
 
 #include "tools/simulator/pipe_server.h"
-#include "tools/simulator/sim_flash_file.h"
 #include "tools/simulator/sim_options.h"
+#include "tools/simulator/sim_run.h"
 
 static std::wstring Widen(const std::string& text)
 {
@@ -33,26 +33,13 @@ int main(int argc, char** argv)
     }
 
     SimulatedDevice device(options.device);
-    if (!options.flashIn.empty() && !LoadFlashFile(options.flashIn, device)) {
-        std::fprintf(stderr, "ruvo-sim: cannot load flash from %s\n", options.flashIn.c_str());
-        return 2;
-    }
-    if (options.hasInfo) device.SetInfoRecord(options.info);
-
     FILE* log = nullptr;
-    if (!options.logFile.empty() && (log = std::fopen(options.logFile.c_str(), "w")) == nullptr) {
-        std::fprintf(stderr, "ruvo-sim: cannot write %s\n", options.logFile.c_str());
-        return 2;
-    }
+    if (!PrepareSimulator(options, device, &log)) return 2;
 
     PipeServerConfig config;
     config.pipePath = Widen(options.pipe);
     config.spares = options.spares;
-    config.commandLog = [log](const char* line) {
-        if (log == nullptr) return;
-        std::fprintf(log, "%s\n", line);
-        std::fflush(log);  // a script may read the log while the device runs
-    };
+    config.commandLog = CommandLogWriter(log);
     PipeServer server(device, config);
     if (!server.Start()) {
         std::fprintf(stderr, "ruvo-sim: cannot serve %s\n", options.pipe.c_str());
@@ -67,13 +54,5 @@ int main(int argc, char** argv)
     }
 
     server.Stop();
-    int status = 0;
-    if (!options.dumpFile.empty() && !DumpFlashFile(options.dumpFile, device)) {
-        std::fprintf(stderr, "ruvo-sim: cannot write %s\n", options.dumpFile.c_str());
-        status = 1;
-    }
-    if (log != nullptr) std::fclose(log);
-    std::printf("ruvo-sim stopped\n");
-    std::fflush(stdout);
-    return status;
+    return FinishSimulator(options, device, log);
 }

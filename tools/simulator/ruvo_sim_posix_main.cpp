@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "tools/simulator/sim_flash_file.h"
 #include "tools/simulator/sim_options.h"
+#include "tools/simulator/sim_run.h"
 #include "tools/simulator/socket_server_posix.h"
 
 int main(int argc, char** argv)
@@ -27,25 +27,11 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     SimulatedDevice device(options.device);
-    if (!options.flashIn.empty() && !LoadFlashFile(options.flashIn, device)) {
-        std::fprintf(stderr, "ruvo-sim: cannot load flash from %s\n", options.flashIn.c_str());
-        return 2;
-    }
-    if (options.hasInfo) device.SetInfoRecord(options.info);
-
     FILE* log = nullptr;
-    if (!options.logFile.empty() && (log = std::fopen(options.logFile.c_str(), "w")) == nullptr) {
-        std::fprintf(stderr, "ruvo-sim: cannot write %s\n", options.logFile.c_str());
-        return 2;
-    }
+    if (!PrepareSimulator(options, device, &log)) return 2;
 
-    int status = 0;
     {
-        CSocketServer server(device, [log](const char* line) {
-            if (log == nullptr) return;
-            std::fprintf(log, "%s\n", line);
-            std::fflush(log);  // a script may read the log while the device runs
-        });
+        CSocketServer server(device, CommandLogWriter(log));
         if (!server.Start(options.socket)) {
             std::fprintf(stderr, "ruvo-sim: cannot serve %s\n", options.socket.c_str());
             if (log != nullptr) std::fclose(log);
@@ -55,12 +41,5 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         server.Serve(STDIN_FILENO);
     }
-    if (!options.dumpFile.empty() && !DumpFlashFile(options.dumpFile, device)) {
-        std::fprintf(stderr, "ruvo-sim: cannot write %s\n", options.dumpFile.c_str());
-        status = 1;
-    }
-    if (log != nullptr) std::fclose(log);
-    std::printf("ruvo-sim stopped\n");
-    std::fflush(stdout);
-    return status;
+    return FinishSimulator(options, device, log);
 }
