@@ -5,7 +5,7 @@
 
 const char FLASH_USAGE[] =
     "usage: ruvo-flash list [--device D]... [--json]\n"
-    "       ruvo-flash info [--device D] [--base-url URL] [--json]\n"
+    "       ruvo-flash info [--device D] [--base-url URL] [--key PUB.pem] [--json]\n"
     "       ruvo-flash update [--device D]... [--all] [--option K] [--base-url URL] [--key PUB.pem]\n"
     "                         [--json] [--yes] [--log FILE]\n"
     "       ruvo-flash --help\n"
@@ -15,8 +15,8 @@ const char FLASH_USAGE[] =
     "  --all           update every matching device at once (and any --device given), one thread each\n"
     "  --option K      the optional image of option line K (default 0, as the window preselects)\n"
     "  --base-url URL  the update server's base URL, ending in '/' (default: the built-in one)\n"
-    "  --key PUB.pem   check the signed release statement with this key instead of the built-in ones\n"
-    "                  (this build has no statement checker yet: --key is refused)\n"
+    "  --key PUB.pem   check the signed release statement with this publisher key (ECDSA P-256, PEM)\n"
+    "                  instead of the built-in ones; with either, nothing unsigned is flashed\n"
     "  --json          one JSON object per line per event on stdout\n"
     "  --yes           do not ask before the first erase (needed without a terminal)\n"
     "  --log FILE      with several devices: append one JSON line per device outcome\n"

@@ -9,6 +9,7 @@
 #include "device/package_header.h"
 #include "device/program_sequence.h"
 #include "update/package.h"
+#include "update/release_crypto.h"
 
 namespace {
 
@@ -176,16 +177,30 @@ int IdentifyDevice(const SessionSetup& setup, const std::string& path, Identity&
         return NetworkFailure(setup, url, got);
     const uint32_t length = got.status == DownloadStatus::OK ? uint32_t(got.bytes) : UINT32_MAX;
 
+    // Signed releases: the catalogue is hashed exactly as downloaded, before
+    // the check decodes it in place.
+    CatalogueFacts catalogue{};
+    if (setup.releaseCheck != nullptr) {
+        if (got.status == DownloadStatus::OK) {
+            catalogue.length = length;
+            Sha256(buffer.data(), length, catalogue.sha256);
+        }
+        catalogue.decoded = buffer.data();
+        catalogue.capacity = CATALOGUE_MAX_LENGTH;  // as the window walks it for the statement
+    }
+
     const int32_t code = CheckPackage(PACKAGE_CATALOGUE, buffer.data(), length, out.info.modelId, buffer.size());
     if (code != PACKAGE_OK) {
         setup.events->Failed(WindowCode("0302 %2d", code), RefusalText("the catalogue was", code), 1);
         return 1;
     }
+    // Nothing of the catalogue is used before its publisher's statement holds.
     if (setup.releaseCheck != nullptr) {
-        const ReleaseVerdict verdict = setup.releaseCheck->CheckCatalogue(out.info.modelId, buffer.data(), length);
-        if (!verdict.accepted) {
-            setup.events->Failed(verdict.code, verdict.text, 1);
-            return 1;
+        const ReleaseVerdict verdict =
+            setup.releaseCheck->CheckCatalogue(*setup.downloader, setup.baseUrl, out.info.modelId, catalogue);
+        if (verdict.exitCode != 0) {
+            setup.events->Failed(verdict.code, verdict.text, verdict.exitCode);
+            return verdict.exitCode;
         }
     }
     const uint8_t status = reinterpret_cast<const PackageHeader*>(buffer.data())->status;
@@ -235,7 +250,7 @@ std::vector<PlannedImage> PlanImages(const Identity& identity, int option)
     return images;
 }
 
-FetchedImage FetchImage(const SessionSetup& setup, const CatalogueEntry& entry)
+FetchedImage FetchImage(const SessionSetup& setup, const char* modelId, int32_t index, const CatalogueEntry& entry)
 {
     FetchedImage fetched;
     auto buffer = std::make_shared<std::vector<uint8_t>>(uint32_t(entry.size) + IMAGE_BUFFER_SLACK, 0);
@@ -247,6 +262,19 @@ FetchedImage FetchImage(const SessionSetup& setup, const CatalogueEntry& entry)
         return fetched;
     }
     const uint32_t length = got.status == DownloadStatus::OK ? uint32_t(got.bytes) : UINT32_MAX;
+    // Signed releases: the very file the publisher signed, before the check
+    // decodes it. A body too large for the buffer keeps its path to 0402, as
+    // the window's failed download does.
+    if (setup.releaseCheck != nullptr && got.status == DownloadStatus::OK) {
+        const ReleaseVerdict verdict =
+            setup.releaseCheck->CheckImage(modelId, index, entry.name, buffer->data(), length);
+        if (verdict.exitCode != 0) {
+            fetched.exitCode = verdict.exitCode;
+            fetched.code = verdict.code;
+            fetched.text = verdict.text;
+            return fetched;
+        }
+    }
     char id[5] = {};
     std::memcpy(id, entry.name + 2, 4);
     const int32_t code = CheckPackage(PACKAGE_IMAGE, buffer->data(), length, id, buffer->size());
@@ -256,29 +284,23 @@ FetchedImage FetchImage(const SessionSetup& setup, const CatalogueEntry& entry)
         fetched.text = RefusalText(("image " + std::string(entry.name) + " was").c_str(), code);
         return fetched;
     }
-    if (setup.releaseCheck != nullptr) {
-        const ReleaseVerdict verdict = setup.releaseCheck->CheckImage(entry.name, buffer->data(), length);
-        if (!verdict.accepted) {
-            fetched.exitCode = 1;
-            fetched.code = verdict.code;
-            fetched.text = verdict.text;
-            return fetched;
-        }
-    }
     fetched.length = length;
     fetched.package = std::move(buffer);
     return fetched;
 }
 
-FetchedImage CImageCache::Fetch(const SessionSetup& setup, const CatalogueEntry& entry)
+FetchedImage CImageCache::Fetch(const SessionSetup& setup, const char* modelId, int32_t index,
+                                const CatalogueEntry& entry)
 {
     // One fetch at a time: each image is downloaded and checked once, and a
-    // later device waits for it rather than fetching it again.
+    // later device waits for it rather than fetching it again. The model and
+    // entry are part of the key: the statement check is the model's.
     std::lock_guard<std::mutex> lock(m_mutex);
-    const std::string key = std::string(entry.name) + "#" + std::to_string(entry.size);
+    const std::string key =
+        std::string(modelId) + "/" + std::to_string(index) + "/" + entry.name + "#" + std::to_string(entry.size);
     const auto found = m_images.find(key);
     if (found != m_images.end()) return found->second;
-    const FetchedImage fetched = FetchImage(setup, entry);
+    const FetchedImage fetched = FetchImage(setup, modelId, index, entry);
     // An interrupted or unreachable fetch may be tried again by the next device.
     if (fetched.exitCode == 0 || fetched.exitCode == 1) m_images[key] = fetched;
     return fetched;
@@ -304,8 +326,10 @@ int UpdateDevice(const SessionSetup& setup, const Identity& identity, int option
     std::vector<std::shared_ptr<const std::vector<uint8_t>>> packages;
     for (PlannedImage& image : images) {
         const CatalogueEntry& entry = identity.walk.entries[image.entry];
-        const FetchedImage fetched =
-            setup.imageCache != nullptr ? setup.imageCache->Fetch(setup, entry) : FetchImage(setup, entry);
+        const char* model = identity.info.modelId;
+        const FetchedImage fetched = setup.imageCache != nullptr
+                                         ? setup.imageCache->Fetch(setup, model, image.entry, entry)
+                                         : FetchImage(setup, model, image.entry, entry);
         if (fetched.exitCode != 0) {
             setup.events->Failed(fetched.code, fetched.text, fetched.exitCode);
             return fetched.exitCode;

@@ -62,14 +62,16 @@ struct FetchedImage {
     uint32_t length = 0;
 };
 
-// Downloads `entry`'s package and checks it (and its release statement).
-FetchedImage FetchImage(const SessionSetup& setup, const CatalogueEntry& entry);
+// Downloads the package of catalogue entry `index` of model `modelId` and
+// checks it: against the release statement first (signed releases), then
+// the package check.
+FetchedImage FetchImage(const SessionSetup& setup, const char* modelId, int32_t index, const CatalogueEntry& entry);
 
 // Images fetched and checked once per run and shared read-only by every
 // device's thread.
 class CImageCache {
 public:
-    FetchedImage Fetch(const SessionSetup& setup, const CatalogueEntry& entry);
+    FetchedImage Fetch(const SessionSetup& setup, const char* modelId, int32_t index, const CatalogueEntry& entry);
 
 private:
     std::mutex m_mutex;

@@ -14,6 +14,9 @@
 #include "cli/flash_session.h"
 #include "cli/memo_downloader.h"
 #include "cli/multi_device.h"
+#include "cli/public_key_file.h"
+#include "cli/statement_check.h"
+#include "update/release_keys.h"
 #include "update/update_base_url.h"
 
 namespace {
@@ -184,6 +187,28 @@ int UpdateMany(const FlashOptions& options, OutputStyle style, const SessionSetu
     return CombinedExitCode(outcomes);
 }
 
+// The statement check of this run: --key replaces the compiled-in keys;
+// with neither, releases are not signed. False (with the reason) when the
+// key file cannot be used.
+bool MakeReleaseCheck(const FlashOptions& options, std::unique_ptr<CReleaseCheck>& check, std::string& error)
+{
+    std::vector<ReleaseKey> keys;
+    if (!options.keyFile.empty()) {
+        uint8_t point[P256_POINT_LENGTH];
+        ReleaseKey key{};
+        if (!ReadPublicKeyFile(options.keyFile, point, error)) return false;
+        if (!MakeReleaseKey(point, key)) {
+            error = "cannot compute the key id of \"" + options.keyFile + "\"";
+            return false;
+        }
+        keys.push_back(key);
+    } else if (SIGNED_RELEASES) {
+        keys.assign(RELEASE_KEYS, RELEASE_KEYS + RELEASE_KEY_COUNT);
+    }
+    if (!keys.empty()) check = std::make_unique<CStatementCheck>(std::move(keys));
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -198,10 +223,9 @@ int main(int argc, char** argv)
         std::fputs(FLASH_USAGE, stdout);
         return EXIT_DONE;
     }
-    if (!options.keyFile.empty()) {
-        // The release-statement check plugs in at CReleaseCheck; until this
-        // build has it, a key cannot be honoured, and nothing is done unchecked.
-        std::fprintf(stderr, "ruvo-flash: --key: this build cannot check signed releases yet\n");
+    std::unique_ptr<CReleaseCheck> releaseCheck;
+    if (!MakeReleaseCheck(options, releaseCheck, error)) {
+        std::fprintf(stderr, "ruvo-flash: --key: %s\n", error.c_str());
         return EXIT_USAGE;
     }
     const bool terminal = StderrIsTerminal();
@@ -218,9 +242,12 @@ int main(int argc, char** argv)
     const OutputStyle style = options.json ? OutputStyle::JSON : terminal ? OutputStyle::TERMINAL : OutputStyle::PLAIN;
     std::unique_ptr<CFlashEvents> events = MakeEventOutput(style, stdout, stderr);
     std::unique_ptr<CDownloader> downloader = MakeDownloader(&g_interrupts);
-    SessionSetup setup{nullptr,      downloader.get(),
-                       events.get(), options.baseUrl.empty() ? std::string(UPDATE_BASE_URL) : options.baseUrl,
-                       nullptr,      &g_interrupts};
+    SessionSetup setup{nullptr,
+                       downloader.get(),
+                       events.get(),
+                       options.baseUrl.empty() ? std::string(UPDATE_BASE_URL) : options.baseUrl,
+                       releaseCheck.get(),
+                       &g_interrupts};
 
     if (options.command == FlashCommand::LIST) return List(options, setup, *events);
     if (ManyDevices(options)) return UpdateMany(options, style, setup);

@@ -5,7 +5,9 @@
 int CInProcessDevice::WriteReport(const uint8_t* buffer, uint32_t* count)
 {
     if (count != nullptr) *count = 0;
-    if (device.Unplugged()) return 0;
+    // A hung device takes no report: the write is abandoned, as a bounded
+    // transfer would be once its bound passed.
+    if (device.Unplugged() || device.Hung()) return 0;
     std::array<uint8_t, REPORT_SIZE> copy;
     std::memcpy(copy.data(), buffer, REPORT_SIZE);
     written.push_back(copy);

@@ -2,7 +2,8 @@
 // The simulated device as a report transport in the caller's own process: a
 // write hands the report to the device at once, a read takes the next report
 // the device answered. No waiting: a device that stops answering fails the
-// read at once, as a bounded transfer would after its bound. For native tests
+// read at once, as a bounded transfer would after its bound, and a hung one
+// fails the write the same way. For native tests
 // of the command operations and the programming sequence.
 #include <array>
 #include <deque>

@@ -76,8 +76,11 @@ void CSocketServer::Unplug()
 void CSocketServer::Serve(int stopFd)
 {
     for (;;) {
+        // A hung device takes nothing more: the client's reports stay in the
+        // small socket buffer, so its next write waits out its bound; only a
+        // stop line is still heard.
         pollfd fds[2] = {{stopFd, POLLIN, 0}, {m_client >= 0 ? m_client : m_listen, POLLIN, 0}};
-        const nfds_t count = fds[1].fd >= 0 ? 2 : 1;
+        const nfds_t count = fds[1].fd >= 0 && !m_device.Hung() ? 2 : 1;
         if (poll(fds, count, -1) < 0) {
             if (errno == EINTR) continue;
             return;

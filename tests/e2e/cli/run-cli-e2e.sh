@@ -306,7 +306,84 @@ if [ "$(grep -c '"event":"verified".*"image":"BTR122.bin".*"mismatches":0' "$WOR
   pass "Ctrl-C with two devices: each finished its current image and stopped"
 else fail "Ctrl-C with two devices"; sed 's/^/     /' "$WORK/out" | grep -v progress; fi
 
-# --- 7. refusals before any device traffic ----------------------------------
+# --- 7. signed releases: --key replaces the built-in keys -------------------
+KEYS=$ROOT/tests/fixtures/keys
+sign_release() {  # KEY (a or b): the release, signed, served from www
+  rm -rf "$WORK/www"
+  "$BUILD/tools/ruvo-pack/ruvo-pack" publish "$WORK/release/manifest.txt" "$WORK/www" \
+    --sign "$KEYS/test-only-release-key-$1.pem" >>"$WORK/publish.out"
+}
+signed_update() {  # NAME: updates a fresh device with key a; the exit code in $code
+  fresh_device
+  start_sim
+  set +e
+  "$FLASH" update --device "$DEVICE" --key "$KEYS/test-only-release-key-a.pub.pem" --yes >"$WORK/out" 2>"$WORK/err"
+  code=$?
+  set -e
+  stop_sim
+}
+nothing_erased() {  # NAME
+  if [ "$(cat "$WORK/sim.log")" = "READ 8175 1" ]; then pass "$1: nothing erased"
+  else fail "$1: the device saw $(wc -l <"$WORK/sim.log") commands"; fi
+}
+
+sign_release a
+statements_before=$(grep -c 'GET /BRELM/Door/R100.Sig' "$WORK/access.log" || true)
+signed_update "signed release"
+expect_exit "signed release with its key" 0 "$code"
+if python3 "$ROOT/tests/e2e/check_flash.py" "$WORK/flash.bin" "$WORK/release" BTR122.bin BVRABD.bin OPR0TW.bin \
+  >"$WORK/check.out"; then pass "signed release: flash equals the images"; else fail "signed release: flash differs"; cat "$WORK/check.out"; fi
+if [ "$(($(grep -c 'GET /BRELM/Door/R100.Sig' "$WORK/access.log") - statements_before))" = 1 ]; then
+  pass "signed release: the statement was fetched"
+else fail "signed release: the statement was not fetched once"; fi
+
+# Image 1 changed after signing, its XOR and sum bytes fixed: only the hash can tell.
+"$BUILD/tests/e2e/craft/ruvo-craft" tamper RABD 100 "$WORK/www/BRELM/Pool/BVRABD.bin"
+signed_update "changed image 1"
+expect_exit "signed release, image 1 changed" 1 "$code"
+expect_grep "changed image 1 refused with 0404+ 1" "error 0404+ 1" "$WORK/err"
+# Image 1 starts at block 16 and runs up to the option images at block 64.
+if grep -Eq '^ERASE (1[6-9]|[2-5][0-9]|6[0-3])$' "$WORK/sim.log"; then fail "changed image 1: its blocks were erased"
+else pass "changed image 1: none of its blocks erased"; fi
+nothing_erased "changed image 1"
+
+sign_release b
+signed_update "another key"
+expect_exit "statement signed by another key" 1 "$code"
+expect_grep "another key refused with 0303 -2" "error 0303 -2" "$WORK/err"
+nothing_erased "another key"
+
+# An unsigned release: the missing statement is nginx's 404 page, malformed.
+rm -rf "$WORK/www" && cp -r "$WORK/www-good" "$WORK/www"
+signed_update "no statement"
+expect_exit "no statement" 1 "$code"
+expect_grep "no statement refused with 0303 -1" "error 0303 -1" "$WORK/err"
+nothing_erased "no statement"
+
+set +e
+"$FLASH" update --device "$DEVICE" --key "$WORK/no-such-key.pem" --yes >"$WORK/out" 2>"$WORK/err"
+code=$?
+"$FLASH" update --device "$DEVICE" --key "$KEYS/test-only-release-key-a.pem" --yes >"$WORK/out" 2>"$WORK/err2"
+code2=$?
+set -e
+expect_exit "--key of a missing file" 2 "$code"
+expect_exit "--key of a private key file" 2 "$code2"
+expect_grep "a private key file is refused with its reason" "give the .pub.pem file" "$WORK/err2"
+
+# --- 8. a device that hangs mid-write: a bounded failure, never a hang ------
+fresh_device
+start_sim --hang-after 300
+set +e
+timeout 120 "$FLASH" update --device "$DEVICE" --yes >"$WORK/out" 2>"$WORK/err"
+code=$?
+set -e
+stop_sim
+expect_exit "device hangs mid-write" 1 "$code"
+expect_grep "hung device: the image's code" "error 0403+ 0" "$WORK/err"
+if [ "$(tail -n1 "$WORK/sim.log")" != "TEST FCB19055 FCB19055" ]; then pass "hung device: no finish command"
+else fail "hung device: finish command sent"; fi
+
+# --- 9. refusals before any device traffic ----------------------------------
 set +e
 "$FLASH" update --device "$DEVICE" </dev/null >"$WORK/out" 2>"$WORK/err"
 code=$?

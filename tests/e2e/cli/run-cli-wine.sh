@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows console ruvo-flash.exe under Wine: it updates the pipe
 # simulator (ruvo-sim.exe) through the test-only hid/setupapi DLLs, from
-# nginx serving a ruvo-pack release. Own network and mount namespace, own
+# nginx serving a ruvo-pack release signed with a test-only key: --key is
+# read with crypt32 and the statement checked with CNG. Own network and mount namespace, own
 # Wine prefix; everything started is stopped on every way out.
 #   run-cli-wine.sh [NATIVE_BUILD_DIR [WINDOWS_BUILD_DIR]]
 set -euo pipefail
@@ -52,7 +53,10 @@ expect_exit() { if [ "$2" = "$3" ]; then pass "$1 (exit $3)"; else fail "$1: exi
 cp -r "$ROOT/tests/e2e/releases/standard" "$WORK/release"
 python3 "$ROOT/tools/demo/make_firmware.py" "$WORK/release/firmware.txt" "$WORK/release"
 mkdir -p "$WORK/www" "$WORK/nginx-temp"
-"$NATIVE/tools/ruvo-pack/ruvo-pack" publish "$WORK/release/manifest.txt" "$WORK/www" >"$WORK/publish.out"
+KEYS=$ROOT/tests/fixtures/keys
+"$NATIVE/tools/ruvo-pack/ruvo-pack" publish "$WORK/release/manifest.txt" "$WORK/www" \
+  --sign "$KEYS/test-only-release-key-a.pem" >"$WORK/publish.out"
+winpath() { echo "Z:${1//\//\\}"; }
 cat >"$WORK/nginx.conf" <<CONF
 user root;
 worker_processes 1;
@@ -102,8 +106,14 @@ expect_exit "list" 0 "$code"
 grep -q "ruvo-cli-wine: version 03A0, second version ABC, updater level 1, model R100" "$WORK/out" \
   && pass "list shows the record" || { fail "list output"; cat "$WORK/out"; }
 
-flash "$PIPE=0416:F362" update --option 1 --yes
-expect_exit "update" 0 "$code"
+# Checked with another key: refused before any erase.
+flash "$PIPE=0416:F362" update --option 1 --yes --key "$(winpath "$KEYS/test-only-release-key-b.pub.pem")"
+expect_exit "statement checked with another key" 1 "$code"
+grep -q "error 0303 -2" "$WORK/err" && pass "another key refused with 0303 -2" || { fail "another key"; cat "$WORK/err"; }
+if grep -q '^ERASE' "$WORK/sim.log"; then fail "another key: something was erased"; else pass "another key: nothing erased"; fi
+
+flash "$PIPE=0416:F362" update --option 1 --yes --key "$(winpath "$KEYS/test-only-release-key-a.pub.pem")"
+expect_exit "signed update with its key" 0 "$code"
 grep -q "can be unplugged" "$WORK/out" && pass "update says the device can be unplugged" || fail "update output"
 
 echo quit >&3

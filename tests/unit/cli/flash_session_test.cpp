@@ -5,11 +5,15 @@
 #include "cli/flash_session.h"
 #include "cli/memo_downloader.h"
 #include "cli/multi_device.h"
+#include "cli/statement_check.h"
+#include "signing.h"
 #include "tools/simulator/in_process_device.h"
 #include "update/package_builder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <string>
@@ -283,6 +287,145 @@ TEST(FlashSession, SecondInterruptStopsAfterTheReportInFlight)
     EXPECT_TRUE(again.FlashHolds(again.release.images[1]));
 }
 
+// A device that hangs mid-write (takes no further report) fails the image
+// with its code instead of stopping the run.
+TEST(FlashSession, HungDeviceFailsTheImage)
+{
+    SimulatorOptions options;
+    options.hangAfter = 40;  // inside the first block's data
+    Bench bench(options);
+    EXPECT_EQ(bench.Update(0), 1);
+    EXPECT_EQ(bench.events.failure.rfind("0403+ 0: image BTR122.bin did not verify", 0), 0u) << bench.events.failure;
+    EXPECT_TRUE(bench.device.device.Hung());
+    EXPECT_FALSE(bench.device.device.Unplugged());
+    // The device took nothing after the hang: of the 40 reports moved, some were its answers.
+    EXPECT_LT(bench.device.written.size(), 40u);
+    EXPECT_EQ(bench.device.device.ReportsMoved(), 40u);
+    EXPECT_NE(bench.device.log.back(), "TEST FCB19055 FCB19055");
+}
+
+// --- signed releases ---------------------------------------------------------
+
+const std::string KEY_A = std::string(TEST_KEYS_DIR) + "/test-only-release-key-a";
+const std::string KEY_B = std::string(TEST_KEYS_DIR) + "/test-only-release-key-b";
+
+// The statement of `release` as ruvo-pack publishes it, signed with `key`.
+Bytes Statement(const Release& release, const std::string& key = KEY_A, const std::string& model = "R100",
+                const Bytes* catalogue = nullptr, size_t imageCount = SIZE_MAX)
+{
+    std::vector<StatementImage> images;
+    for (const Image& image : release.images)
+        if (images.size() < imageCount) images.push_back({image.name, &image.package});
+    Bytes statement;
+    std::string error;
+    EXPECT_TRUE(MakeSignedStatement(key + ".pem", model, catalogue ? *catalogue : release.catalogue, images, &statement,
+                                    &error))
+        << error;
+    return statement;
+}
+
+std::vector<ReleaseKey> Trusted(const std::string& key = KEY_A)
+{
+    uint8_t point[P256_POINT_LENGTH];
+    std::string error;
+    EXPECT_TRUE(LoadPublicKey(key + ".pub.pem", point, &error)) << error;
+    ReleaseKey trusted{};
+    EXPECT_TRUE(MakeReleaseKey(point, trusted));
+    return {trusted};
+}
+
+// The same package at the same size with one firmware byte changed: its XOR
+// and sum bytes are right, so only the statement's hash can tell.
+Bytes ChangedPackage(const Image& image)
+{
+    Bytes firmware = image.firmware;
+    firmware[100] ^= 0x01;
+    Bytes package;
+    std::string error;
+    EXPECT_TRUE(BuildImagePackage(image.name.substr(2, 4).c_str(), image.firstBlock, firmware, &package, &error))
+        << error;
+    EXPECT_EQ(package.size(), image.package.size());
+    return package;
+}
+
+struct SignedBench : Bench {
+    SignedBench() : check(Trusted())
+    {
+        server.Put("Door/R100.Sig", Statement(release));
+        setup.releaseCheck = &check;
+    }
+    CStatementCheck check;
+};
+
+TEST(SignedRelease, SignedUpdateChecksTheStatementAfterTheCatalogue)
+{
+    SignedBench bench;
+    EXPECT_EQ(bench.Update(1), 0) << bench.events.failure;
+    EXPECT_EQ(bench.server.requests, (std::vector<std::string>{"Door/R100.Bin", "Door/R100.Sig", "Pool/BTR122.bin",
+                                                               "Pool/BVRABD.bin", "Pool/OPR0HK.bin"}));
+    EXPECT_TRUE(bench.FlashHolds(bench.release.images[0]));
+    EXPECT_TRUE(bench.FlashHolds(bench.release.images[1]));
+    EXPECT_TRUE(bench.FlashHolds(bench.release.images[3]));
+}
+
+// Each refusal carries the window's code, stops before any erase, and a
+// statement refusal stops before any image is fetched.
+TEST(SignedRelease, RefusalsCarryTheWindowsCodesAndEraseNothing)
+{
+    struct Case {
+        const char* name;
+        std::function<void(SignedBench&)> spoil;
+        int exitCode;
+        const char* failure;  // start of the message
+    };
+    auto sig = [](SignedBench& b) -> Bytes& { return b.server.files[std::string(BASE) + "Door/R100.Sig"]; };
+    const Case cases[] = {
+        {"no statement (the server's 404 page)",
+         [&](SignedBench& b) {
+             const std::string page = "<html>404 Not Found</html>";
+             sig(b) = Bytes(page.begin(), page.end());
+         },
+         1, "0303 -1: "},
+        {"statement one byte too long", [&](SignedBench& b) { sig(b).push_back(0); }, 1, "0303 -1: "},
+        {"statement download fails", [&](SignedBench& b) { b.server.files.erase(std::string(BASE) + "Door/R100.Sig"); },
+         4, "0303 -1: network (connect)"},
+        {"signed by another key", [&](SignedBench& b) { sig(b) = Statement(b.release, KEY_B); }, 1, "0303 -2: "},
+        {"signature spoiled", [&](SignedBench& b) { sig(b)[sig(b).size() - 5] ^= 0x10; }, 1, "0303 -2: "},
+        {"another model's statement", [&](SignedBench& b) { sig(b) = Statement(b.release, KEY_A, "R200"); }, 1,
+         "0303 -3: "},
+        {"catalogue changed after signing",
+         [&](SignedBench& b) {
+             Bytes other;
+             std::string error;
+             std::vector<CatalogueRecordInput> records;
+             for (const Image& image : b.release.images)
+                 records.push_back({image.name, uint32_t(image.package.size()), u"另一行"});
+             EXPECT_TRUE(BuildCataloguePackage("R100", 2, records, &other, &error)) << error;
+             sig(b) = Statement(b.release, KEY_A, "R100", &other);
+         },
+         1, "0303 -4: "},
+        {"statement's records differ from the catalogue's",
+         [&](SignedBench& b) { sig(b) = Statement(b.release, KEY_A, "R100", nullptr, 3); }, 1, "0303 -5: "},
+        {"image 1 changed after signing",
+         [&](SignedBench& b) { b.server.Put("Pool/BVRABD.bin", ChangedPackage(b.release.images[1])); }, 1,
+         "0404+ 1: image BVRABD.bin"},
+        // The statement is held before the package check, as in the window.
+        {"image 0 corrupted", [&](SignedBench& b) { b.server.files[std::string(BASE) + "Pool/BTR122.bin"][40] ^= 1; },
+         1, "0404+ 0: "},
+    };
+    for (const Case& c : cases) {
+        SignedBench bench;
+        c.spoil(bench);
+        EXPECT_EQ(bench.Update(0), c.exitCode) << c.name;
+        EXPECT_EQ(bench.events.failure.rfind(c.failure, 0), 0u) << c.name << ": " << bench.events.failure;
+        EXPECT_EQ(bench.events.failureExit, c.exitCode) << c.name;
+        EXPECT_EQ(bench.confirmations, 0) << c.name;
+        EXPECT_EQ(bench.device.log, std::vector<std::string>{"READ 8175 1"}) << c.name;
+        const bool statementRefused = std::string(c.failure).rfind("0303", 0) == 0;
+        EXPECT_EQ(bench.server.requests.size() == 2, statementRefused) << c.name;
+    }
+}
+
 // Four devices at once, the third unplugged mid-write: the others end with
 // the images, the release is fetched once, the outcome says which failed.
 TEST(MultiDevice, OneFailingDeviceNeverStopsTheOthers)
@@ -344,6 +487,52 @@ TEST(MultiDevice, OneFailingDeviceNeverStopsTheOthers)
     EXPECT_EQ(line.rfind("{\"format\":1,\"time\":\"20", 0), 0u) << line;
     EXPECT_NE(line.find("\"images\":[\"BTR122.bin\",\"BVRABD.bin\",\"OPR0TW.bin\"],\"exit\":0"), std::string::npos)
         << line;
+}
+
+// Several devices: the statement is fetched and checked once, like the
+// catalogue, and a refused one refuses every device.
+TEST(MultiDevice, StatementIsCheckedOnceForAllDevices)
+{
+    for (const bool good : {true, false}) {
+        Release release;
+        FakeServer server;
+        release.Publish(server);
+        server.Put("Door/R100.Sig", Statement(release, good ? KEY_A : KEY_B));
+        CMemoDownloader shared(server);
+        CStatementCheck check(Trusted());
+        std::vector<std::unique_ptr<CInProcessDevice>> devices;
+        for (int i = 0; i < 3; ++i) {
+            devices.push_back(std::make_unique<CInProcessDevice>());
+            devices.back()->device.SetInfoRecord(INFO);
+        }
+        std::atomic<int> interrupts{0};
+        MultiDeviceRun run;
+        run.paths = {"sim:0", "sim:1", "sim:2"};
+        run.baseUrl = BASE;
+        run.downloader = &shared;
+        run.releaseCheck = &check;
+        run.interrupts = &interrupts;
+        struct Forward : CReportTransport {
+            CReportTransport& inner;
+            explicit Forward(CReportTransport& t) : inner(t) {}
+            int ReadReport(uint8_t* b, uint32_t* c) override { return inner.ReadReport(b, c); }
+            int WriteReport(const uint8_t* b, uint32_t* c) override { return inner.WriteReport(b, c); }
+        };
+        run.open = [&](const std::string& path, std::unique_ptr<CReportTransport>& transport, std::string&) {
+            transport = std::make_unique<Forward>(*devices[size_t(path[4] - '0')]);
+            return 0;
+        };
+        run.eventsFor = [](const std::string&, size_t) { return std::make_unique<RecordingEvents>(); };
+        const std::vector<DeviceOutcome> outcomes = UpdateDevices(run);
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(outcomes[i].exitCode, good ? 0 : 1) << i << " " << outcomes[i].text;
+            if (!good) {
+                EXPECT_EQ(outcomes[i].code, "0303 -2") << i;
+                EXPECT_EQ(devices[i]->log, std::vector<std::string>{"READ 8175 1"}) << i;
+            }
+        }
+        EXPECT_EQ(std::count(server.requests.begin(), server.requests.end(), "Door/R100.Sig"), 1) << good;
+    }
 }
 
 TEST(MultiDevice, CombinedExitCode)
