@@ -145,3 +145,9 @@ turn=$(paste <(times unsigned) <(times signed) | awk '{ printf "%.4f\n", $2 / $1
 awk -v u="$unsigned" -v s="$signed" -v t="$turn" 'BEGIN {
   printf "  median unsigned %.3f s, signed %.3f s: ratio signed / unsigned %.4f (median of the turns: %s)\n", u, s, s / u, t }'
 device_program update_bench_signed --sha256
+
+echo
+echo "== ruvo-flash: four paced devices at once against one (native, socket simulators)"
+build native "$NATIVE_BUILD" ruvo-flash
+build native "$NATIVE_BUILD" ruvo-sim
+tests/bench/cli/bench-multi.sh "$NATIVE_BUILD"

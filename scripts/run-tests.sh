@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every test suite, in one run of its own (scripts/session.sh): the native
 # tests, the same under ASan/UBSan with short fuzz runs, the Windows tests
-# under Wine and the end-to-end scenarios. Expects the native, sanitize and
+# under Wine, the console updater under Wine and the end-to-end scenarios. Expects the native, sanitize and
 # windows presets built (./dev.sh test does that first).
 set -uo pipefail
 RUVO_ROOT=${RUVO_ROOT:-$(cd "$(dirname "$0")/.." && pwd)}
@@ -19,6 +19,8 @@ echo "== native tests under ASan/UBSan, short fuzz runs (clang)"
 ctest --preset sanitize -j "$JOBS" || failed=1
 echo "== Windows tests under Wine"
 ctest --preset windows || failed=1
+echo "== ruvo-flash.exe under Wine against the pipe simulator"
+tests/e2e/cli/run-cli-wine.sh || failed=1
 echo "== end-to-end scenarios on RUVO.exe"
 tests/e2e/run-scenarios.sh || failed=1
 

@@ -11,21 +11,19 @@ ROOT=$(cd "$HERE/../../.." && pwd)
 BUILD=$(cd "${1:-$ROOT/build/native}" && pwd)
 ROUNDS=${2:-2}
 
-# A run of its own: the project's session script where there is one,
-# otherwise a network and mount namespace made here.
-if [ -z "${RUVO_BENCH_INNER:-}" ] && [ -z "${RUVO_SESSION:-}" ]; then
-  [ -x "$ROOT/scripts/session.sh" ] && exec "$ROOT/scripts/session.sh" --no-wine "$0" "$BUILD" "$ROUNDS"
-  exec unshare --net --mount bash -c 'ip link set lo up && RUVO_BENCH_INNER=1 exec "$0" "$1" "$2"' "$0" "$BUILD" "$ROUNDS"
+# Always a run of its own (scripts/session.sh), also inside another run:
+# port 80 and the simulators' sockets are then its alone.
+if [ "${RUVO_BENCH_INNER:-}" != 1 ]; then
+  RUVO_BENCH_INNER=1 exec "$ROOT/scripts/session.sh" --no-wine "$0" "$BUILD" "$ROUNDS"
 fi
 
 WORK=$(mktemp -d /tmp/ruvo-bench-multi.XXXXXX)
-NGINX_PID=
 SIM_PIDS=()
 cleanup() {
   local status=$?
   set +e
   for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  [ -n "$NGINX_PID" ] && kill "$NGINX_PID" 2>/dev/null
+  "$ROOT/tools/update-server/nginx-serve.sh" stop "$WORK/nginx"
   wait 2>/dev/null
   rm -rf "$WORK"
   exit "$status"
@@ -35,27 +33,9 @@ trap 'exit 1' INT TERM
 
 cp -r "$HERE/release" "$WORK/release"
 python3 "$ROOT/tools/demo/make_firmware.py" "$WORK/release/firmware.txt" "$WORK/release"
-mkdir -p "$WORK/www" "$WORK/nginx-temp"
+mkdir -p "$WORK/www"
 "$BUILD/tools/ruvo-pack/ruvo-pack" publish "$WORK/release/manifest.txt" "$WORK/www" >/dev/null
-cat >"$WORK/nginx.conf" <<CONF
-user root;
-worker_processes 1;
-daemon off;
-pid $WORK/nginx.pid;
-error_log $WORK/nginx-error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $WORK/nginx-temp;
-  proxy_temp_path $WORK/nginx-temp;
-  fastcgi_temp_path $WORK/nginx-temp;
-  uwsgi_temp_path $WORK/nginx-temp;
-  scgi_temp_path $WORK/nginx-temp;
-  server { listen 127.0.0.1:80; root $WORK/www; }
-}
-CONF
-/usr/sbin/nginx -p "$WORK" -c "$WORK/nginx.conf" -e "$WORK/nginx-error.log" </dev/null >/dev/null 2>&1 &
-NGINX_PID=$!
+"$ROOT/tools/update-server/nginx-serve.sh" start "$WORK/www" "$WORK/nginx" >/dev/null || exit 1
 
 # Devices stay up across rounds; each update rewrites the same images.
 for n in 1 2 3 4; do

@@ -9,17 +9,15 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../../.." && pwd)
 BUILD=$(cd "${1:-$ROOT/build/native}" && pwd)
 
-# A run of its own: the project's session script where there is one,
-# otherwise a network and mount namespace made here.
-if [ -z "${RUVO_CLI_E2E_INNER:-}" ] && [ -z "${RUVO_SESSION:-}" ]; then
-  [ -x "$ROOT/scripts/session.sh" ] && exec "$ROOT/scripts/session.sh" --no-wine "$0" "$BUILD"
-  exec unshare --net --mount bash -c 'ip link set lo up && RUVO_CLI_E2E_INNER=1 exec "$0" "$1"' "$0" "$BUILD"
+# Always a run of its own (scripts/session.sh), also inside another run:
+# port 80 and the simulators' sockets are then its alone.
+if [ "${RUVO_CLI_E2E_INNER:-}" != 1 ]; then
+  RUVO_CLI_E2E_INNER=1 exec "$ROOT/scripts/session.sh" --no-wine "$0" "$BUILD"
 fi
 
 FLASH=$BUILD/cli/ruvo-flash
 SIM=$BUILD/tools/simulator/ruvo-sim
 WORK=$(mktemp -d /tmp/ruvo-cli-e2e.XXXXXX)
-NGINX_PID=
 SIM_PID=
 FLASH_PID=
 PIDS4=()
@@ -30,7 +28,7 @@ cleanup() {
   for pid in "${PIDS4[@]}"; do kill "$pid" 2>/dev/null; done
   [ -n "$FLASH_PID" ] && kill "$FLASH_PID" 2>/dev/null
   [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
-  [ -n "$NGINX_PID" ] && kill "$NGINX_PID" 2>/dev/null
+  "$ROOT/tools/update-server/nginx-serve.sh" stop "$WORK/nginx"
   wait 2>/dev/null
   rm -rf "$WORK"
   exit "$status"
@@ -51,43 +49,15 @@ expect_grep() {  # NAME PATTERN FILE
 # --- the release, published as a publisher would --------------------------
 cp -r "$ROOT/tests/e2e/releases/standard" "$WORK/release"
 python3 "$ROOT/tools/demo/make_firmware.py" "$WORK/release/firmware.txt" "$WORK/release"
-mkdir -p "$WORK/www" "$WORK/nginx-temp"
+mkdir -p "$WORK/www"
 "$BUILD/tools/ruvo-pack/ruvo-pack" publish "$WORK/release/manifest.txt" "$WORK/www" >"$WORK/publish.out"
 cp -r "$WORK/www" "$WORK/www-good"
 
-cat >"$WORK/nginx.conf" <<CONF
-user root;
-worker_processes 1;
-daemon off;
-pid $WORK/nginx.pid;
-error_log $WORK/nginx-error.log;
-events { worker_connections 64; }
-http {
-  access_log $WORK/access.log;
-  client_body_temp_path $WORK/nginx-temp;
-  proxy_temp_path $WORK/nginx-temp;
-  fastcgi_temp_path $WORK/nginx-temp;
-  uwsgi_temp_path $WORK/nginx-temp;
-  scgi_temp_path $WORK/nginx-temp;
-  server { listen 127.0.0.1:80; root $WORK/www; }
-}
-CONF
-
 start_nginx() {
-  /usr/sbin/nginx -p "$WORK" -c "$WORK/nginx.conf" -e "$WORK/nginx-error.log" </dev/null >/dev/null 2>&1 &
-  NGINX_PID=$!
-  for _ in $(seq 50); do
-    curl -s -o /dev/null http://127.0.0.1/ && return 0
-    sleep 0.1
-  done
-  echo "nginx did not start" >&2
-  cat "$WORK/nginx-error.log" >&2
-  exit 1
+  "$ROOT/tools/update-server/nginx-serve.sh" start "$WORK/www" "$WORK/nginx" >/dev/null || exit 1
 }
 stop_nginx() {
-  kill "$NGINX_PID"
-  wait "$NGINX_PID" 2>/dev/null || true
-  NGINX_PID=
+  "$ROOT/tools/update-server/nginx-serve.sh" stop "$WORK/nginx"
 }
 
 # The device: version 20, second version ABC, model R100, so both base
@@ -254,7 +224,7 @@ done
 for n in 1 2 3 4; do
   for _ in $(seq 50); do grep -q '^ruvo-sim ready' "$WORK/sim$n.out" && break; sleep 0.05; done
 done
-fetched_before=$(grep -c 'GET /BRELM/Pool/BTR122.bin' "$WORK/access.log" || true)
+fetched_before=$(grep -c $'GET\t/BRELM/Pool/BTR122.bin' "$WORK/nginx/requests.log" || true)
 set +e
 "$FLASH" update --device "sim:$WORK/s1.sock" --device "sim:$WORK/s2.sock" --device "sim:$WORK/s3.sock" \
   --device "sim:$WORK/s4.sock" --yes --log "$WORK/bench.log" >"$WORK/out" 2>"$WORK/err"
@@ -269,7 +239,7 @@ for n in 1 2 4; do
 done
 expect_grep "the failing device is in the table with its code" "s3.sock .*exit 1 0403+ 0" "$WORK/out"
 if [ "$(wc -l <"$WORK/bench.log")" = 4 ]; then pass "the log holds 4 lines"; else fail "log lines: $(wc -l <"$WORK/bench.log")"; fi
-fetched=$(($(grep -c 'GET /BRELM/Pool/BTR122.bin' "$WORK/access.log") - fetched_before))
+fetched=$(($(grep -c $'GET\t/BRELM/Pool/BTR122.bin' "$WORK/nginx/requests.log") - fetched_before))
 if [ "$fetched" = 1 ]; then pass "each image fetched once for all four"; else fail "BTR122.bin fetched $fetched times"; fi
 
 # --- 6b. Ctrl-C with several devices: every device finishes its image ------
@@ -328,12 +298,12 @@ nothing_erased() {  # NAME
 }
 
 sign_release a
-statements_before=$(grep -c 'GET /BRELM/Door/R100.Sig' "$WORK/access.log" || true)
+statements_before=$(grep -c $'GET\t/BRELM/Door/R100.Sig' "$WORK/nginx/requests.log" || true)
 signed_update "signed release"
 expect_exit "signed release with its key" 0 "$code"
 if python3 "$ROOT/tests/e2e/check_flash.py" "$WORK/flash.bin" "$WORK/release" BTR122.bin BVRABD.bin OPR0TW.bin \
   >"$WORK/check.out"; then pass "signed release: flash equals the images"; else fail "signed release: flash differs"; cat "$WORK/check.out"; fi
-if [ "$(($(grep -c 'GET /BRELM/Door/R100.Sig' "$WORK/access.log") - statements_before))" = 1 ]; then
+if [ "$(($(grep -c $'GET\t/BRELM/Door/R100.Sig' "$WORK/nginx/requests.log") - statements_before))" = 1 ]; then
   pass "signed release: the statement was fetched"
 else fail "signed release: the statement was not fetched once"; fi
 

@@ -11,34 +11,24 @@ ROOT=$(cd "$HERE/../../.." && pwd)
 NATIVE=$(cd "${1:-$ROOT/build/native}" && pwd)
 WINDOWS=$(cd "${2:-$ROOT/build/windows}" && pwd)
 
-# A run of its own: the project's session script (with its Wine session)
-# where there is one, otherwise namespaces and a Wine session made here.
-if [ -z "${RUVO_CLI_WINE_INNER:-}" ] && [ -z "${RUVO_SESSION:-}" ]; then
-  [ -x "$ROOT/scripts/session.sh" ] && exec "$ROOT/scripts/session.sh" "$0" "$NATIVE" "$WINDOWS"
-  exec unshare --net --mount bash -c 'ip link set lo up && RUVO_CLI_WINE_INNER=1 exec "$0" "$1" "$2"' \
-    "$0" "$NATIVE" "$WINDOWS"
+# A run of its own (scripts/session.sh, with its Wine session), or the
+# caller's when there is one.
+if [ "${RUVO_SESSION:-}" != 1 ]; then
+  exec "$ROOT/scripts/session.sh" "$0" "$NATIVE" "$WINDOWS"
 fi
 
 BIN=$WINDOWS/bin
 WORK=$(mktemp -d /tmp/ruvo-cli-wine.XXXXXX)
 WINWORK="Z:${WORK//\//\\}"
-NGINX_PID=
 SIM_PID=
 SIM_PIDS=()
-OWN_WINE=0
-if [ -z "${RUVO_SESSION:-}" ]; then
-  OWN_WINE=1
-  # shellcheck source=scripts/wine-session.sh
-  source "$ROOT/scripts/wine-session.sh"
-fi
 
 cleanup() {
   local status=$?
   set +e
   [ -n "$SIM_PID" ] && { echo quit >&3; wait "$SIM_PID" 2>/dev/null; }
   for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  [ -n "$NGINX_PID" ] && { kill "$NGINX_PID" 2>/dev/null; wait "$NGINX_PID" 2>/dev/null; }
-  ((OWN_WINE)) && ruvo_wine_stop
+  "$ROOT/tools/update-server/nginx-serve.sh" stop "$WORK/nginx"
   rm -rf "$WORK"
   exit "$status"
 }
@@ -52,32 +42,13 @@ expect_exit() { if [ "$2" = "$3" ]; then pass "$1 (exit $3)"; else fail "$1: exi
 
 cp -r "$ROOT/tests/e2e/releases/standard" "$WORK/release"
 python3 "$ROOT/tools/demo/make_firmware.py" "$WORK/release/firmware.txt" "$WORK/release"
-mkdir -p "$WORK/www" "$WORK/nginx-temp"
+mkdir -p "$WORK/www"
 KEYS=$ROOT/tests/fixtures/keys
 "$NATIVE/tools/ruvo-pack/ruvo-pack" publish "$WORK/release/manifest.txt" "$WORK/www" \
   --sign "$KEYS/test-only-release-key-a.pem" >"$WORK/publish.out"
 winpath() { echo "Z:${1//\//\\}"; }
-cat >"$WORK/nginx.conf" <<CONF
-user root;
-worker_processes 1;
-daemon off;
-pid $WORK/nginx.pid;
-error_log $WORK/nginx-error.log;
-events { worker_connections 64; }
-http {
-  access_log $WORK/access.log;
-  client_body_temp_path $WORK/nginx-temp;
-  proxy_temp_path $WORK/nginx-temp;
-  fastcgi_temp_path $WORK/nginx-temp;
-  uwsgi_temp_path $WORK/nginx-temp;
-  scgi_temp_path $WORK/nginx-temp;
-  server { listen 127.0.0.1:80; root $WORK/www; }
-}
-CONF
-/usr/sbin/nginx -p "$WORK" -c "$WORK/nginx.conf" -e "$WORK/nginx-error.log" </dev/null >/dev/null 2>&1 &
-NGINX_PID=$!
+"$ROOT/tools/update-server/nginx-serve.sh" start "$WORK/www" "$WORK/nginx" >/dev/null || exit 1
 
-((OWN_WINE)) && ruvo_wine_start
 
 PIPE='\\.\pipe\ruvo-cli-wine'
 mkfifo "$WORK/sim.in"
