@@ -221,6 +221,10 @@ int RunPublish(const Context& cx, const std::vector<std::string>& args)
     // The signed statement goes into the release's Door next to the
     // catalogue, so it goes live with it in the same swap.
     if (!signKey.empty()) {
+        // The key file is an input like any other: one that cannot be read is
+        // an I/O failure; one that holds no usable key is bad input.
+        std::vector<uint8_t> keyFile;
+        if (!ReadWholeFile(signKey, KEY_FILE_MAX, &keyFile, &error)) return cx.Fail(PACK_EXIT_IO, error);
         std::vector<uint8_t> statement;
         if (!MakeReleaseStatement(signKey, input, &statement, &error)) return cx.Fail(PACK_EXIT_BAD_INPUT, error);
         input.doorFiles.push_back({release.model + ".Sig", std::move(statement)});

@@ -14,6 +14,7 @@ constexpr uint64_t IMAGE_PACKAGE_FILE_MAX = 32 + 2 * 1024 * 1024;
 constexpr uint64_t CATALOGUE_FILE_MAX = 2048;
 constexpr uint64_t MANIFEST_FILE_MAX = 64 * 1024;
 constexpr uint64_t FIRMWARE_FILE_MAX = 2 * 1024 * 1024;
+constexpr uint64_t KEY_FILE_MAX = 64 * 1024;  // a PEM key is a few hundred bytes
 
 // Every temporary file the tool makes starts with this; '~' is outside the
 // characters of a record name, so it never shadows a published file.

@@ -12,6 +12,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
+
+#include "files.h"
 
 namespace {
 
@@ -35,22 +38,27 @@ bool PublicPoint(EVP_PKEY* key, uint8_t (&point)[P256_POINT_LENGTH])
     return ok;
 }
 
+EVP_PKEY* ParsePemKey(const std::vector<uint8_t>& text, bool privateKey)
+{
+    BIO* bio = BIO_new_mem_buf(text.data(), static_cast<int>(text.size()));
+    if (!bio) return nullptr;
+    EVP_PKEY* key = privateKey ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr)
+                               : PEM_read_bio_PUBKEY(bio, nullptr, nullptr, nullptr);
+    BIO_free(bio);
+    return key;
+}
+
 // Reads a PEM key file: a private key if `wantPrivate`, otherwise a public
-// key or, failing that, the public half of a private key.
+// key or, failing that, the public half of a private key. The file is read
+// as every input of the tool is: a bounded, regular file (never a FIFO that
+// would block).
 EVP_PKEY* ReadKey(const std::string& path, bool wantPrivate, std::string* error)
 {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        *error = "cannot open key file \"" + path + "\"";
-        return nullptr;
-    }
+    std::vector<uint8_t> text;
+    if (!ReadWholeFile(path, KEY_FILE_MAX, &text, error)) return nullptr;
     EVP_PKEY* key = nullptr;
-    if (!wantPrivate) key = PEM_read_PUBKEY(file, nullptr, nullptr, nullptr);
-    if (!key) {
-        std::rewind(file);
-        key = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
-    }
-    std::fclose(file);
+    if (!wantPrivate) key = ParsePemKey(text, false);
+    if (!key) key = ParsePemKey(text, true);
     if (!key) {
         *error = "\"" + path + "\" holds no " + (wantPrivate ? "private" : "public") + " key in PEM form";
         return nullptr;

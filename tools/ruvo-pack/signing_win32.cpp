@@ -42,7 +42,7 @@ bool SignBody(const std::string&, const uint8_t*, size_t, uint8_t (&)[P256_SIGNA
 bool LoadPublicKey(const std::string& pemPath, uint8_t (&point)[P256_POINT_LENGTH], std::string* error)
 {
     std::vector<uint8_t> text;
-    if (!ReadWholeFile(pemPath, 64 * 1024, &text, error)) return false;
+    if (!ReadWholeFile(pemPath, KEY_FILE_MAX, &text, error)) return false;
     const std::string pem(text.begin(), text.end());
     DWORD derLength = 0;
     std::vector<BYTE> der(pem.size());

@@ -335,9 +335,13 @@ set +e
 code=$?
 "$FLASH" update --device "$DEVICE" --key "$KEYS/test-only-release-key-a.pem" --yes >"$WORK/out" 2>"$WORK/err2"
 code2=$?
+mkfifo "$WORK/key.fifo"
+timeout 10 "$FLASH" update --device "$DEVICE" --key "$WORK/key.fifo" --yes >"$WORK/out" 2>"$WORK/err3"
+code3=$?
 set -e
 expect_exit "--key of a missing file" 2 "$code"
 expect_exit "--key of a private key file" 2 "$code2"
+expect_exit "--key of a FIFO, refused at once" 2 "$code3"
 expect_grep "a private key file is refused with its reason" "give the .pub.pem file" "$WORK/err2"
 
 # --- 8. a device that hangs mid-write: a bounded failure, never a hang ------

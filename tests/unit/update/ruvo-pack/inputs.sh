@@ -33,6 +33,8 @@ rows=(
   "inspect --id M21F @"
   "releases @"
   "rollback @"
+  "verify-release www M01A --key @"
+  "publish manifest.txt signed --sign @"
 )
 failures=0 checked=0
 for row in "${rows[@]}"; do
