@@ -90,9 +90,9 @@ transcript_of() { grep -v '^#' "$1"; }
 # The simulated device on a pipe of its own; quits on "quit" from fd 7. In
 # the device options, $FLASH stands for the flash a previous run left.
 start_device() {
-  local spec=$1 work=$2 pipe=$3 flash_in=$4
+  local case_dir=$1 work=$2 pipe=$3 flash_in=$4
   local fifo=$work/device.in options
-  options=$(words_of "$spec/device")
+  options=$(words_of "$case_dir/device")
   options=${options//\$FLASH/$(winpath "$flash_in")}
   mkfifo "$fifo"
   exec 7<>"$fifo"
@@ -158,25 +158,25 @@ same_or_diff() {
   return 1
 }
 
-# One run of RUVO.exe as `spec` (a scenario or its rerun/ folder) describes
+# One run of RUVO.exe as `case_dir` (a scenario or its rerun/ folder) describes
 # it: its device, the driver with its steps, then every comparison. The
 # server, when there is one, is already up and its files are in server_work.
 run_program() {
-  local spec=$1 work=$2 server_work=$3 flash_in=$4 program_bin=$5 name pipe devices=""
+  local case_dir=$1 work=$2 server_work=$3 flash_in=$4 program_bin=$5 name pipe devices=""
   name=$(basename "$(dirname "$work")")-$(basename "$work")
   mkdir -p "$work"
-  if [ -f "$spec/device" ]; then
+  if [ -f "$case_dir/device" ]; then
     pipe="ruvo-e2e-$name-$$"
-    start_device "$spec" "$work" "$pipe" "$flash_in" || return 1
+    start_device "$case_dir" "$work" "$pipe" "$flash_in" || return 1
     devices="\\\\.\\pipe\\$pipe=0416:F362"
-    if [ -f "$spec/fake-devices" ]; then
-      devices=$(words_of "$spec/fake-devices")
+    if [ -f "$case_dir/fake-devices" ]; then
+      devices=$(words_of "$case_dir/fake-devices")
       devices=${devices//\$PIPE/\\\\.\\pipe\\$pipe}
     fi
   fi
 
-  steps_of "$spec/expected" >"$work/steps"
-  transcript_of "$spec/expected" >"$work/expected"
+  steps_of "$case_dir/expected" >"$work/steps"
+  transcript_of "$case_dir/expected" >"$work/expected"
   local screenshot_args=()
   [ -n "$SCREENSHOTS" ] && screenshot_args=(--screenshots "$SCREENSHOTS")
   # RUVO.exe must load the test-only device DLLs: without them Wine's own
@@ -201,13 +201,13 @@ run_program() {
 
   local ok=0
   same_or_diff transcript "$work/expected" "$work/transcript" || ok=1
-  if [ -f "$spec/expected-device-log" ]; then
-    same_or_diff "device log" "$spec/expected-device-log" "$work/device.log" || ok=1
+  if [ -f "$case_dir/expected-device-log" ]; then
+    same_or_diff "device log" "$case_dir/expected-device-log" "$work/device.log" || ok=1
   fi
   # Hook for checks beyond the transcript (flash contents, server requests):
   # an executable "check" runs with the work folders.
-  if [ -x "$spec/check" ]; then
-    if ! SCENARIO_DIR=$spec WORK_DIR=$work SERVER_DIR=$server_work RUVO_BIN=$BIN "$spec/check" >"$work/check.out" 2>&1; then
+  if [ -x "$case_dir/check" ]; then
+    if ! SCENARIO_DIR=$case_dir WORK_DIR=$work SERVER_DIR=$server_work RUVO_BIN=$BIN "$case_dir/check" >"$work/check.out" 2>&1; then
       echo "    check failed:"
       sed 's/^/    /' "$work/check.out"
       ok=1
