@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "device/hid_cmd.h"
+#include "tools/common/numbers.h"
 
 static double Seconds(LARGE_INTEGER from, LARGE_INTEGER to)
 {
@@ -57,7 +58,13 @@ int main(int argc, char** argv)
     std::printf("\nmodel id: ");
     for (uint32_t i = 12; i < 16; ++i) std::putchar(page[i] >= 0x20 && page[i] < 0x7F ? page[i] : '.');
     std::printf("\nupdater level: %u\n", page[7]);
-    if (argc == 3 && std::strcmp(argv[1], "--bench") == 0)
-        return Bench(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
+    if (argc == 3 && std::strcmp(argv[1], "--bench") == 0) {
+        uint64_t rounds = 0;
+        if (!ParseNumber(argv[2], 1000000, rounds)) {
+            std::printf("ruvo-probe: --bench takes a count up to 1000000, not %s\n", argv[2]);
+            return 2;
+        }
+        return Bench(static_cast<unsigned>(rounds));
+    }
     return 0;
 }

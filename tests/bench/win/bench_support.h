@@ -4,9 +4,13 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "tools/common/numbers.h"
 
 namespace bench {
 
@@ -34,11 +38,19 @@ inline double Min(const std::vector<double>& values)
     return *std::min_element(values.begin(), values.end());
 }
 
-// "--name value" from the command line, or the default.
+// "--name value" from the command line, or the default. A value that is not
+// a number ends the program with a usage error rather than reading as 0.
 inline unsigned Option(int argc, char** argv, const char* name, unsigned fallback)
 {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0) return static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 0));
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], name) != 0) continue;
+        uint64_t value = 0;
+        if (!ParseNumber(argv[i + 1], UINT32_MAX, value)) {
+            std::fprintf(stderr, "%s takes a number, not %s\n", name, argv[i + 1]);
+            std::exit(2);
+        }
+        return static_cast<unsigned>(value);
+    }
     return fallback;
 }
 
