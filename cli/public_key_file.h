@@ -1,6 +1,6 @@
 #pragma once
-// --key PUB.pem: a publisher's ECDSA P-256 public key from a PEM file, read
-// by the platform's own library (OpenSSL natively, crypt32 on Windows).
+// --key PUB.pem: a publisher's ECDSA P-256 public key from a PEM file (parsed
+// by update/public_key_pem.h: OpenSSL natively, crypt32 on Windows).
 #include <cstdint>
 #include <string>
 
