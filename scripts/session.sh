@@ -5,8 +5,7 @@
 #
 # - a private network namespace: 127.0.0.1 port 80 is this run's alone, and
 #   nothing reaches another run's servers;
-# - a private mount namespace with its own /tmp (X sockets, Wine server
-#   sockets, temporary files);
+# - a private mount namespace, with X sockets of its own;
 # - a private PID namespace: when the run ends, passed, failed or interrupted,
 #   the kernel ends whatever it started that is still running;
 # - a work folder, RUVO_RUN_DIR (default: a new folder under build/runs/),
@@ -47,17 +46,12 @@ export RUVO_SESSION=1
 
 ip link set lo up
 
-# A private /tmp; the caller's X sockets stay reachable when asked for.
-host_x11=
-if [ "${RUVO_USE_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ] && [ -d /tmp/.X11-unix ]; then
-  host_x11=$(mktemp -d /dev/shm/ruvo-x11.XXXXXX)
-  mount --bind /tmp/.X11-unix "$host_x11"
-fi
-mount -t tmpfs -o mode=1777 ruvo-tmp /tmp
-if [ -n "$host_x11" ]; then
-  mkdir /tmp/.X11-unix
-  mount --move "$host_x11" /tmp/.X11-unix
-  rmdir "$host_x11"
+# Private X sockets: this run's Xvfb may take any display number without
+# meeting another run's (their abstract sockets are already per network).
+# The rest of /tmp stays shared, so a checkout or a folder under /tmp works.
+if [ "$with_wine" = 1 ] && { [ "${RUVO_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]; }; then
+  mkdir -p /tmp/.X11-unix
+  mount -t tmpfs -o mode=1777 ruvo-x11 /tmp/.X11-unix
 fi
 
 run_dir_given=0

@@ -22,11 +22,12 @@ RUVO_PREFIX_MOUNTED=
 
 # Xvfb picks a free display itself (-displayfd) and writes its number once it
 # accepts connections: no race for a number, and a display that never comes
-# up is a failure.
+# up is a failure. Its sockets are the run's own (scripts/session.sh), so it
+# takes no lock file in the shared /tmp.
 ruvo_start_xvfb() {
   local out=$RUVO_RUN_DIR/xvfb.display
   : >"$out"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$out" >"$RUVO_RUN_DIR/xvfb.log" 2>&1 </dev/null &
+  Xvfb -displayfd 3 -nolock -screen 0 1280x1024x24 -nolisten tcp 3>"$out" >"$RUVO_RUN_DIR/xvfb.log" 2>&1 </dev/null &
   RUVO_XVFB_PID=$!
   local n
   for _ in $(seq 100); do
