@@ -44,6 +44,7 @@ TEST(SocketSimulator, HungDeviceStallsTheHostsWrites)
     serving.join();
     close(stop[0]);
     close(stop[1]);
+    unlink(path.c_str());
     rmdir(folder);
 }
 
