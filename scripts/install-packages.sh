@@ -10,6 +10,7 @@ PACKAGES=(
   wine wine64 xvfb x11-apps xdotool
   nginx-light iproute2
   libhidapi-dev libcurl4-openssl-dev
+  libfuse3-dev fuse3 util-linux
   fonts-wqy-microhei fonts-wqy-zenhei fonts-wine
 )
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs one command as a run of its own, so that runs on one machine never meet:
 #
-#   scripts/session.sh [--no-wine] COMMAND [ARGS...]
+#   scripts/session.sh [--no-wine] [--hidraw] COMMAND [ARGS...]
 #
 # - a private network namespace: 127.0.0.1 port 80 is this run's alone, and
 #   nothing reaches another run's servers;
@@ -12,7 +12,10 @@
 #   kept when the command fails and removed when it passes, unless it was given;
 # - unless --no-wine: an Xvfb display and a Wine prefix of the run's own,
 #   overlaid on the template prefix (made once, under a lock), with one Wine
-#   server kept alive (scripts/wine-session.sh).
+#   server kept alive (scripts/wine-session.sh);
+# - with --hidraw: a /sys and a /dev of the run's own, where emulated hidraw
+#   nodes (ruvo-sim --hidraw N) meet the real HID stacks, hidapi's and Wine's
+#   (scripts/hid-stack.sh). Needs root; otherwise it exits with 77 (skipped).
 #
 # Exits with the command's status (130 on Ctrl-C). RUVO_USE_DISPLAY=1 with
 # DISPLAY set shows the windows on that X display instead of Xvfb.
@@ -21,12 +24,16 @@ RUVO_ROOT=${RUVO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 export RUVO_ROOT
 
 with_wine=1
-if [ "${1:-}" = --no-wine ]; then
-  with_wine=0
-  shift
-fi
+with_hidraw=0
+while (($#)); do
+  case $1 in
+    --no-wine) with_wine=0; shift ;;
+    --hidraw) with_hidraw=1; shift ;;
+    *) break ;;
+  esac
+done
 if (($# == 0)); then
-  sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 fi
 
@@ -38,7 +45,8 @@ if [ "${RUVO_SESSION_STAGE:-}" != inside ]; then
     unshare_args=(--user --map-root-user "${unshare_args[@]}")
   fi
   flags=()
-  ((with_wine)) || flags=(--no-wine)
+  ((with_wine)) || flags+=(--no-wine)
+  ((with_hidraw)) && flags+=(--hidraw)
   exec env RUVO_SESSION_STAGE=inside unshare "${unshare_args[@]}" -- "$0" "${flags[@]}" "$@"
 fi
 unset RUVO_SESSION_STAGE
@@ -65,6 +73,16 @@ fi
 RUVO_RUN_DIR=$(cd "$RUVO_RUN_DIR" && pwd)
 export RUVO_RUN_DIR
 
+if ((with_hidraw)); then
+  # shellcheck source=scripts/hid-stack.sh
+  source "$RUVO_ROOT/scripts/hid-stack.sh"
+  ruvo_hid_stack_start || {
+    status=$?
+    [ "$run_dir_given" -eq 1 ] || rm -rf "$RUVO_RUN_DIR"
+    exit "$status"
+  }
+  export RUVO_HIDRAW=1
+fi
 if ((with_wine)); then
   # shellcheck source=scripts/wine-session.sh
   source "$RUVO_ROOT/scripts/wine-session.sh"

@@ -46,7 +46,10 @@ ruvo_start_xvfb() {
 
 # Fonts with Traditional Chinese glyphs for dialogs, captions, message boxes
 # and controls without a font of their own (they use "System"), no window
-# manager decorations (closing a window costs ~2 s otherwise). The marker's
+# manager decorations (closing a window costs ~2 s otherwise). winebus starts
+# its udev bus (not SDL's, which needs a library we do not install) and reads
+# /dev/hidraw* itself, watching /dev for arrivals and removals: no udevd
+# runs in a run of its own. The marker's
 # number changes with these settings, so older templates are made again.
 # Runs in a subshell holding the template's lock; its Wine server is gone
 # before the lock is released.
@@ -55,7 +58,7 @@ ruvo_make_template() (
   mkdir -p "$(dirname "$WINEPREFIX")"
   exec 9>"$WINEPREFIX.lock"
   flock 9
-  [ -f "$WINEPREFIX/.ruvo-ready-2" ] && exit 0
+  [ -f "$WINEPREFIX/.ruvo-ready-3" ] && exit 0
   echo "Making the Wine prefix template $WINEPREFIX"
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
@@ -66,6 +69,10 @@ ruvo_make_template() (
   local reg="$WINEPREFIX/ruvo-settings.reg"
   cat >"$reg" <<'REG'
 REGEDIT4
+
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\winebus]
+"Enable SDL"=dword:00000000
+"DisableUdevd"=dword:00000001
 
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
 "Managed"="N"
@@ -84,7 +91,7 @@ REGEDIT4
 REG
   wine regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1 </dev/null
   wineserver -w
-  touch "$WINEPREFIX/.ruvo-ready-2"
+  touch "$WINEPREFIX/.ruvo-ready-3"
 )
 
 # The run's own prefix: the template below, the run's changes above it.

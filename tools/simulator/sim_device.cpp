@@ -17,6 +17,13 @@ void SimulatedDevice::Moved(DeviceLink& link)
     if (m_reportsMoved >= m_options.unplugAfter) m_unplugged = true;
 }
 
+bool SimulatedDevice::FailThisWrite()
+{
+    if (m_writeFailed || m_reportsMoved < m_options.failWriteAfter) return false;
+    m_writeFailed = true;
+    return true;
+}
+
 void SimulatedDevice::ReceiveReport(const uint8_t* report, size_t length, DeviceLink& link)
 {
     if (m_unplugged || Hung()) return;

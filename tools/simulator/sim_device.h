@@ -19,6 +19,7 @@ struct SimulatorOptions {
     uint64_t stopAnsweringAfter = SIM_NEVER;  // no input report once this many have passed
     uint64_t unplugAfter = SIM_NEVER;         // gone once this many have passed
     uint64_t hangAfter = SIM_NEVER;           // hung once this many have passed (takes and answers nothing)
+    uint64_t failWriteAfter = SIM_NEVER;      // once this many have passed, one write fails (hidraw only)
     bool corruptReadBack = false;             // invert bytes on their way out...
     uint32_t corruptOffset = 0;               // ...at this flash offset (flash unchanged)
     uint32_t corruptLength = 1;               // ...and the bytes after it, this many in all
@@ -41,13 +42,17 @@ public:
     const uint8_t* Flash() const { return m_flash.data(); }
     void SetInfoRecord(const uint8_t (&record)[DEVICE_INFO_SIZE]);
 
-    // One output report from the host, `length` bytes as it arrived.
+    // One output report from the host, `length` bytes as it arrived. The bytes
+    // are read only when `length` is REPORT_SIZE; any other length is logged.
     void ReceiveReport(const uint8_t* report, size_t length, DeviceLink& link);
 
     bool Unplugged() const { return m_unplugged; }
     bool Hung() const { return m_reportsMoved >= m_options.hangAfter; }
     uint64_t ReportsMoved() const { return m_reportsMoved; }
     bool InWriteDataPhase() const { return m_writeRemaining > 0; }
+    // True once, for the first write offered after failWriteAfter reports have
+    // passed: the front end fails that write and the device never sees it.
+    bool FailThisWrite();
 
 private:
     void Moved(DeviceLink& link);
@@ -59,6 +64,7 @@ private:
     std::vector<uint8_t> m_flash;
     uint64_t m_reportsMoved = 0;
     bool m_unplugged = false;
+    bool m_writeFailed = false;
     uint64_t m_writeOffset = 0;     // flash offset of the next data report
     uint64_t m_writeRemaining = 0;  // data bytes the current write still expects
 };

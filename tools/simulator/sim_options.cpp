@@ -1,11 +1,14 @@
 #include "tools/simulator/sim_options.h"
 
+#include <cstdlib>
+
 #include "tools/common/numbers.h"
 
 const char SIMULATOR_USAGE[] =
-    "usage: ruvo-sim --pipe NAME | --socket PATH [--info HEX32] [--flash-in FILE] [--dump FILE] [--log FILE]\n"
-    "                [--report-us N] [--erase-ms N] [--stop-after N] [--unplug-after N] [--hang-after N]\n"
-    "                [--corrupt-offset X [--corrupt-length N]] [--spares N]\n"
+    "usage: ruvo-sim --pipe NAME | --socket PATH | --hidraw N [--info HEX32] [--flash-in FILE] [--dump FILE]\n"
+    "                [--log FILE] [--report-us N] [--erase-ms N] [--stop-after N] [--unplug-after N]\n"
+    "                [--hang-after N] [--corrupt-offset X [--corrupt-length N]] [--spares N]\n"
+    "                [--fail-write-after N] [--node-mode OCTAL] [--node-group GID]   (--hidraw only)\n"
     "Stops when standard input reaches end of file or reads a line \"quit\".\n";
 
 bool ParseSimulatorCommandLine(int argc, const char* const* argv, SimulatorCommandLine& out, std::string& error)
@@ -37,6 +40,23 @@ bool ParseSimulatorCommandLine(int argc, const char* const* argv, SimulatorComma
                 error = "--socket: empty path";
                 return false;
             }
+        } else if (option == "--hidraw") {
+            if (!number_in(HIDRAW_NODE_MAX)) return false;
+            out.hidraw = static_cast<int>(number);
+        } else if (option == "--node-mode") {
+            char* end = nullptr;
+            const unsigned long mode = std::strtoul(value, &end, 8);
+            if (*value == '\0' || *end != '\0' || mode > 0777) {
+                error = "--node-mode: octal permissions up to 0777";
+                return false;
+            }
+            out.nodeMode = static_cast<unsigned>(mode);
+        } else if (option == "--node-group") {
+            if (!number_in(UINT32_MAX - 1)) return false;
+            out.nodeGroup = static_cast<unsigned>(number);
+        } else if (option == "--fail-write-after") {
+            if (!number_in(SIM_NEVER - 1)) return false;
+            out.device.failWriteAfter = number;
         } else if (option == "--info") {
             if (!ParseHexBytes(value, out.info, DEVICE_INFO_SIZE)) {
                 error = "--info: expected 32 hex digits";
@@ -85,8 +105,14 @@ bool ParseSimulatorCommandLine(int argc, const char* const* argv, SimulatorComma
             return false;
         }
     }
-    if (out.pipe.empty() == out.socket.empty()) {
-        error = "--pipe (Windows) or --socket (Linux) is required, not both";
+    const int frontEnds = !out.pipe.empty() + !out.socket.empty() + (out.hidraw >= 0);
+    if (frontEnds != 1) {
+        error = "one of --pipe (Windows), --socket or --hidraw (Linux) is required";
+        return false;
+    }
+    // Only a hidraw node can fail one write and still serve the next.
+    if (out.device.failWriteAfter != SIM_NEVER && out.hidraw < 0) {
+        error = "--fail-write-after needs --hidraw";
         return false;
     }
     return true;

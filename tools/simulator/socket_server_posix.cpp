@@ -3,30 +3,10 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-
-namespace {
-
-uint64_t NowNs()
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return uint64_t(now.tv_sec) * 1000000000u + uint64_t(now.tv_nsec);
-}
-
-// A stop line arrived, or the input ended.
-bool StopRequested(int fd)
-{
-    char line[256];
-    const ssize_t got = read(fd, line, sizeof line);
-    return got <= 0 || std::strncmp(line, "quit", 4) == 0;
-}
-
-}  // namespace
 
 CSocketServer::~CSocketServer()
 {
@@ -96,7 +76,7 @@ void CSocketServer::Serve(int stopFd)
             // Little inbound buffering, as an endpoint that takes one report at a time.
             const int smallest = 1;
             if (m_client >= 0) setsockopt(m_client, SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest);
-            m_scheduleNs = 0;
+            m_pacer.Restart();
             continue;
         }
         // One datagram is one report; MSG_TRUNC gives its real length, so a
@@ -121,15 +101,7 @@ void CSocketServer::SendReport(const uint8_t (&report)[REPORT_SIZE])
     if (send(m_client, report, REPORT_SIZE, MSG_NOSIGNAL) != ssize_t(REPORT_SIZE)) CloseClient();
 }
 
-// Pacing keeps an absolute schedule, so sleep overshoot is not added up; a
-// schedule far in the past (the client was idle) starts again from now.
 void CSocketServer::Pause(uint32_t microseconds)
 {
-    const uint64_t now = NowNs();
-    if (m_scheduleNs + 50000000u < now) m_scheduleNs = now;
-    m_scheduleNs += uint64_t(microseconds) * 1000u;
-    if (m_scheduleNs <= now) return;
-    timespec until{time_t(m_scheduleNs / 1000000000u), long(m_scheduleNs % 1000000000u)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
-    }
+    m_pacer.Pause(microseconds);
 }

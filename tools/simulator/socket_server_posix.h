@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "tools/simulator/posix_support.h"
 #include "tools/simulator/sim_device.h"
 
 class CSocketServer : private DeviceLink {
@@ -32,5 +33,5 @@ private:
     std::string m_path;
     int m_listen = -1;
     int m_client = -1;
-    uint64_t m_scheduleNs = 0;  // absolute pacing schedule (CLOCK_MONOTONIC)
+    CPacer m_pacer;
 };
