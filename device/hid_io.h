@@ -15,6 +15,11 @@
 // path is skipped during discovery: a cut path would open another object.
 constexpr size_t DEVICE_PATH_CHARS = 260;
 
+// Input reports the system keeps for the read handle. Its default (32) is
+// half of one 16-page read answer: a host busy for 32 ms would lose reports.
+// 512 is the most Windows accepts.
+constexpr ULONG HID_INPUT_BUFFERS = 512;
+
 // Each transfer waits in slices of 100 ms (watching the abort event) until it
 // completes or this bound has passed. Seconds, not milliseconds: a write may
 // have to wait out a block erase, a read the programming of 16 pages.

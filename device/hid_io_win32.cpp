@@ -120,9 +120,13 @@ void CHidIO::ForEachMatchingPath(Found found)
 
 // Overlapped, so that a transfer the device never completes can be cancelled
 // at the bound instead of holding its thread for good.
+// The read handle's input queue is raised at once: a read answer arrives as
+// fast as the device sends it, whether or not the program keeps up. Where the
+// system refuses, the default queue stays and transfers go on as before.
 void CHidIO::OpenHandles(const wchar_t* path)
 {
     m_hRead = OpenPath(path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED);
+    if (m_hRead != INVALID_HANDLE_VALUE) HidD_SetNumInputBuffers(m_hRead, HID_INPUT_BUFFERS);
     m_hWrite = OpenPath(path, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED);
 }
 
@@ -218,9 +222,12 @@ int CHidIO::IssueAndWait(HANDLE handle, HANDLE event, uint8_t* buffer, bool read
             return 0;
         }
         if (waited == WAIT_OBJECT_0 + 1) {
+            // Completed, but not necessarily done: the system reports a
+            // transfer that failed (a write the device refused, a device
+            // gone) through the result, and that is a failed transfer.
             ResetEvent(event);
             DWORD moved = 0;
-            GetOverlappedResult(handle, &overlapped, &moved, TRUE);
+            if (!GetOverlappedResult(handle, &overlapped, &moved, TRUE)) return 0;
             if (count != nullptr) *count = moved;
             return 1;
         }

@@ -1,5 +1,6 @@
-/* Test-only hid.dll: the HID class GUID, and attributes for a handle that is
-   open on one of the configured pipe paths. */
+/* Test-only hid.dll: the HID class GUID, attributes for a handle that is
+   open on one of the configured pipe paths, and the input buffer count,
+   accepted within the system's range (a pipe has no such queue). */
 #include <windows.h>
 #include <winternl.h>
 #include <hidsdi.h>
@@ -70,4 +71,9 @@ BOOLEAN WINAPI HidD_GetAttributes(HANDLE handle, PHIDD_ATTRIBUTES attributes)
     }
     HeapFree(GetProcessHeap(), 0, list);
     return found;
+}
+
+BOOLEAN WINAPI HidD_SetNumInputBuffers(HANDLE handle, ULONG count)
+{
+    return handle != NULL && handle != INVALID_HANDLE_VALUE && count >= 2 && count <= 512;
 }
