@@ -69,6 +69,7 @@ private:
     void OpenHandles(const wchar_t* path);
     int Transfer(HANDLE handle, HANDLE event, uint8_t* buffer, bool reading, uint32_t* count);
     int IssueAndWait(HANDLE handle, HANDLE event, uint8_t* buffer, bool reading, uint32_t* count);
+    int FailedBy(ULONGLONG deadline);
 
     HANDLE m_hRead;
     HANDLE m_hWrite;

@@ -194,6 +194,18 @@ int CHidIO::Transfer(HANDLE handle, HANDLE event, uint8_t* buffer, bool reading,
     return result;
 }
 
+// A failed transfer. One the system itself gave up on at about our bound is
+// the same silence as our own bound reached: some HID stacks complete a write
+// only when the device takes it, and fail it after their own time-out (5 s
+// for Linux's USB HID driver, which Wine's HID stack waits on inside
+// WriteFile). The device then counts as gone, so the update ends without
+// waiting one bound per command.
+int CHidIO::FailedBy(ULONGLONG deadline)
+{
+    if (GetTickCount64() + TRANSFER_WAIT_SLICE_MS >= deadline) m_deviceGone = true;
+    return 0;
+}
+
 int CHidIO::IssueAndWait(HANDLE handle, HANDLE event, uint8_t* buffer, bool reading, uint32_t* count)
 {
     OVERLAPPED overlapped = {};
@@ -201,9 +213,10 @@ int CHidIO::IssueAndWait(HANDLE handle, HANDLE event, uint8_t* buffer, bool read
     HANDLE waitList[2] = {m_hAbortEvent, event};
     if (m_deviceGone) return 0;
 
+    const ULONGLONG deadline = GetTickCount64() + m_transferBoundMs;
     const BOOL issued = reading ? ReadFile(handle, buffer, REPORT_SIZE, nullptr, &overlapped)
                                 : WriteFile(handle, buffer, REPORT_SIZE, nullptr, &overlapped);
-    if (!issued && GetLastError() != ERROR_IO_PENDING) return 0;
+    if (!issued && GetLastError() != ERROR_IO_PENDING) return FailedBy(deadline);
 
     // Cancel and complete before returning: the buffer and the OVERLAPPED
     // record must not be in the system's hands once we return.
@@ -212,7 +225,6 @@ int CHidIO::IssueAndWait(HANDLE handle, HANDLE event, uint8_t* buffer, bool read
         return GetOverlappedResult(handle, &overlapped, moved, TRUE);
     };
 
-    const ULONGLONG deadline = GetTickCount64() + m_transferBoundMs;
     for (;;) {
         const DWORD waited = WaitForMultipleObjects(2, waitList, FALSE, TRANSFER_WAIT_SLICE_MS);
         if (waited == WAIT_OBJECT_0) {
@@ -227,7 +239,7 @@ int CHidIO::IssueAndWait(HANDLE handle, HANDLE event, uint8_t* buffer, bool read
             // gone) through the result, and that is a failed transfer.
             ResetEvent(event);
             DWORD moved = 0;
-            if (!GetOverlappedResult(handle, &overlapped, &moved, TRUE)) return 0;
+            if (!GetOverlappedResult(handle, &overlapped, &moved, TRUE)) return FailedBy(deadline);
             if (count != nullptr) *count = moved;
             return 1;
         }

@@ -5,25 +5,36 @@
 # steps of the scenario's expected transcript, and compares what the driver
 # saw with that transcript. Format of a scenario: README.md beside this script.
 #
-#   tests/e2e/run-scenarios.sh [--screenshots DIR] [NAME...]
+#   tests/e2e/run-scenarios.sh [--screenshots DIR] [NAME[@TRANSPORT]...]
+#
+# A scenario runs once per transport it lists in its "transports" file
+# (default: fake): "fake" is the test-only device DLLs and the pipe
+# simulator; "real" is Wine's own HID stack and an emulated hidraw node
+# (ruvo-sim --hidraw), paced like a full-speed device unless the scenario
+# paces it; "real-unpaced" the same with reports back to back. Real runs
+# need a run with the real stacks (scripts/session.sh --hidraw, as root);
+# elsewhere they are skipped with a line saying so.
 #
 # It runs inside a run of its own (scripts/session.sh: private network, Wine
 # prefix, display and work folder), or inside the caller's when there is one.
 # RUVO_E2E_BUILD names the Windows build folder (default build/windows).
-# Ends with the line "N passed, N failed"; exits non-zero if any failed.
+# Ends with the line "N passed, N failed, N skipped"; exits non-zero if any failed.
 set -uo pipefail
 
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 RUVO_ROOT=${RUVO_ROOT:-$(cd "$E2E_DIR/../.." && pwd)}
 case ${1:-} in
-  -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
 esac
 if [ "${RUVO_SESSION:-}" != 1 ]; then
-  exec "$RUVO_ROOT/scripts/session.sh" "$0" "$@"
+  hidraw=()
+  [ "$(id -u)" -eq 0 ] && hidraw=(--hidraw)
+  exec "$RUVO_ROOT/scripts/session.sh" "${hidraw[@]}" "$0" "$@"
 fi
 BUILD_ROOT=$(dirname "${RUVO_E2E_BUILD:-$RUVO_ROOT/build/windows}")
 BUILD_DIR=${RUVO_E2E_BUILD:-$RUVO_ROOT/build/windows}
 BIN=$BUILD_DIR/bin
+NATIVE_SIM=${RUVO_E2E_NATIVE_SIM:-$RUVO_ROOT/build/native/tools/simulator/ruvo-sim}
 WORK_ROOT=$RUVO_RUN_DIR/e2e
 DRIVER_TIMEOUT=${RUVO_E2E_DRIVER_TIMEOUT:-300}
 SCREENSHOTS=
@@ -60,15 +71,16 @@ end_process() {
 
 # Everything a scenario started is remembered and stopped after it, whatever
 # way it ended, before the next one starts.
-SIM_PID=
+SIM_PIDS=()
 SERVER_WORK=
 cleanup_scenario() {
-  if [ -n "$SIM_PID" ]; then
-    end_process "$SIM_PID"
-    wait "$SIM_PID" 2>/dev/null
-    SIM_PID=
-  fi
-  exec 7>&- 2>/dev/null
+  local pid
+  for pid in "${SIM_PIDS[@]}"; do
+    end_process "$pid"
+    wait "$pid" 2>/dev/null
+  done
+  SIM_PIDS=()
+  exec 7>&- 8>&- 2>/dev/null
   if [ -n "$SERVER_WORK" ]; then
     stop_server "$SERVER_WORK"
     SERVER_WORK=
@@ -87,43 +99,76 @@ words_of() { sed -e 's/#.*//' "$1" | tr '\n' ' ' | xargs; }
 steps_of() { sed -n 's/^> //p' "$1"; }
 transcript_of() { grep -v '^#' "$1"; }
 
-# The simulated device on a pipe of its own; quits on "quit" from fd 7. In
-# the device options, $FLASH stands for the flash a previous run left.
+# The simulated device: on a pipe of its own (fake), or as the emulated node
+# /dev/hidraw<index> (real). It quits on "quit" from fd 7 (the second device:
+# fd 8). In the device options, $FLASH stands for the flash a previous run
+# left. Its files: device<suffix>.log, flash<suffix>.bin, device<suffix>.out.
 start_device() {
-  local case_dir=$1 work=$2 pipe=$3 flash_in=$4
-  local fifo=$work/device.in options
-  options=$(words_of "$case_dir/device")
-  options=${options//\$FLASH/$(winpath "$flash_in")}
-  mkfifo "$fifo"
-  exec 7<>"$fifo"
-  # shellcheck disable=SC2086
-  wine "$BIN/ruvo-sim.exe" --pipe "$pipe" --log "$(winpath "$work/device.log")" \
-    --dump "$(winpath "$work/flash.bin")" $options \
-    <"$fifo" >"$work/device.out" 2>&1 &
-  SIM_PID=$!
+  local options_file=$1 work=$2 pipe=$3 flash_in=$4 index=$5 suffix=$6 fd=$7
+  local fifo=$work/device$suffix.in out=$work/device$suffix.out options
+  options=$(words_of "$options_file")
+  if [ ! -p "$fifo" ]; then
+    mkfifo "$fifo"
+    eval "exec $fd<>\"\$fifo\""
+  fi
+  if [ "$TRANSPORT" = fake ]; then
+    options=${options//\$FLASH/$(winpath "$flash_in")}
+    # shellcheck disable=SC2086
+    wine "$BIN/ruvo-sim.exe" --pipe "$pipe" --log "$(winpath "$work/device$suffix.log")" \
+      --dump "$(winpath "$work/flash$suffix.bin")" $options \
+      <"$fifo" >"$out" 2>&1 &
+  else
+    options=${options//\$FLASH/$flash_in}
+    # A real device moves one report per millisecond; a scenario may say otherwise.
+    case " $options " in *" --report-us "*) ;; *) options+=" --report-us 1000" ;; esac
+    [ "$TRANSPORT" = real-unpaced ] && options+=" --report-us 0 --erase-ms 0"
+    # shellcheck disable=SC2086
+    "$NATIVE_SIM" --hidraw "$index" --log "$work/device$suffix.log" --dump "$work/flash$suffix.bin" $options \
+      <"$fifo" >"$out" 2>&1 &
+  fi
+  SIM_PIDS+=($!)
+  echo "$!" >"$work/device$suffix.pid"
   for _ in $(seq 300); do
-    grep -q '^ruvo-sim ready' "$work/device.out" 2>/dev/null && return 0
-    kill -0 "$SIM_PID" 2>/dev/null || break
+    grep -q '^ruvo-sim ready' "$out" 2>/dev/null && return 0
+    kill -0 "${SIM_PIDS[-1]}" 2>/dev/null || break
     sleep 0.1
   done
   echo "    the simulator did not get ready:"
-  sed 's/^/    /' "$work/device.out"
+  sed 's/^/    /' "$out"
   return 1
 }
 
-# Asks the simulator to stop, so that it writes its flash dump, then waits
-# (bounded) and makes sure it has gone.
+# Asks the simulators to stop, so that they write their flash dumps, then
+# waits (bounded) and makes sure they have gone.
 stop_device() {
-  [ -n "$SIM_PID" ] || return 0
-  echo quit >&7
-  for _ in $(seq 100); do
-    kill -0 "$SIM_PID" 2>/dev/null || break
-    sleep 0.1
+  local pid
+  ((${#SIM_PIDS[@]})) || return 0
+  { echo quit >&7; } 2>/dev/null
+  { echo quit >&8; } 2>/dev/null
+  for pid in "${SIM_PIDS[@]}"; do
+    for _ in $(seq 100); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    end_process "$pid"
+    wait "$pid" 2>/dev/null
   done
-  end_process "$SIM_PID"
-  wait "$SIM_PID" 2>/dev/null
-  SIM_PID=
-  exec 7>&- 2>/dev/null
+  SIM_PIDS=()
+  exec 7>&- 8>&- 2>/dev/null
+}
+
+# Plugs the device in once the driver's transcript shows the line in the
+# scenario's "plug-when" file (in the background; bounded by the driver).
+plug_when_seen() {
+  local case_dir=$1 work=$2 pipe=$3 flash_in=$4 line
+  line=$(grep -v '^#' "$case_dir/plug-when" | head -n 1)
+  for _ in $(seq 600); do
+    if grep -qxF -- "$line" "$work/transcript" 2>/dev/null; then
+      start_device "$case_dir/device" "$work" "$pipe" "$flash_in" 0 "" 7
+      return
+    fi
+    sleep 0.05
+  done
 }
 
 # Hook for scenarios with a "server" file: tests/e2e/start-server.sh
@@ -162,17 +207,29 @@ same_or_diff() {
 # it: its device, the driver with its steps, then every comparison. The
 # server, when there is one, is already up and its files are in server_work.
 run_program() {
-  local case_dir=$1 work=$2 server_work=$3 flash_in=$4 program_bin=$5 name pipe devices=""
+  local case_dir=$1 work=$2 server_work=$3 flash_in=$4 program_bin=$5 name pipe devices="" plug_pid=
   name=$(basename "$(dirname "$work")")-$(basename "$work")
   mkdir -p "$work"
+  pipe="ruvo-e2e-$name-$$"
   if [ -f "$case_dir/device" ]; then
-    pipe="ruvo-e2e-$name-$$"
-    start_device "$case_dir" "$work" "$pipe" "$flash_in" || return 1
     devices="\\\\.\\pipe\\$pipe=0416:F362"
-    if [ -f "$case_dir/fake-devices" ]; then
-      devices=$(words_of "$case_dir/fake-devices")
-      devices=${devices//\$PIPE/\\\\.\\pipe\\$pipe}
+    if [ ! -f "$case_dir/plug-when" ]; then
+      start_device "$case_dir/device" "$work" "$pipe" "$flash_in" 0 "" 7 || return 1
     fi
+  fi
+  if [ -f "$case_dir/second-device" ]; then
+    start_device "$case_dir/second-device" "$work" "$pipe-2" "" 1 2 8 || return 1
+    devices+=";\\\\.\\pipe\\$pipe-2=0416:F362"
+  fi
+  if [ -f "$case_dir/fake-devices" ]; then
+    devices=$(words_of "$case_dir/fake-devices")
+    devices=${devices//\$PIPE/\\\\.\\pipe\\$pipe}
+  fi
+  if [ "$TRANSPORT" != fake ]; then
+    # Wine's own hid.dll and setupapi.dll: the exe alone in a folder, no override.
+    mkdir -p "$work/bin"
+    cp "$program_bin/RUVO.exe" "$work/bin/"
+    program_bin=$work/bin
   fi
 
   steps_of "$case_dir/expected" >"$work/steps"
@@ -183,7 +240,17 @@ run_program() {
   # would enumerate its virtual devices. Wine takes the override from the
   # Unix environment of the driver, which RUVO.exe inherits; the driver
   # itself loads neither DLL.
-  WINEDLLOVERRIDES="hid,setupapi=n" timeout "$DRIVER_TIMEOUT" wine "$BIN/ruvo-driver.exe" \
+  local overrides=()
+  [ "$TRANSPORT" = fake ] && overrides=(WINEDLLOVERRIDES="hid,setupapi=n")
+  : >"$work/transcript"
+  if [ -f "$case_dir/plug-when" ]; then
+    # The device's input is opened here, so that it outlives the plugging subshell.
+    mkfifo "$work/device.in"
+    exec 7<>"$work/device.in"
+    plug_when_seen "$case_dir" "$work" "$pipe" "$flash_in" &
+    plug_pid=$!
+  fi
+  env "${overrides[@]}" timeout "$DRIVER_TIMEOUT" wine "$BIN/ruvo-driver.exe" \
     --program "$(winpath "$program_bin/RUVO.exe")" \
     --env "RUVO_FAKE_HID_DEVICES=$devices" \
     --program-output "$(winpath "$work/program.out")" \
@@ -197,10 +264,21 @@ run_program() {
     [ -n "$program_id" ] && wine taskkill /f /pid "$program_id" >/dev/null 2>&1 </dev/null
     echo "FAILED: the driver did not finish within $DRIVER_TIMEOUT s" >>"$work/transcript"
   fi
+  if [ -n "$plug_pid" ]; then
+    wait "$plug_pid"
+    # The plugging ran in a subshell: its simulator's id is in a file.
+    [ -f "$work/device.pid" ] && SIM_PIDS+=("$(cat "$work/device.pid")")
+  fi
   stop_device
 
   local ok=0
   same_or_diff transcript "$work/expected" "$work/transcript" || ok=1
+  # On the real stacks nothing may pass by accident: a device that never
+  # heard from the program means the program never reached the emulated node.
+  if [ "$TRANSPORT" != fake ] && [ -f "$case_dir/device" ] && [ ! -s "$work/device.log" ]; then
+    echo "    the simulator saw no traffic on /dev/hidraw0"
+    ok=1
+  fi
   if [ -f "$case_dir/expected-device-log" ]; then
     same_or_diff "device log" "$case_dir/expected-device-log" "$work/device.log" || ok=1
   fi
@@ -225,7 +303,7 @@ run_program() {
 # left).
 run_scenario() {
   local scenario=$1 work program_bin=$BIN
-  work=$WORK_ROOT/$(basename "$scenario")
+  work=$WORK_ROOT/$2
   rm -rf "$work"
   mkdir -p "$work"
   if [ -f "$scenario/variant" ]; then
@@ -244,23 +322,48 @@ run_scenario() {
   fi
 }
 
+# The transports a scenario runs on: its "transports" file, or fake.
+transports_of() {
+  if [ -f "$1/transports" ]; then words_of "$1/transports"; else echo fake; fi
+}
+
 passed=0
 failed=0
-scenarios=()
+skipped=0
+runs=()  # scenario folder and transport, "DIR@TRANSPORT"
+add_runs() {
+  local dir=$1 only=${2:-} transport
+  for transport in $(transports_of "$dir"); do
+    [ -z "$only" ] || [ "$only" = "$transport" ] && runs+=("$dir@$transport")
+  done
+}
 if ((${#NAMES[@]})); then
-  for name in "${NAMES[@]}"; do scenarios+=("$E2E_DIR/scenarios/$name"); done
+  for name in "${NAMES[@]}"; do
+    case $name in
+      *@*) add_runs "$E2E_DIR/scenarios/${name%@*}" "${name#*@}" ;;
+      *) add_runs "$E2E_DIR/scenarios/$name" ;;
+    esac
+  done
 else
-  for dir in "$E2E_DIR"/scenarios/*/; do scenarios+=("${dir%/}"); done
+  for dir in "$E2E_DIR"/scenarios/*/; do add_runs "${dir%/}"; done
 fi
-for scenario in "${scenarios[@]}"; do
+for run in "${runs[@]}"; do
+  scenario=${run%@*}
+  TRANSPORT=${run##*@}
   name=$(basename "$scenario")
+  [ "$TRANSPORT" = fake ] || name+="@$TRANSPORT"
   if [ ! -f "$scenario/expected" ]; then
     echo "FAIL $name: needs an expected transcript"
     failed=$((failed + 1))
     continue
   fi
+  if [ "$TRANSPORT" != fake ] && [ "${RUVO_HIDRAW:-}" != 1 ]; then
+    echo "SKIP $name: the real HID stacks need a run with them (scripts/session.sh --hidraw, as root)"
+    skipped=$((skipped + 1))
+    continue
+  fi
   started=$(date +%s%N)
-  if run_scenario "$scenario"; then
+  if run_scenario "$scenario" "$name"; then
     result=PASS
   else
     result=FAIL
@@ -275,5 +378,5 @@ for scenario in "${scenarios[@]}"; do
   fi
 done
 
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]
