@@ -6,8 +6,12 @@
 set -uo pipefail
 RUVO_ROOT=${RUVO_ROOT:-$(cd "$(dirname "$0")/.." && pwd)}
 export RUVO_ROOT
+# As root the run also has the real HID stacks (session.sh --hidraw): the
+# scenarios and ruvo-flash then run on Wine's own HID stack and hidapi too.
 if [ "${RUVO_SESSION:-}" != 1 ]; then
-  exec "$RUVO_ROOT/scripts/session.sh" "$0" "$@"
+  hidraw=()
+  [ "$(id -u)" -eq 0 ] && hidraw=(--hidraw)
+  exec "$RUVO_ROOT/scripts/session.sh" "${hidraw[@]}" "$0" "$@"
 fi
 cd "$RUVO_ROOT"
 JOBS=${RUVO_JOBS:-2}

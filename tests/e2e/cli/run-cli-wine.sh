@@ -2,8 +2,11 @@
 # The Windows console ruvo-flash.exe under Wine: it updates the pipe
 # simulator (ruvo-sim.exe) through the test-only hid/setupapi DLLs, from
 # nginx serving a ruvo-pack release signed with a test-only key: --key is
-# read with crypt32 and the statement checked with CNG. Own network and mount namespace, own
-# Wine prefix; everything started is stopped on every way out.
+# read with crypt32 and the statement checked with CNG. In a run with the
+# real HID stacks (scripts/session.sh --hidraw) it also updates an emulated
+# hidraw node through Wine's own hid.dll, setupapi.dll and winebus. Own
+# network and mount namespace, own Wine prefix; everything started is
+# stopped on every way out.
 #   run-cli-wine.sh [NATIVE_BUILD_DIR [WINDOWS_BUILD_DIR]]
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
@@ -14,7 +17,9 @@ WINDOWS=$(cd "${2:-$ROOT/build/windows}" && pwd)
 # A run of its own (scripts/session.sh, with its Wine session), or the
 # caller's when there is one.
 if [ "${RUVO_SESSION:-}" != 1 ]; then
-  exec "$ROOT/scripts/session.sh" "$0" "$NATIVE" "$WINDOWS"
+  hidraw=()
+  [ "$(id -u)" -eq 0 ] && hidraw=(--hidraw)
+  exec "$ROOT/scripts/session.sh" "${hidraw[@]}" "$0" "$NATIVE" "$WINDOWS"
 fi
 
 BIN=$WINDOWS/bin
@@ -119,6 +124,34 @@ for n in a b; do
     >"$WORK/check.out"; then pass "--all: device $n equals the images"; else fail "--all: device $n"; cat "$WORK/check.out"; fi
 done
 if [ "$(wc -l <"$WORK/run.log")" = 2 ]; then pass "--all: two log lines"; else fail "--all: log lines"; fi
+
+# Wine's own HID stack: the exe alone in a folder, no override, the device an
+# emulated hidraw node paced like a full-speed device.
+if [ "${RUVO_HIDRAW:-}" = 1 ]; then
+  mkdir -p "$WORK/real"
+  cp "$BIN/ruvo-flash.exe" "$WORK/real/"
+  mkfifo "$WORK/sim-real.in"
+  exec {fd_real}<>"$WORK/sim-real.in"
+  "$NATIVE/tools/simulator/ruvo-sim" --hidraw 0 --info 20030A1F414243010000000052313030 --report-us 1000 \
+    --erase-ms 5 --log "$WORK/real.log" --dump "$WORK/flash-real.bin" <"$WORK/sim-real.in" >"$WORK/sim-real.out" 2>&1 &
+  SIM_PIDS+=($!)
+  for _ in $(seq 100); do grep -q '^ruvo-sim ready' "$WORK/sim-real.out" && break; sleep 0.1; done
+  set +e
+  wine "$WORK/real/ruvo-flash.exe" update --option 1 --yes \
+    --key "$(winpath "$KEYS/test-only-release-key-a.pub.pem")" </dev/null >"$WORK/out" 2>"$WORK/err"
+  code=$?
+  set -e
+  echo quit >"$WORK/sim-real.in"
+  wait "${SIM_PIDS[@]}" || true
+  SIM_PIDS=()
+  expect_exit "update on Wine's own HID stack" 0 "$code"
+  if python3 "$ROOT/tests/e2e/check_flash.py" "$WORK/flash-real.bin" "$WORK/release" BTR122.bin BVRABD.bin OPR0HK.bin \
+    >"$WORK/check.out"; then pass "Wine's stack: flash equals the images"; else fail "Wine's stack: flash"; cat "$WORK/check.out"; fi
+  if [ "$(tail -n1 "$WORK/real.log")" = "TEST FCB19055 FCB19055" ]; then pass "Wine's stack: finish command last"
+  else fail "Wine's stack: finish command last"; fi
+else
+  echo "skip ruvo-flash.exe on Wine's own HID stack: needs a run with it (scripts/session.sh --hidraw, as root)"
+fi
 
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]
