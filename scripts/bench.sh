@@ -11,7 +11,11 @@
 # loop, against the loopback test server), program_bench (ProgramImage on the
 # paced and the unpaced in-process simulator), alloc_bench (heap calls
 # made by the transfers) and update_bench (the paced update of a 256 KiB
-# image, unsigned and signed in turns, and CNG's SHA-256 throughput). See docs/performance.md for what the figures mean.
+# image, unsigned and signed in turns, and CNG's SHA-256 throughput). As
+# root, also the real HID stacks (tests/bench/hid-stacks.sh): programming
+# through Wine's own HID stack and ruvo-flash through hidapi, each against the
+# bus bound beside our test transport. See docs/performance.md for what the
+# figures mean.
 #
 # Environment (all optional):
 #   RUVO_NATIVE_BUILD   native build folder   (default build/native)
@@ -151,3 +155,12 @@ echo "== ruvo-flash: four paced devices at once against one (native, socket simu
 build native "$NATIVE_BUILD" ruvo-flash
 build native "$NATIVE_BUILD" ruvo-sim
 tests/bench/cli/bench-multi.sh "$NATIVE_BUILD"
+
+echo
+echo "== the real HID stacks against the bus bound (Wine's own, hidapi's; emulated hidraw nodes)"
+if [ "$(id -u)" -eq 0 ]; then
+  build native "$NATIVE_BUILD" ruvo-pack
+  tests/bench/hid-stacks.sh "$NATIVE_BUILD" "$WINDOWS_BUILD"
+else
+  echo "  skipped: emulated hidraw nodes need root"
+fi
