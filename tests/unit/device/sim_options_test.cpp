@@ -88,6 +88,22 @@ TEST(SimulatorCommandLine, SocketPathIsKeptAsGiven)
     EXPECT_EQ(c.device.unplugAfter, 9u);
 }
 
+TEST(SimulatorCommandLine, HidrawNodeWithItsAccessAndFault)
+{
+    SimulatorCommandLine c;
+    std::string error;
+    ASSERT_TRUE(Parse({"--hidraw", "3", "--node-mode", "0600", "--node-group", "100", "--fail-write-after", "0x10"}, c,
+                      error))
+        << error;
+    EXPECT_EQ(c.hidraw, 3);
+    EXPECT_EQ(c.nodeMode, 0600u);
+    EXPECT_EQ(c.nodeGroup, 100u);
+    EXPECT_EQ(c.device.failWriteAfter, 16u);
+    ASSERT_TRUE(Parse({"--hidraw", "0"}, c, error)) << error;
+    EXPECT_EQ(c.nodeMode, 0660u);  // root and its group, as a udev rule would leave it
+    EXPECT_EQ(c.device.failWriteAfter, SIM_NEVER);
+}
+
 TEST(SimulatorCommandLine, RejectsMalformedInput)
 {
     const std::vector<std::vector<const char*>> cases = {
@@ -103,6 +119,11 @@ TEST(SimulatorCommandLine, RejectsMalformedInput)
         {"--pipe", "x", "--bogus", "1"},
         {"--pipe", "x", "--socket", "/tmp/s"},  // one front end or the other
         {"--socket", ""},
+        {"--hidraw", "16"},                                    // past hidraw15
+        {"--hidraw", "0", "--socket", "/tmp/s"},               // one front end only
+        {"--hidraw", "0", "--node-mode", "0800"},              // not octal
+        {"--hidraw", "0", "--node-mode", "01777"},             // more than permissions
+        {"--socket", "/tmp/s", "--fail-write-after", "3"},     // only a hidraw node fails one write
     };
     for (const auto& args : cases) {
         SimulatorCommandLine c;
