@@ -72,6 +72,7 @@ end_process() {
 # Everything a scenario started is remembered and stopped after it, whatever
 # way it ended, before the next one starts.
 SIM_PIDS=()
+SIM_FDS=()  # the input each simulator quits on, by position
 SERVER_WORK=
 cleanup_scenario() {
   local pid
@@ -80,6 +81,7 @@ cleanup_scenario() {
     wait "$pid" 2>/dev/null
   done
   SIM_PIDS=()
+  SIM_FDS=()
   exec 7>&- 8>&- 2>/dev/null
   if [ -n "$SERVER_WORK" ]; then
     stop_server "$SERVER_WORK"
@@ -127,6 +129,7 @@ start_device() {
       <"$fifo" >"$out" 2>&1 &
   fi
   SIM_PIDS+=($!)
+  SIM_FDS+=("$fd")
   echo "$!" >"$work/device$suffix.pid"
   for _ in $(seq 300); do
     grep -q '^ruvo-sim ready' "$out" 2>/dev/null && return 0
@@ -138,14 +141,17 @@ start_device() {
   return 1
 }
 
-# Asks the simulators to stop, so that they write their flash dumps, then
-# waits (bounded) and makes sure they have gone.
+# Asks the simulators to stop, one at a time, so that they write their flash
+# dumps, then waits (bounded) and makes sure they have gone. Wine's winebus
+# (Wine 8) loses track of its devices when two hidraw nodes vanish at once:
+# later arrivals are never listed. So the second device goes a second after
+# the first, as a person would unplug them.
 stop_device() {
-  local pid
-  ((${#SIM_PIDS[@]})) || return 0
-  { echo quit >&7; } 2>/dev/null
-  { echo quit >&8; } 2>/dev/null
-  for pid in "${SIM_PIDS[@]}"; do
+  local i pid
+  for i in "${!SIM_PIDS[@]}"; do
+    pid=${SIM_PIDS[$i]}
+    ((i == 0)) || sleep 1
+    { echo quit >&"${SIM_FDS[$i]}"; } 2>/dev/null
     for _ in $(seq 100); do
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.1
@@ -154,6 +160,7 @@ stop_device() {
     wait "$pid" 2>/dev/null
   done
   SIM_PIDS=()
+  SIM_FDS=()
   exec 7>&- 8>&- 2>/dev/null
 }
 
@@ -267,7 +274,10 @@ run_program() {
   if [ -n "$plug_pid" ]; then
     wait "$plug_pid"
     # The plugging ran in a subshell: its simulator's id is in a file.
-    [ -f "$work/device.pid" ] && SIM_PIDS+=("$(cat "$work/device.pid")")
+    if [ -f "$work/device.pid" ]; then
+      SIM_PIDS+=("$(cat "$work/device.pid")")
+      SIM_FDS+=(7)
+    fi
   fi
   stop_device
 
