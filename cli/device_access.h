@@ -9,7 +9,8 @@
 
 constexpr char SIM_PREFIX[] = "sim:";
 
-enum class OpenStatus { OK, NOT_FOUND, NO_ACCESS, FAILED };
+// IN_USE: another ruvo-flash has the device open (Linux: the node's advisory lock).
+enum class OpenStatus { OK, NOT_FOUND, NO_ACCESS, IN_USE, FAILED };
 
 struct OpenedDevice {
     std::string path;
@@ -22,5 +23,7 @@ struct OpenedDevice {
 std::vector<std::string> ListDevicePaths();
 
 // Opens one device by path: a path from ListDevicePaths or sim:PATH. `detail`
-// receives the back end's words on failure.
+// receives the back end's words on failure. On Linux a real device is held
+// under an exclusive flock on its node until `out` goes, so a second
+// ruvo-flash (or its `list`) never mixes its commands into an update.
 OpenStatus OpenDevicePath(const std::string& path, OpenedDevice& out, std::string& detail);

@@ -1,7 +1,9 @@
 // Linux: hidapi's hidraw back end for real devices, the local socket for sim:PATH.
 #include "cli/device_access.h"
 
+#include <fcntl.h>
 #include <hidapi.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,16 +15,56 @@
 
 namespace {
 
+// The open device and the lock on its node, released after hidapi lets go.
 class CHidapiDevice : public CHidDevice {
 public:
-    explicit CHidapiDevice(hid_device* handle) : m_handle(handle) {}
-    ~CHidapiDevice() override { hid_close(m_handle); }
+    CHidapiDevice(hid_device* handle, int lockFd) : m_handle(handle), m_lockFd(lockFd) {}
+    ~CHidapiDevice() override
+    {
+        hid_close(m_handle);
+        close(m_lockFd);
+    }
     int Write(const uint8_t* data, size_t length) override { return hid_write(m_handle, data, length); }
     int Read(uint8_t* data, size_t length, int ms) override { return hid_read_timeout(m_handle, data, length, ms); }
 
 private:
     hid_device* m_handle;
+    int m_lockFd;
 };
+
+// Why a real device node cannot be opened; hidapi does not say, the node does.
+OpenStatus Unopenable(const std::string& path, const std::string& reason, std::string& detail)
+{
+    if (access(path.c_str(), F_OK) != 0) {
+        detail = "no such device: " + path;
+        return OpenStatus::NOT_FOUND;
+    }
+    if (access(path.c_str(), R_OK | W_OK) != 0) {
+        detail = "no permission to open " + path + " (install cli/70-ruvo.rules, see docs/cli.md)";
+        return OpenStatus::NO_ACCESS;
+    }
+    detail = "cannot open " + path + ": " + reason;
+    return OpenStatus::FAILED;
+}
+
+// Takes the node's advisory lock on a descriptor of its own (hidapi keeps
+// its descriptor to itself), before hidapi opens the device: a second
+// ruvo-flash then sends nothing, not even the read of the record. hidraw
+// gives every opener its own copy of the input reports, so this idle opener
+// takes nothing from the one that talks to the device. A file system
+// without locks leaves the device unlocked rather than unusable.
+OpenStatus LockNode(const std::string& path, int& lockFd, std::string& detail)
+{
+    lockFd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (lockFd < 0) return Unopenable(path, std::strerror(errno), detail);
+    if (flock(lockFd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        close(lockFd);
+        lockFd = -1;
+        detail = "device " + path + " is in use by another ruvo-flash; try again when it has finished";
+        return OpenStatus::IN_USE;
+    }
+    return OpenStatus::OK;
+}
 
 std::string WideText(const wchar_t* text)
 {
@@ -71,21 +113,15 @@ OpenStatus OpenDevicePath(const std::string& path, OpenedDevice& out, std::strin
         detail = "hidapi cannot start";
         return OpenStatus::FAILED;
     }
+    int lockFd = -1;
+    const OpenStatus locked = LockNode(path, lockFd, detail);
+    if (locked != OpenStatus::OK) return locked;
     hid_device* handle = hid_open_path(path.c_str());
     if (handle == nullptr) {
-        // hidapi does not say why; the device node does.
-        if (access(path.c_str(), F_OK) != 0) {
-            detail = "no such device: " + path;
-            return OpenStatus::NOT_FOUND;
-        }
-        if (access(path.c_str(), R_OK | W_OK) != 0) {
-            detail = "no permission to open " + path + " (install cli/70-ruvo.rules, see docs/cli.md)";
-            return OpenStatus::NO_ACCESS;
-        }
-        detail = "cannot open " + path + ": " + WideText(hid_error(nullptr));
-        return OpenStatus::FAILED;
+        close(lockFd);
+        return Unopenable(path, WideText(hid_error(nullptr)), detail);
     }
-    auto device = std::make_shared<CHidapiDevice>(handle);
+    auto device = std::make_shared<CHidapiDevice>(handle, lockFd);
     out.transport = std::make_unique<CHidTransport>(*device);
     out.keepAlive = device;
     return OpenStatus::OK;

@@ -7,5 +7,6 @@ enum ExitCode : int {
     EXIT_NO_DEVICE = 3,     // no matching device
     EXIT_NETWORK = 4,       // connect, TLS, time-out, read
     EXIT_NO_ACCESS = 5,     // the device was found but cannot be opened (permission)
+    EXIT_IN_USE = 6,        // the device is held by another ruvo-flash; try again when it is done
     EXIT_INTERRUPTED = 130  // Ctrl-C
 };

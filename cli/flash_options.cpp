@@ -22,7 +22,8 @@ const char FLASH_USAGE[] =
     "  --log FILE      with several devices: append one JSON line per device outcome\n"
     "\n"
     "Exit codes: 0 done or nothing to do, 1 refused or failed, 2 usage, 3 no device,\n"
-    "4 network, 5 device cannot be opened (permission), 130 interrupted.\n"
+    "4 network, 5 device cannot be opened (permission), 6 device in use by another ruvo-flash,\n"
+    "130 interrupted.\n"
     "The first Ctrl-C finishes the current image, the second stops after the current report.\n";
 
 static bool ParseOption(const char* text, int& value)

@@ -42,9 +42,25 @@ private:
     std::shared_ptr<OpenedDevice> m_device;
 };
 
+int OpenExitCode(OpenStatus status)
+{
+    switch (status) {
+    case OpenStatus::OK:
+        return EXIT_DONE;
+    case OpenStatus::NOT_FOUND:
+        return EXIT_NO_DEVICE;
+    case OpenStatus::IN_USE:
+        return EXIT_IN_USE;
+    case OpenStatus::NO_ACCESS:
+    case OpenStatus::FAILED:
+        break;
+    }
+    return EXIT_NO_ACCESS;
+}
+
 int OpenFailure(OpenStatus status, const std::string& detail, CFlashEvents& events)
 {
-    const int code = status == OpenStatus::NOT_FOUND ? EXIT_NO_DEVICE : EXIT_NO_ACCESS;
+    const int code = OpenExitCode(status);
     events.Failed("", detail, code);
     return code;
 }
@@ -169,8 +185,7 @@ int UpdateMany(const FlashOptions& options, OutputStyle style, const SessionSetu
     run.open = [](const std::string& path, std::unique_ptr<CReportTransport>& transport, std::string& detail) {
         auto device = std::make_shared<OpenedDevice>();
         const OpenStatus status = OpenDevicePath(path, *device, detail);
-        if (status != OpenStatus::OK)
-            return status == OpenStatus::NOT_FOUND ? int(EXIT_NO_DEVICE) : int(EXIT_NO_ACCESS);
+        if (status != OpenStatus::OK) return OpenExitCode(status);
         transport = std::make_unique<CHeldTransport>(device);
         return 0;
     };
