@@ -98,7 +98,6 @@ private:
     CPacer m_pacer;
     fuse_session* m_session = nullptr;
     bool m_mounted = false;
-    bool m_linked = false;
 
     std::mutex m_mutex;
     std::condition_variable m_wake;  // a write to take, or stop
