@@ -4,7 +4,11 @@
 #   ruvo_hid_stack_start   lay out the fake sysfs and /dev; call before Wine starts
 #
 # Everything lives in the run's mount namespace: the host's /sys and /dev are
-# never touched, and the mounts end with the run. Root only.
+# never touched, and the mounts end with the run. Root only. The stack must
+# be laid out before the run's Wine server starts, and no Wine server from
+# outside may serve the run's prefix (its winedevice would see the host's
+# /sys and /dev): scripts/wine-session.sh mounts the prefix inside this
+# namespace, where nothing outside can see it, and starts its server here.
 
 # /sys: a tmpfs with the host's CPU folders (Wine reads them); each simulator
 # adds its device's branch. libudev checks that device paths are on sysfs;
