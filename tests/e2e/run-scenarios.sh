@@ -75,14 +75,7 @@ SIM_PIDS=()
 SIM_FDS=()  # the input each simulator quits on, by position
 SERVER_WORK=
 cleanup_scenario() {
-  local pid
-  for pid in "${SIM_PIDS[@]}"; do
-    end_process "$pid"
-    wait "$pid" 2>/dev/null
-  done
-  SIM_PIDS=()
-  SIM_FDS=()
-  exec 7>&- 8>&- 2>/dev/null
+  stop_device
   if [ -n "$SERVER_WORK" ]; then
     stop_server "$SERVER_WORK"
     SERVER_WORK=

@@ -42,15 +42,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-failures=0
-pass() { echo "ok   $1"; }
-fail() { echo "FAIL $1"; failures=$((failures + 1)); }
-expect_exit() {  # NAME WANTED GOT
-  if [ "$2" = "$3" ]; then pass "$1 (exit $3)"; else fail "$1: exit $3, wanted $2"; fi
-}
-expect_grep() {  # NAME PATTERN FILE
-  if grep -q -- "$2" "$3"; then pass "$1"; else fail "$1: no '$2' in $3"; sed 's/^/     /' "$3"; fi
-}
+# shellcheck source=tests/e2e/cli/checks.sh
+source "$HERE/checks.sh"
 
 # --- the release, published as a publisher would; nginx serves it ----------
 cp -r "$ROOT/tests/e2e/releases/standard" "$WORK/release"
