@@ -25,6 +25,8 @@ build_preset() {
 # and the test-only device DLLs beside it, each in build/windows-<variant>.
 #   signed  releases signed with the test-only key a, plain http
 #   secure  the same over https://localhost/BRELM/
+# Both opt in to the test-only key (and signed over http) explicitly; a
+# publisher's build refuses them.
 TEST_RELEASE_KEY=tests/fixtures/keys/test-only-release-key-a.pub.pem
 build_variant() {
   local variant=$1
@@ -36,8 +38,9 @@ build_variant() {
 build_all() {
   build_preset native
   build_preset windows
-  build_variant signed -DRUVO_RELEASE_KEYS="$TEST_RELEASE_KEY"
-  build_variant secure -DRUVO_RELEASE_KEYS="$TEST_RELEASE_KEY" -DRUVO_UPDATE_BASE_URL=https://localhost/BRELM/
+  build_variant signed -DRUVO_RELEASE_KEYS="$TEST_RELEASE_KEY" -DRUVO_ALLOW_TEST_KEYS=ON -DRUVO_ALLOW_PLAIN_HTTP=ON
+  build_variant secure -DRUVO_RELEASE_KEYS="$TEST_RELEASE_KEY" -DRUVO_ALLOW_TEST_KEYS=ON \
+    -DRUVO_UPDATE_BASE_URL=https://localhost/BRELM/
 }
 
 run_tests() {

@@ -3,7 +3,8 @@
 # of SHA-256(X||Y). The `openssl` command does the reading at configure time;
 # nothing here parses keys by hand.
 #
-#   ruvo_write_release_keys(<header> <pem;pem;...>)
+#   ruvo_write_release_keys(<header> <pem;pem;...> [<ids variable>])
+#   ruvo_check_release_config(<ids> <scheme> <allow test keys> <allow plain http>)
 
 function(ruvo_hex_to_initializer hex out)
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," list "${hex}")
@@ -12,6 +13,7 @@ function(ruvo_hex_to_initializer hex out)
 endfunction()
 
 function(ruvo_write_release_keys header keys)
+  set(ids "")
   # DER of a P-256 SubjectPublicKeyInfo up to the point: SEQUENCE, the
   # id-ecPublicKey and prime256v1 identifiers, BIT STRING, uncompressed-point tag.
   set(spkiPrefix "3059301306072a8648ce3d020106082a8648ce3d03010703420004")
@@ -67,10 +69,14 @@ function(ruvo_write_release_keys header keys)
     ruvo_hex_to_initializer(${keyId} keyIdBytes)
     ruvo_hex_to_initializer(${point} pointBytes)
     string(APPEND entries "    // ${pem}\n    // key id ${keyId}\n    {{${keyIdBytes}},\n     {${pointBytes}}},\n")
+    list(APPEND ids ${keyId})
     math(EXPR count "${count} + 1")
     message(STATUS "Release key ${keyId}: ${pem}")
   endforeach()
   file(REMOVE ${work}/key.der ${work}/point.der ${work}/point.bin)
+  if(ARGC GREATER 2)
+    set(${ARGV2} "${ids}" PARENT_SCOPE)
+  endif()
   if(count EQUAL 0)
     set(entries "    {{0}, {0}},  // none: releases are not signed\n")
   endif()
@@ -87,4 +93,26 @@ constexpr bool SIGNED_RELEASES = RELEASE_KEY_COUNT > 0;
 constexpr ReleaseKey RELEASE_KEYS[] = {
 ${entries}};
 " @ONLY)
+endfunction()
+
+# The key ids of tests/fixtures/keys/: their private halves are public, so a
+# build that trusts one trusts anyone.
+set(RUVO_TEST_ONLY_KEY_IDS 6479c7bdad0f2145 19804222e904f473)
+
+# What a build that ships may trust. A test-only key, and keys whose
+# statements would travel over plain http (where a network attacker sees
+# and can withhold every file), each need an explicit opt-in that only the
+# test builds give.
+function(ruvo_check_release_config ids scheme allowTestKeys allowPlainHttp)
+  foreach(id IN LISTS ids)
+    if(id IN_LIST RUVO_TEST_ONLY_KEY_IDS AND NOT allowTestKeys)
+      message(FATAL_ERROR "RUVO_RELEASE_KEYS: key ${id} is a test-only key from tests/fixtures/keys/, whose "
+                          "private half is public: a build that trusts it trusts anyone. Give your publisher "
+                          "key, or -DRUVO_ALLOW_TEST_KEYS=ON for a test build.")
+    endif()
+  endforeach()
+  if(ids AND scheme STREQUAL "http" AND NOT allowPlainHttp)
+    message(FATAL_ERROR "RUVO_RELEASE_KEYS with an http base URL: signed releases are meant for https "
+                        "(-DRUVO_UPDATE_BASE_URL=https://...), or -DRUVO_ALLOW_PLAIN_HTTP=ON for a test build.")
+  endif()
 endfunction()
