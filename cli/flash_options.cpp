@@ -8,7 +8,7 @@ const char FLASH_USAGE[] =
     "       ruvo-flash info [--device D] [--base-url URL] [--key PUB.pem] [--json]\n"
     "       ruvo-flash update [--device D]... [--all] [--option K] [--base-url URL] [--key PUB.pem]\n"
     "                         [--json] [--yes] [--log FILE]\n"
-    "       ruvo-flash --help\n"
+    "       ruvo-flash --help | --version\n"
     "\n"
     "  --device D      a device path from 'list', or sim:PATH for a simulated device on a local socket;\n"
     "                  without it the first matching device is used; repeat it to update several at once\n"
@@ -16,10 +16,14 @@ const char FLASH_USAGE[] =
     "  --option K      the optional image of option line K (default 0, as the window preselects)\n"
     "  --base-url URL  the update server's base URL, ending in '/' (default: the built-in one)\n"
     "  --key PUB.pem   check the signed release statement with this publisher key (ECDSA P-256, PEM)\n"
-    "                  instead of the built-in ones; with either, nothing unsigned is flashed\n"
+    "                  instead of the built-in ones; with either, nothing unsigned is flashed.\n"
+    "                  A build with built-in keys takes it only with --trust-key\n"
+    "  --trust-key     let --key replace the built-in keys (the key id is printed)\n"
+    "  --allow-http    let a build with built-in keys fetch a signed release from an http --base-url\n"
     "  --json          one JSON object per line per event on stdout\n"
     "  --yes           do not ask before the first erase (needed without a terminal)\n"
     "  --log FILE      with several devices: append one JSON line per device outcome\n"
+    "  --version       the version, the built-in update server and the key ids this build trusts\n"
     "\n"
     "Exit codes: 0 done or nothing to do, 1 refused or failed, 2 usage, 3 no device,\n"
     "4 network, 5 device cannot be opened (permission), 6 device in use by another ruvo-flash,\n"
@@ -45,6 +49,18 @@ bool ParseFlashOptions(int argc, const char* const* argv, FlashOptions& out, std
         if (arg == "--help" || arg == "-h") {
             out.command = FlashCommand::HELP;
             return true;
+        }
+        if (arg == "--version") {
+            out.command = FlashCommand::VERSION;
+            return true;
+        }
+        if (arg == "--trust-key") {
+            out.trustKey = true;
+            continue;
+        }
+        if (arg == "--allow-http") {
+            out.allowHttp = true;
+            continue;
         }
         if (arg == "--json") {
             out.json = true;
@@ -116,6 +132,24 @@ bool ParseFlashOptions(int argc, const char* const* argv, FlashOptions& out, std
     }
     if (out.command != FlashCommand::UPDATE && !out.logFile.empty()) {
         error = "--log belongs to update";
+        return false;
+    }
+    return true;
+}
+
+bool CheckTrustOptions(const FlashOptions& options, bool signedBuild, std::string& error)
+{
+    if (options.trustKey && options.keyFile.empty()) {
+        error = "--trust-key goes with --key";
+        return false;
+    }
+    if (signedBuild && !options.keyFile.empty() && !options.trustKey) {
+        error = "--key: this build trusts its own publisher keys (see --version); add --trust-key to replace "
+                "them with this one";
+        return false;
+    }
+    if (signedBuild && options.baseUrl.compare(0, 7, "http://") == 0 && !options.allowHttp) {
+        error = "--base-url: signed releases are fetched over https; add --allow-http to use " + options.baseUrl;
         return false;
     }
     return true;

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-enum class FlashCommand { NONE, LIST, INFO, UPDATE, HELP };
+enum class FlashCommand { NONE, LIST, INFO, UPDATE, HELP, VERSION };
 
 struct FlashOptions {
     FlashCommand command = FlashCommand::NONE;
@@ -12,6 +12,8 @@ struct FlashOptions {
     int option = 0;                    // --option K: option line K (line k is catalogue entry k + 2)
     std::string baseUrl;               // --base-url, ending in '/'; empty: the built-in one
     std::string keyFile;               // --key PUB.pem
+    bool trustKey = false;             // --trust-key: --key may replace a signed build's keys
+    bool allowHttp = false;            // --allow-http: a signed release over an http --base-url
     std::string logFile;               // --log FILE: one JSON line per device outcome (several devices)
     bool json = false;
     bool yes = false;
@@ -25,5 +27,14 @@ inline bool ManyDevices(const FlashOptions& options)
 }
 
 bool ParseFlashOptions(int argc, const char* const* argv, FlashOptions& out, std::string& error);
+
+// What a command line may change of a build's trust. A signed build trusts
+// only its compiled-in keys over the transport its base URL names: --key
+// replaces those keys only with --trust-key, and an http --base-url takes
+// signed releases off TLS only with --allow-http, so that a command line
+// from a stranger cannot make the tool trust another publisher silently.
+// An unsigned build may take --key (it only adds checks) and any base URL.
+// False with the reason in `error`.
+bool CheckTrustOptions(const FlashOptions& options, bool signedBuild, std::string& error);
 
 extern const char FLASH_USAGE[];

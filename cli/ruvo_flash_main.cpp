@@ -16,6 +16,7 @@
 #include "cli/multi_device.h"
 #include "cli/public_key_file.h"
 #include "cli/statement_check.h"
+#include "cli/version_text.h"
 #include "update/release_keys.h"
 #include "update/update_base_url.h"
 
@@ -217,6 +218,10 @@ bool MakeReleaseCheck(const FlashOptions& options, std::unique_ptr<CReleaseCheck
             return false;
         }
         keys.push_back(key);
+        // Never silent: on a signed build this replaces its own keys.
+        if (SIGNED_RELEASES)
+            std::fprintf(stderr, "ruvo-flash: --trust-key: trusting key %s from %s instead of the built-in keys\n",
+                         KeyIdText(key.keyId).c_str(), options.keyFile.c_str());
     } else if (SIGNED_RELEASES) {
         keys.assign(RELEASE_KEYS, RELEASE_KEYS + RELEASE_KEY_COUNT);
     }
@@ -237,6 +242,14 @@ int main(int argc, char** argv)
     if (options.command == FlashCommand::HELP) {
         std::fputs(FLASH_USAGE, stdout);
         return EXIT_DONE;
+    }
+    if (options.command == FlashCommand::VERSION) {
+        std::fputs(VersionText(RUVO_VERSION, UPDATE_BASE_URL, RELEASE_KEYS, RELEASE_KEY_COUNT).c_str(), stdout);
+        return EXIT_DONE;
+    }
+    if (!CheckTrustOptions(options, SIGNED_RELEASES, error)) {
+        std::fprintf(stderr, "ruvo-flash: %s\n", error.c_str());
+        return EXIT_USAGE;
     }
     std::unique_ptr<CReleaseCheck> releaseCheck;
     if (!MakeReleaseCheck(options, releaseCheck, error)) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/version_text.h"
+
 #include <vector>
 
 namespace {
@@ -66,6 +68,51 @@ TEST(FlashOptions, RejectsMalformedInput)
         EXPECT_FALSE(Parse(args, o, error)) << (args.empty() ? "(none)" : args.back());
         EXPECT_FALSE(error.empty());
     }
+}
+
+// What a command line may change of a build's trust, on an unsigned and on a
+// signed build: one row per command line.
+TEST(FlashOptions, TrustOnlyChangesWhenAskedTo)
+{
+    struct Row {
+        std::vector<const char*> args;
+        bool unsignedOk, signedOk;
+    } const rows[] = {
+        {{"update"}, true, true},
+        {{"update", "--key", "k.pem"}, true, false},  // would replace the built-in keys silently
+        {{"update", "--key", "k.pem", "--trust-key"}, true, true},
+        {{"update", "--trust-key"}, false, false},  // nothing to trust
+        {{"update", "--base-url", "http://mirror/BRELM/"}, true, false},  // off TLS
+        {{"update", "--base-url", "http://mirror/BRELM/", "--allow-http"}, true, true},
+        {{"update", "--base-url", "https://mirror/BRELM/"}, true, true},
+    };
+    for (const Row& row : rows) {
+        FlashOptions o;
+        std::string error;
+        ASSERT_TRUE(Parse(row.args, o, error)) << error;
+        const std::string line = std::string(row.args.back());
+        EXPECT_EQ(CheckTrustOptions(o, false, error), row.unsignedOk) << line << " unsigned: " << error;
+        EXPECT_EQ(CheckTrustOptions(o, true, error), row.signedOk) << line << " signed: " << error;
+    }
+}
+
+TEST(FlashOptions, VersionNamesTheKeysTheBuildTrusts)
+{
+    FlashOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"update", "--version"}, o, error)) << error;
+    EXPECT_EQ(o.command, FlashCommand::VERSION);
+
+    ReleaseKey keys[2] = {};
+    for (size_t i = 0; i < RELEASE_KEY_ID_LENGTH; ++i) {
+        keys[0].keyId[i] = uint8_t(0x10 + i);
+        keys[1].keyId[i] = uint8_t(0xF0 + i);
+    }
+    const std::string two = VersionText("2.2", "https://u.example/BRELM/", keys, 2);
+    EXPECT_NE(two.find("ruvo-flash 2.2\n"), std::string::npos) << two;
+    EXPECT_NE(two.find("update server: https://u.example/BRELM/\n"), std::string::npos) << two;
+    EXPECT_NE(two.find("release keys: 1011121314151617 f0f1f2f3f4f5f6f7 ("), std::string::npos) << two;
+    EXPECT_NE(VersionText("2.2", "http://127.0.0.1/BRELM/", keys, 0).find("release keys: none"), std::string::npos);
 }
 
 }  // namespace

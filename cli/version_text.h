@@ -1,0 +1,13 @@
+#pragma once
+// What `ruvo-flash --version` says: the version, the update server built in,
+// and the ids of the publisher keys this build trusts, so a user can see
+// whose releases it will flash before it touches a device. Portable.
+#include <cstddef>
+#include <string>
+
+#include "update/release_statement.h"
+
+std::string VersionText(const char* version, const char* baseUrl, const ReleaseKey* keys, size_t keyCount);
+
+// A key id as the publisher tool and the build print it: 16 hex digits.
+std::string KeyIdText(const uint8_t (&keyId)[RELEASE_KEY_ID_LENGTH]);
