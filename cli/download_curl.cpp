@@ -50,6 +50,9 @@ DownloadStatus StatusOf(CURLcode code, const Sink& sink)
         return DownloadStatus::CONNECT;
     case CURLE_OPERATION_TIMEDOUT:
         return DownloadStatus::TIMEOUT;
+    case CURLE_UNSUPPORTED_PROTOCOL:  // only a redirect can name one: the URL itself is http or https
+    case CURLE_TOO_MANY_REDIRECTS:
+        return DownloadStatus::REDIRECT;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CERTPROBLEM:
@@ -67,6 +70,11 @@ DownloadStatus StatusOf(CURLcode code, const Sink& sink)
 }
 
 }  // namespace
+
+const char* RedirectProtocols(const std::string& url)
+{
+    return url.compare(0, 8, "https://") == 0 ? "https" : "http,https";
+}
 
 bool InitialiseCurl()
 {
@@ -95,9 +103,13 @@ DownloadResult CCurlDownloader::Download(const std::string& url, uint8_t* destin
 
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // Redirects stay on TLS once it is asked for, and are few. Another host
+    // is allowed (mirrors and content networks answer that way): what is
+    // fetched is checked by its package check and, on signed releases, its
+    // statement, wherever it came from; TLS is what must not be lost.
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, RedirectProtocols(url));
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, long(MAX_REDIRECTS));
     curl_easy_setopt(curl, CURLOPT_USERAGENT, agent);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);

@@ -1,7 +1,8 @@
 #pragma once
 // CDownloader over libcurl: a fresh copy from the origin server, bounded by
 // the caller's buffer, with a connect bound and a stall bound; https checks
-// the certificate against the system's CA store.
+// the certificate against the system's CA store, and its redirects stay on
+// https.
 #include <atomic>
 
 #include "cli/downloader.h"
@@ -21,6 +22,11 @@ private:
     const std::atomic<int>* m_stop;
     CurlBounds m_bounds;
 };
+
+// Redirects followed at most, and the schemes one may lead to: only https
+// from an https URL.
+constexpr int MAX_REDIRECTS = 3;
+const char* RedirectProtocols(const std::string& url);
 
 // Once per process, before any thread starts.
 bool InitialiseCurl();

@@ -44,6 +44,9 @@ DownloadStatus StatusOf(const DownloadOutcome& outcome)
     switch (outcome.lastError) {
     case ERROR_INTERNET_TIMEOUT:
         return DownloadStatus::TIMEOUT;
+    case ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR:  // never allowed: no IGNORE_REDIRECT_TO_HTTP flag
+    case ERROR_HTTP_REDIRECT_FAILED:
+        return DownloadStatus::REDIRECT;
     case ERROR_INTERNET_CANNOT_CONNECT:
     case ERROR_INTERNET_NAME_NOT_RESOLVED:
         return DownloadStatus::CONNECT;

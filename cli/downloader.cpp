@@ -13,6 +13,8 @@ const char* DownloadStatusName(DownloadStatus status)
         return "timeout";
     case DownloadStatus::READ:
         return "read";
+    case DownloadStatus::REDIRECT:
+        return "redirect";
     case DownloadStatus::TOO_LARGE:
         return "too-large";
     case DownloadStatus::INTERRUPTED:

@@ -13,6 +13,7 @@ enum class DownloadStatus {
     TLS,          // certificate or handshake
     TIMEOUT,      // connect bound or stall bound passed
     READ,         // the body broke off
+    REDIRECT,     // a redirect that is not followed: off https, or too many
     TOO_LARGE,    // the body does not fit the buffer; nothing past it was written
     INTERRUPTED,  // the caller asked to stop
     OTHER,

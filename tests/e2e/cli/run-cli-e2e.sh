@@ -22,9 +22,11 @@ SIM_PID=
 FLASH_PID=
 PIDS4=()
 
+REDIRECT_PID=
 cleanup() {
   local status=$?
   set +e
+  [ -n "$REDIRECT_PID" ] && kill "$REDIRECT_PID" 2>/dev/null
   for pid in "${PIDS4[@]}"; do kill "$pid" 2>/dev/null; done
   [ -n "$FLASH_PID" ] && kill "$FLASH_PID" 2>/dev/null
   [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
@@ -367,6 +369,32 @@ code=$?
 set -e
 expect_exit "list without a device" 3 "$code"
 expect_grep "list without a device says so" "no device found" "$WORK/err"
+
+# --- redirects: followed while they stay on https, refused when they leave it
+# or never end. A test CA is trusted inside this run only (its own mount
+# namespace), as a publisher's CA is on a user's machine.
+"$ROOT/tests/e2e/make-test-pki.sh" "$WORK/pki"
+mount --bind "$WORK/pki/ca-bundle.crt" /etc/ssl/certs/ca-certificates.crt
+python3 "$HERE/redirect_server.py" "$WORK/www" "$WORK/pki/localhost.pem" "$WORK/pki/localhost.key" \
+  >"$WORK/redirect.out" 2>&1 &
+REDIRECT_PID=$!
+for _ in $(seq 50); do grep -q READY "$WORK/redirect.out" && break; sleep 0.1; done
+fresh_device
+start_sim
+for row in "follow 0 ok" "plain 4 network (redirect)" "loop 4 network (redirect)"; do
+  read -r kind wanted phrase <<<"$row"
+  requests_before=$(wc -l <"$WORK/nginx/requests.log")
+  set +e
+  "$FLASH" info --device "$DEVICE" --base-url "https://localhost/$kind/BRELM/" >"$WORK/out" 2>"$WORK/err"
+  code=$?
+  set -e
+  expect_exit "redirect ($kind)" "$wanted" "$code"
+  [ "$wanted" = 0 ] || expect_grep "redirect ($kind) is named" "$phrase" "$WORK/err"
+  if [ "$(wc -l <"$WORK/nginx/requests.log")" = "$requests_before" ]; then pass "redirect ($kind): nothing fetched over http"
+  else fail "redirect ($kind): the plain http server was asked"; fi
+done
+stop_sim
+kill "$REDIRECT_PID"
 
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]
