@@ -71,6 +71,27 @@ bool CheckPackageIdText(const std::string& id, const std::string& what, std::str
     return true;
 }
 
+bool CheckPoolName(const std::string& name, std::string* error)
+{
+    if (name.size() < MIN_NAME_LENGTH || name.size() > static_cast<size_t>(CATALOGUE_NAME_MAX)) {
+        *error = "name \"" + EscapeForMessage(name) +
+                 "\" must have 6 to 31 characters (characters 2-5 are the package id)";
+        return false;
+    }
+    for (char c : name) {
+        if (!IsSafeCharacter(c)) {
+            *error = "name \"" + EscapeForMessage(name) +
+                     "\" may only use A-Z a-z 0-9 . _ - (it is a file name and part of a URL)";
+            return false;
+        }
+    }
+    if (name[0] == '.' || name.find("..") != std::string::npos) {
+        *error = "name \"" + name + "\" may not start with '.' or contain \"..\" (it is a plain file under Pool/)";
+        return false;
+    }
+    return true;
+}
+
 bool CheckRecordNames(const std::vector<std::string>& names, std::string* error)
 {
     if (names.size() > static_cast<size_t>(MAX_CATALOGUE_ENTRIES)) {
@@ -79,20 +100,8 @@ bool CheckRecordNames(const std::vector<std::string>& names, std::string* error)
         return false;
     }
     std::set<std::string> seen;
-    for (size_t i = 0; i < names.size(); ++i) {
-        const std::string& name = names[i];
-        if (name.size() < MIN_NAME_LENGTH || name.size() > static_cast<size_t>(CATALOGUE_NAME_MAX)) {
-            *error = "name \"" + EscapeForMessage(name) +
-                     "\" must have 6 to 31 characters (characters 2-5 are the package id)";
-            return false;
-        }
-        for (char c : name) {
-            if (!IsSafeCharacter(c)) {
-                *error = "name \"" + EscapeForMessage(name) +
-                         "\" may only use A-Z a-z 0-9 . _ - (it is a file name and part of a URL)";
-                return false;
-            }
-        }
+    for (const std::string& name : names) {
+        if (!CheckPoolName(name, error)) return false;
         if (!seen.insert(Lower(name)).second) {
             *error = "name \"" + name + "\" appears twice (names are compared ignoring case)";
             return false;

@@ -29,8 +29,14 @@ bool ParseManifest(const std::string& text, const std::string& baseDir, Release*
 // names the id in the message ("model id", "image id").
 bool CheckPackageIdText(const std::string& id, const std::string& what, std::string* error);
 
-// Record names, in catalogue order, against the updater's rules: 6 to 31
-// characters from the safe set, no two alike (also ignoring case), at most 8;
+// A name that becomes a file under Pool/ (a record name, or a name read back
+// from a Door catalogue or release.txt before the tool acts on it): 6 to 31
+// characters from the safe set, no leading '.' and no "..", so that it is one
+// plain entry of Pool/ and never a path, a hidden file or the tool's own.
+bool CheckPoolName(const std::string& name, std::string* error);
+
+// Record names, in catalogue order, against the updater's rules: each passes
+// CheckPoolName, no two alike (also ignoring case), at most 8;
 // characters 2-5 are the image's package id (so they must exist); characters
 // 4-5 of entry 0 are its version in hex. Entry 1's characters 3-5 are its
 // second version: any safe characters.

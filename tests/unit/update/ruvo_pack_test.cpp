@@ -65,6 +65,9 @@ TEST(RecordNames, FollowTheRulesTheUpdaterReliesOn)
         {{std::string("T0M21F") + std::string(26, 'x')}, false},
         {{"T0M21F", "V0 A01"}, false},
         {{"T0M21F", "V0M/01"}, false},
+        {{"T0M21F", ".0MA01"}, false},  // a hidden file under Pool/
+        {{"T0M21F", "V0..01"}, false},  // never a path part, not even in the middle
+        {{"T0M21F", "V0M.01"}, true},
         {{"T0M21F", "T0m21f"}, false},  // the same file on a case-blind server
         {std::vector<std::string>(9, "T0M21F"), false},
     };
