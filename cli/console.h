@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "cli/downloader.h"
+#include "update/download_deadline.h"
 
 // Each Ctrl-C (and, on Linux, SIGTERM) adds 1 to `interrupts` and says on
 // stderr what happens next.
@@ -17,5 +18,6 @@ bool StderrIsTerminal();
 bool InitialiseConsole();
 
 // The platform's downloader, bounded like DownloadFile, with connect and
-// stall time-outs; `stop` non-zero ends a transfer.
-std::unique_ptr<CDownloader> MakeDownloader(const std::atomic<int>* stop);
+// stall time-outs and each file's total deadline; `stop` non-zero ends a
+// transfer.
+std::unique_ptr<CDownloader> MakeDownloader(const std::atomic<int>* stop, const DownloadDeadline& deadline);

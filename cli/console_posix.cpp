@@ -51,7 +51,9 @@ bool InitialiseConsole()
     return InitialiseCurl();
 }
 
-std::unique_ptr<CDownloader> MakeDownloader(const std::atomic<int>* stop)
+std::unique_ptr<CDownloader> MakeDownloader(const std::atomic<int>* stop, const DownloadDeadline& deadline)
 {
-    return std::make_unique<CCurlDownloader>(stop);
+    CurlBounds bounds;
+    bounds.deadline = deadline;
+    return std::make_unique<CCurlDownloader>(stop, bounds);
 }

@@ -57,7 +57,7 @@ bool InitialiseConsole()
     return true;
 }
 
-std::unique_ptr<CDownloader> MakeDownloader(const std::atomic<int>* stop)
+std::unique_ptr<CDownloader> MakeDownloader(const std::atomic<int>* stop, const DownloadDeadline& deadline)
 {
-    return std::make_unique<CWinInetDownloader>(stop);
+    return std::make_unique<CWinInetDownloader>(stop, deadline);
 }

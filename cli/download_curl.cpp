@@ -116,6 +116,7 @@ DownloadResult CCurlDownloader::Download(const std::string& url, uint8_t* destin
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, m_bounds.connectSeconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, m_bounds.stallSeconds);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(DownloadDeadlineMs(capacity, m_bounds.deadline)));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Append);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, Progress);

@@ -1,15 +1,18 @@
 #pragma once
 // CDownloader over libcurl: a fresh copy from the origin server, bounded by
-// the caller's buffer, with a connect bound and a stall bound; https checks
+// the caller's buffer, with a connect bound, a stall bound and a total
+// deadline (update/download_deadline.h); https checks
 // the certificate against the system's CA store, and its redirects stay on
 // https.
 #include <atomic>
 
 #include "cli/downloader.h"
+#include "update/download_deadline.h"
 
 struct CurlBounds {
-    long connectSeconds = 10;  // to establish the connection
-    long stallSeconds = 15;    // no byte at all for this long ends the transfer
+    long connectSeconds = 10;   // to establish the connection
+    long stallSeconds = 15;     // no byte at all for this long ends the transfer
+    DownloadDeadline deadline;  // the whole file, by the most it may hold
 };
 
 class CCurlDownloader : public CDownloader {

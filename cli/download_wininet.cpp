@@ -35,6 +35,8 @@ DownloadStatus StatusOf(const DownloadOutcome& outcome)
         return DownloadStatus::TOO_LARGE;
     case DownloadFault::INTERRUPTED:
         return DownloadStatus::INTERRUPTED;
+    case DownloadFault::TIMED_OUT:
+        return DownloadStatus::TIMEOUT;
     case DownloadFault::NO_INTERNET:
         return DownloadStatus::OTHER;
     case DownloadFault::NO_SERVER:
@@ -63,7 +65,8 @@ DownloadStatus StatusOf(const DownloadOutcome& outcome)
 
 }  // namespace
 
-CWinInetDownloader::CWinInetDownloader(const std::atomic<int>* stop)
+CWinInetDownloader::CWinInetDownloader(const std::atomic<int>* stop, const DownloadDeadline& deadline)
+    : m_deadline(deadline)
 {
     g_stop = stop;
 }
@@ -71,7 +74,8 @@ CWinInetDownloader::CWinInetDownloader(const std::atomic<int>* stop)
 DownloadResult CWinInetDownloader::Download(const std::string& url, uint8_t* destination, size_t capacity)
 {
     const uint32_t bounded = capacity > UINT32_MAX ? UINT32_MAX : uint32_t(capacity);
-    const DownloadOutcome outcome = FetchUrl(url.c_str(), destination, bounded, {OpenBoundedInternet, StopRequested});
+    const DownloadOutcome outcome = FetchUrl(url.c_str(), destination, bounded,
+                                             {OpenBoundedInternet, StopRequested, DownloadDeadlineMs(capacity, m_deadline)});
     DownloadResult result{StatusOf(outcome), outcome.length > 0 ? size_t(outcome.length) : 0, ""};
     if (result.status != DownloadStatus::OK) result.message = "WinINet error " + std::to_string(outcome.lastError);
     return result;

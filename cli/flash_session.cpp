@@ -292,17 +292,24 @@ FetchedImage FetchImage(const SessionSetup& setup, const char* modelId, int32_t 
 FetchedImage CImageCache::Fetch(const SessionSetup& setup, const char* modelId, int32_t index,
                                 const CatalogueEntry& entry)
 {
-    // One fetch at a time: each image is downloaded and checked once, and a
-    // later device waits for it rather than fetching it again. The model and
-    // entry are part of the key: the statement check is the model's.
-    std::lock_guard<std::mutex> lock(m_mutex);
+    // The model and entry are part of the key: the statement check is the model's.
     const std::string key =
         std::string(modelId) + "/" + std::to_string(index) + "/" + entry.name + "#" + std::to_string(entry.size);
-    const auto found = m_images.find(key);
-    if (found != m_images.end()) return found->second;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    std::shared_ptr<Slot>& found = m_images[key];
+    if (found) {
+        const std::shared_ptr<Slot> slot = found;
+        m_finished.wait(lock, [&] { return slot->done; });
+        return slot->image;
+    }
+    const std::shared_ptr<Slot> slot = found = std::make_shared<Slot>();
+    lock.unlock();
     const FetchedImage fetched = FetchImage(setup, modelId, index, entry);
-    // An interrupted or unreachable fetch may be tried again by the next device.
-    if (fetched.exitCode == 0 || fetched.exitCode == 1) m_images[key] = fetched;
+    lock.lock();
+    slot->image = fetched;
+    slot->done = true;
+    if (fetched.exitCode != 0 && fetched.exitCode != 1) m_images.erase(key);
+    m_finished.notify_all();
     return fetched;
 }
 

@@ -6,6 +6,7 @@
 // verify each, then the finish command. Portable; results are exit codes and
 // events, never boxes.
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -69,13 +70,23 @@ FetchedImage FetchImage(const SessionSetup& setup, const char* modelId, int32_t 
 
 // Images fetched and checked once per run and shared read-only by every
 // device's thread.
+// Each image is downloaded and checked once for all the devices of a run.
+// A device waits only for the image it needs, and only for the fetch under
+// way, which its own deadline bounds: it takes that fetch's result, failure
+// included. A failure that may pass (unreachable, interrupted) is not kept,
+// so a device that asks later tries again.
 class CImageCache {
 public:
     FetchedImage Fetch(const SessionSetup& setup, const char* modelId, int32_t index, const CatalogueEntry& entry);
 
 private:
+    struct Slot {
+        bool done = false;
+        FetchedImage image;
+    };
     std::mutex m_mutex;
-    std::map<std::string, FetchedImage> m_images;
+    std::condition_variable m_finished;
+    std::map<std::string, std::shared_ptr<Slot>> m_images;
 };
 
 struct Identity {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -152,7 +153,8 @@ bool AskBeforeEraseAll(const std::vector<std::string>& paths)
     return answer[0] == 'y' || answer[0] == 'Y';
 }
 
-int UpdateMany(const FlashOptions& options, OutputStyle style, const SessionSetup& base)
+int UpdateMany(const FlashOptions& options, OutputStyle style, const SessionSetup& base,
+               const DownloadDeadline& deadline)
 {
     std::vector<std::string> paths;
     if (options.all) paths = ListDevicePaths();
@@ -174,7 +176,7 @@ int UpdateMany(const FlashOptions& options, OutputStyle style, const SessionSetu
         return EXIT_USAGE;
     }
 
-    CMemoDownloader shared(*base.downloader);
+    CMemoDownloader shared(*base.downloader, deadline);
     CProgressBoard board(stderr, paths.size());
     MultiDeviceRun run;
     run.paths = paths;
@@ -256,6 +258,14 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "ruvo-flash: --key: %s\n", error.c_str());
         return EXIT_USAGE;
     }
+    // Tests shorten the download deadlines (docs/cli.md), so that a
+    // slow-server case takes seconds rather than minutes.
+    DownloadDeadline deadline;
+    const char* deadlineText = std::getenv("RUVO_FLASH_DEADLINE");
+    if (deadlineText != nullptr && !ParseDownloadDeadline(deadlineText, deadline)) {
+        std::fprintf(stderr, "ruvo-flash: RUVO_FLASH_DEADLINE: FLOOR_MS,BYTES_PER_SECOND, not \"%s\"\n", deadlineText);
+        return EXIT_USAGE;
+    }
     const bool terminal = StderrIsTerminal();
     if (options.command == FlashCommand::UPDATE && !options.yes && !StdinIsTerminal()) {
         std::fprintf(stderr, "ruvo-flash: no terminal to ask before erasing; add --yes to update without asking\n");
@@ -269,7 +279,7 @@ int main(int argc, char** argv)
     }
     const OutputStyle style = options.json ? OutputStyle::JSON : terminal ? OutputStyle::TERMINAL : OutputStyle::PLAIN;
     std::unique_ptr<CFlashEvents> events = MakeEventOutput(style, stdout, stderr);
-    std::unique_ptr<CDownloader> downloader = MakeDownloader(&g_interrupts);
+    std::unique_ptr<CDownloader> downloader = MakeDownloader(&g_interrupts, deadline);
     SessionSetup setup{nullptr,
                        downloader.get(),
                        events.get(),
@@ -278,7 +288,7 @@ int main(int argc, char** argv)
                        &g_interrupts};
 
     if (options.command == FlashCommand::LIST) return List(options, setup, *events);
-    if (ManyDevices(options)) return UpdateMany(options, style, setup);
+    if (ManyDevices(options)) return UpdateMany(options, style, setup, deadline);
 
     std::string path;
     if (!ChooseDevice(options, *events, path)) {

@@ -15,6 +15,7 @@ enum class DownloadFault {
     READ_FAILED,  // a read failed part-way; earlier chunks stay in the destination
     TOO_LARGE,    // the body does not fit the destination; nothing past it was written
     INTERRUPTED,  // the caller's stop hook asked to end
+    TIMED_OUT,    // the caller's total deadline passed; earlier chunks stay in the destination
 };
 
 struct DownloadOutcome {
@@ -29,6 +30,10 @@ struct DownloadHooks {
     HINTERNET (*openInternet)(const char* userAgent, DWORD accessType);
     // Asked between chunks; null: never stop.
     bool (*stopRequested)();
+    // The whole download's bound in milliseconds (update/download_deadline.h),
+    // 0 for none. Checked between chunks; the caller's receive time-out on
+    // the Internet handle bounds a wait for the next one.
+    uint64_t deadlineMs = 0;
 };
 
 // Both handles are closed before it returns, on every path.

@@ -19,6 +19,7 @@ DownloadOutcome FetchUrl(const char* url, uint8_t* destination, uint32_t capacit
     char agent[USER_AGENT_SIZE];
     FormatUserAgent(agent, timeGetTime());
 
+    const ULONGLONG deadline = hooks.deadlineMs != 0 ? GetTickCount64() + hooks.deadlineMs : 0;
     HINTERNET internet = hooks.openInternet(agent, DownloadAccessType(state));
     if (!internet) return {DownloadFault::NO_INTERNET, -1, GetLastError()};
 
@@ -38,6 +39,13 @@ DownloadOutcome FetchUrl(const char* url, uint8_t* destination, uint32_t capacit
     for (;;) {
         if (hooks.stopRequested != nullptr && hooks.stopRequested()) {
             outcome.failure = DownloadFault::INTERRUPTED;
+            break;
+        }
+        // A server that sends a little now and then never trips a receive
+        // time-out; the total deadline ends it.
+        if (deadline != 0 && GetTickCount64() >= deadline) {
+            outcome.failure = DownloadFault::TIMED_OUT;
+            outcome.lastError = ERROR_INTERNET_TIMEOUT;
             break;
         }
         DWORD received = 0;

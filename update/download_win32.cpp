@@ -4,12 +4,18 @@
 #include "update/download.h"
 
 #include "update/download_core.h"
+#include "update/download_deadline.h"
 #include "update/messages.h"
 #include "update/platform.h"
+#include "update/release_keys.h"
 
 int32_t DownloadFile(const char* url, uint8_t* destination, uint32_t capacity)
 {
-    const DownloadOutcome outcome = FetchUrl(url, destination, capacity, {OpenInternet, nullptr});
+    // A signed build bounds each download in all, by the most it may hold,
+    // as the console updater does: a server that trickles bytes cannot hold
+    // the update for days. The default build keeps its unbounded loop.
+    const uint64_t deadlineMs = SIGNED_RELEASES ? DownloadDeadlineMs(capacity, DownloadDeadline()) : 0;
+    const DownloadOutcome outcome = FetchUrl(url, destination, capacity, {OpenInternet, nullptr, deadlineMs});
     switch (outcome.failure) {
     case DownloadFault::NONE:
         break;
@@ -20,6 +26,7 @@ int32_t DownloadFile(const char* url, uint8_t* destination, uint32_t capacity)
         ShowBox(TEXT_CANNOT_REACH_SERVER, CAPTION_NETWORK, MB_ICONINFORMATION);
         break;
     case DownloadFault::READ_FAILED:
+    case DownloadFault::TIMED_OUT:    // signed builds: the read ran past the file's deadline
     case DownloadFault::INTERRUPTED:  // the program never asks to stop
         ShowBox(TEXT_READ_FAILED, CAPTION_NETWORK, MB_ICONINFORMATION);
         break;

@@ -12,6 +12,8 @@ Rules file, one rule per line ("#" starts a comment):
     <path> extra <bytes>          send <bytes> more than Content-Length announces
     <path> pad <bytes>            append <bytes> of 0x5A to the body (announced)
     <path> slow <ms>              send the body in 1 KiB pieces, <ms> apart
+    <path> trickle <n>            send the body <n> bytes a second, one byte at a
+                                  time: never silent long, never done soon
     <path> sized <bytes>          serve <bytes> of generated data (no file needed)
 Several rules may name the same path; they combine.
 
@@ -102,7 +104,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Connection", "close")
         self.end_headers()
         try:
-            if "slow" in rules:
+            if "trickle" in rules:
+                for i in range(len(body)):
+                    self.wfile.write(body[i : i + 1])
+                    self.wfile.flush()
+                    time.sleep(1.0 / rules["trickle"])
+            elif "slow" in rules:
                 for i in range(0, len(body), 1024):
                     self.wfile.write(body[i : i + 1024])
                     self.wfile.flush()

@@ -23,9 +23,11 @@ FLASH_PID=
 PIDS4=()
 
 REDIRECT_PID=
+SLOW_PID=
 cleanup() {
   local status=$?
   set +e
+  [ -n "$SLOW_PID" ] && kill "$SLOW_PID" 2>/dev/null
   [ -n "$REDIRECT_PID" ] && kill "$REDIRECT_PID" 2>/dev/null
   for pid in "${PIDS4[@]}"; do kill "$pid" 2>/dev/null; done
   [ -n "$FLASH_PID" ] && kill "$FLASH_PID" 2>/dev/null
@@ -395,6 +397,72 @@ for row in "follow 0 ok" "plain 4 network (redirect)" "loop 4 network (redirect)
 done
 stop_sim
 kill "$REDIRECT_PID"
+
+# --- a slow server: 2 bytes a second never trips a stall bound; each file's
+# total deadline ends it, with exit 4 naming the file, before any erase. The
+# deadlines are shortened for the test (RUVO_FLASH_DEADLINE: 3 s, plus the
+# file's size at 100 kB/s). Each file trickles under its own path prefix.
+sign_release a
+for kind in catalogue statement image; do
+  mkdir -p "$WORK/slow/$kind" && cp -a "$WORK/www/." "$WORK/slow/$kind/"
+done
+cat >"$WORK/slow.rules" <<'RULES'
+/catalogue/BRELM/Door/R100.Bin trickle 2
+/statement/BRELM/Door/R100.Sig trickle 2
+/image/BRELM/Pool/BTR122.bin trickle 2
+RULES
+python3 "$ROOT/tools/update-server/fault_server.py" --root "$WORK/slow" --bind 127.0.0.1 --port 8080 \
+  --rules "$WORK/slow.rules" --log "$WORK/slow.log" --max-seconds 600 >"$WORK/slow.out" 2>&1 &
+SLOW_PID=$!
+for _ in $(seq 50); do grep -q READY "$WORK/slow.out" && break; sleep 0.1; done
+slow_update() {  # KIND DEVICE...: the exit code in $code, the seconds taken in $seconds
+  local kind=$1 args=() started
+  shift
+  for device in "$@"; do args+=(--device "$device"); done
+  started=$(date +%s%N)
+  set +e
+  RUVO_FLASH_DEADLINE=3000,100000 "$FLASH" update "${args[@]}" --key "$KEYS/test-only-release-key-a.pub.pem" \
+    --base-url "http://127.0.0.1:8080/$kind/BRELM/" --yes >"$WORK/out" 2>"$WORK/err"
+  code=$?
+  set -e
+  seconds=$((($(date +%s%N) - started) / 1000000000))
+}
+for row in "catalogue R100.Bin" "statement R100.Sig" "image BTR122.bin"; do
+  read -r kind file <<<"$row"
+  fresh_device
+  start_sim
+  slow_update "$kind" "$DEVICE"
+  stop_sim
+  expect_exit "slow $kind" 4 "$code"
+  expect_grep "slow $kind: the file and the time-out are named" "timeout.*$file" "$WORK/err"
+  # The bound is 3 s (3.2 s for the image); far less than a trickle would need.
+  if [ "$seconds" -le 10 ]; then pass "slow $kind: ended after ${seconds}s"; else fail "slow $kind: took ${seconds}s"; fi
+  nothing_erased "slow $kind"
+done
+# Two devices need the slow image: one fetches, the other waits for that
+# fetch under the same deadline, and both end.
+for n in 1 2; do
+  mkfifo "$WORK/slow$n.in"
+  eval "exec $((n + 3))<>\"\$WORK/slow$n.in\""
+  "$SIM" --socket "$WORK/slow$n.sock" --info 20030A1F414243010000000052313030 --log "$WORK/slow$n.log" \
+    <"$WORK/slow$n.in" >"$WORK/slow$n.out" 2>&1 &
+  PIDS4+=($!)
+done
+for n in 1 2; do
+  for _ in $(seq 50); do grep -q '^ruvo-sim ready' "$WORK/slow$n.out" && break; sleep 0.05; done
+done
+slow_update image "sim:$WORK/slow1.sock" "sim:$WORK/slow2.sock"
+for n in 1 2; do echo quit >"$WORK/slow$n.in"; done
+wait "${PIDS4[@]}" 2>/dev/null || true
+PIDS4=()
+expect_exit "two devices, slow image" 1 "$code"
+for n in 1 2; do
+  expect_grep "two devices, slow image: device $n ends with exit 4" "slow$n.sock .*exit 4" "$WORK/out"
+  if [ "$(cat "$WORK/slow$n.log")" = "READ 8175 1" ]; then pass "two devices, slow image: device $n not erased"
+  else fail "two devices, slow image: device $n saw $(wc -l <"$WORK/slow$n.log") commands"; fi
+done
+if [ "$seconds" -le 10 ]; then pass "two devices, slow image: ended after ${seconds}s"; else fail "two devices: took ${seconds}s"; fi
+kill "$SLOW_PID"
 
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]

@@ -1,5 +1,6 @@
 // What every download sends: the user agent formed from the millisecond
 // timer, the request header passed with its length, and the access type.
+#include "update/download_deadline.h"
 #include "update/download_request.h"
 
 #include <gtest/gtest.h>
@@ -51,4 +52,23 @@ TEST(DownloadRequest, AccessTypeFollowsTheProxyFlag)
         {0x12, 4},  // LAN, configured, no proxy flag: no automatic proxy discovery
     };
     for (const auto& c : cases) EXPECT_EQ(DownloadAccessType(c.connectionFlags), c.accessType) << c.connectionFlags;
+}
+
+// Each file's total deadline grows with the most it may hold; tests shorten
+// it with "FLOOR_MS,BYTES_PER_SECOND", and nothing else is taken.
+TEST(DownloadRequest, DeadlineGrowsWithTheFile)
+{
+    const DownloadDeadline standard;
+    EXPECT_EQ(DownloadDeadlineMs(0, standard), 20000u);
+    EXPECT_EQ(DownloadDeadlineMs(16384, standard), 22000u);                    // a catalogue buffer
+    EXPECT_EQ(DownloadDeadlineMs(2u * 1024 * 1024, standard), 20000u + 256000u);  // the largest image
+
+    DownloadDeadline rule;
+    ASSERT_TRUE(ParseDownloadDeadline("3000,100000", rule));
+    EXPECT_EQ(DownloadDeadlineMs(20384, rule), 3203u);
+    for (const char* bad : {"", "3000", "3000,", ",100", "3000,0", "-1,100", "3000,100x", "99999999999,1"}) {
+        DownloadDeadline unchanged;
+        EXPECT_FALSE(ParseDownloadDeadline(bad, unchanged)) << bad;
+        EXPECT_EQ(unchanged.floorMs, standard.floorMs) << bad;
+    }
 }
