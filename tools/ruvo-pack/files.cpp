@@ -148,6 +148,11 @@ bool ReadWholeFile(const std::string& path, uint64_t cap, std::vector<uint8_t>* 
         *error = Quoted(path) + " cannot be opened: " + SystemMessage(code);
         return false;
     }
+    return ReadOpenedFile(fd, path, cap, bytes, error);
+}
+
+bool ReadOpenedFile(int fd, const std::string& path, uint64_t cap, std::vector<uint8_t>* bytes, std::string* error)
+{
     StatBuffer info;
     std::string problem;
     if (StatOf(fd, &info) != 0) {

@@ -26,6 +26,11 @@ extern const char TEMP_FILE_PREFIX[];
 // opened for a blocking read.
 bool ReadWholeFile(const std::string& path, uint64_t cap, std::vector<uint8_t>* bytes, std::string* error);
 
+// ReadWholeFile's refusals and reading for a file the caller opened itself
+// (read-only, without blocking on a FIFO); `path` names it in messages.
+// Always closes `fd`.
+bool ReadOpenedFile(int fd, const std::string& path, uint64_t cap, std::vector<uint8_t>* bytes, std::string* error);
+
 // Writes `bytes` to `path` atomically; creates missing parent folders. On
 // any failure the old file (if any) is as it was and no temporary file is left.
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error);

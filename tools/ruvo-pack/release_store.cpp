@@ -16,10 +16,13 @@
 #include "files.h"
 #include "package_reader.h"
 #include "release.h"
+#include "utf.h"
 #include "update/catalogue.h"
 #include "update/package.h"
 
 #ifndef _WIN32
+#include "open_folder.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -244,15 +247,21 @@ std::vector<unsigned> ReleaseSerials(const Store& store)
     return serials;
 }
 
-// Regular files of a folder by name, skipping the tool's temporary files.
+bool IsTemporary(const std::string& name)
+{
+    return name.rfind(TEMP_FILE_PREFIX, 0) == 0;
+}
+
+// Regular files of a folder by name, skipping the tool's temporary files; a
+// link is none, wherever it points.
 std::vector<std::string> FilesIn(const std::string& folder)
 {
     std::vector<std::string> names;
     std::error_code code;
     for (fs::directory_iterator it(folder, code), end; !code && it != end; it.increment(code)) {
         const std::string name = it->path().filename().string();
-        if (name.rfind(TEMP_FILE_PREFIX, 0) == 0) continue;
-        if (it->is_regular_file(code)) names.push_back(name);
+        if (IsTemporary(name)) continue;
+        if (it->symlink_status(code).type() == fs::file_type::regular) names.push_back(name);
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -268,23 +277,39 @@ std::vector<std::string> ModelsIn(const std::string& doorDir)
     return models;
 }
 
-// Pool names the catalogues of a Door folder name; a catalogue that does not
-// pass names nothing the tool can rely on and is skipped.
-std::set<std::string> NamesInDoor(const std::string& doorDir)
+// What pruning does with a name read back from the server folder: nothing,
+// unless it is a Pool name; `source` is the file it came from.
+bool CheckNameFrom(const std::string& name, const std::string& source, std::string* error)
 {
-    std::set<std::string> names;
+    std::string reason;
+    if (CheckPoolName(name, &reason)) return true;
+    *error = Quoted(source) + " names \"" + EscapeForMessage(name) + "\", which is no Pool name (" + reason +
+             "); ruvo-pack acts on no such name: correct or remove that file";
+    return false;
+}
+
+// Pool names the catalogues of a Door folder name (read without following a
+// link); a catalogue that does not pass names nothing the tool can rely on and
+// is skipped, a Door that cannot be opened names nothing. False when a
+// catalogue names something that is no Pool name.
+bool NamesInDoor(const std::string& doorDir, std::set<std::string>* names, std::string* error)
+{
+    names->clear();
+    COpenFolder door;
+    std::string ignored;
+    if (!door.Open(doorDir, &ignored)) return true;
     for (const std::string& model : ModelsIn(doorDir)) {
         Bytes stored, plain;
-        std::string ignored;
-        if (!ReadWholeFile((fs::path(doorDir) / (model + ".Bin")).string(), CATALOGUE_FILE_MAX, &stored, &ignored)) {
-            continue;
-        }
+        if (!door.ReadFile(model + ".Bin", CATALOGUE_FILE_MAX, &stored, &ignored)) continue;
         if (CheckStoredPackage(PACKAGE_CATALOGUE, stored, model, &plain) != PACKAGE_OK) continue;
         CatalogueWalk walk;
         if (WalkCatalogue(plain.data(), plain.size(), &walk) != CATALOGUE_OK) continue;
-        for (int32_t i = 0; i < walk.count; ++i) names.insert(walk.entries[i].name);
+        for (int32_t i = 0; i < walk.count; ++i) {
+            if (!CheckNameFrom(walk.entries[i].name, door.PathOf(model + ".Bin"), error)) return false;
+            names->insert(walk.entries[i].name);
+        }
     }
-    return names;
+    return true;
 }
 
 // release.txt: "published <time>", "note <text>" and one "image <name>" per
@@ -295,25 +320,43 @@ struct ReleaseInfo {
     std::set<std::string> images;
 };
 
-ReleaseInfo ReadReleaseInfo(const std::string& releaseDir)
+// A release without a readable release.txt names nothing. False when an
+// "image" line holds something that is no Pool name; `info` then holds the rest.
+bool ReadReleaseInfo(const std::string& releaseDir, ReleaseInfo* info, std::string* error)
 {
-    ReleaseInfo info;
+    *info = ReleaseInfo();
+    const std::string path = (fs::path(releaseDir) / RELEASE_INFO).string();
     Bytes bytes;
     std::string ignored;
-    if (!ReadWholeFile((fs::path(releaseDir) / RELEASE_INFO).string(), MANIFEST_FILE_MAX, &bytes, &ignored)) {
-        return info;
-    }
+    if (!ReadWholeFile(path, MANIFEST_FILE_MAX, &bytes, &ignored)) return true;
     std::istringstream lines(std::string(bytes.begin(), bytes.end()));
     std::string line;
+    bool named = true;
     while (std::getline(lines, line)) {
         const size_t blank = line.find(' ');
         if (blank == std::string::npos) continue;
         const std::string key = line.substr(0, blank), value = line.substr(blank + 1);
-        if (key == "published") info.published = value;
-        if (key == "note") info.note = value;
-        if (key == "image") info.images.insert(value);
+        if (key == "published") info->published = value;
+        if (key == "note") info->note = value;
+        if (key != "image") continue;
+        if (named && !CheckNameFrom(value, path, error)) named = false;
+        if (named) info->images.insert(value);
     }
-    return info;
+    return named;
+}
+
+// Before a publish writes anything: every name pruning may act on later
+// (release.txt and Door catalogues of every release, and an old-layout Door
+// folder) is a Pool name.
+bool CheckRecordedNames(const Store& store, const std::vector<unsigned>& serials, std::string* error)
+{
+    ReleaseInfo info;
+    std::set<std::string> names;
+    for (unsigned serial : serials) {
+        if (!ReadReleaseInfo(store.ReleaseDir(serial), &info, error)) return false;
+        if (!NamesInDoor(store.ReleaseDoor(serial), &names, error)) return false;
+    }
+    return NamesInDoor(store.door, &names, error);
 }
 
 std::string UtcNow()
@@ -334,7 +377,7 @@ void RemoveLeftovers(const Store& store)
         std::error_code code;
         std::vector<fs::path> stale;
         for (fs::directory_iterator it(folder, code), end; !code && it != end; it.increment(code)) {
-            if (it->path().filename().string().rfind(TEMP_FILE_PREFIX, 0) == 0) stale.push_back(it->path());
+            if (IsTemporary(it->path().filename().string())) stale.push_back(it->path());
         }
         for (const fs::path& path : stale) fs::remove_all(path, code);
     }
@@ -371,20 +414,27 @@ public:
     std::string Door() const { return (fs::path(m_path) / "Door").string(); }
     std::string Path() const { return m_path; }
 
-    // Copies the regular files of `from` except those named in `skip`.
+    // Copies the files of the Door `from` except those named in `skip`. A
+    // Door holds regular files only: anything else (a link, a folder, a FIFO)
+    // is refused rather than copied or silently dropped, and no link is
+    // followed, the folder itself included: a copy of what a link points to
+    // would be served to everyone.
     bool CopyFrom(const std::string& from, const std::set<std::string>& skip, std::string* error)
     {
-        for (const std::string& name : FilesIn(from)) {
-            if (skip.count(name)) continue;
-            Bytes bytes;
-            const std::string source = (fs::path(from) / name).string();
-            if (!ReadWholeFile(source, DOOR_FILE_MAX, &bytes, error)) {
-                // An empty file (a marker a test or a person left) is carried as is.
-                struct stat info;
-                if (!(stat(source.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)) return false;
-                bytes.clear();
+        COpenFolder source;
+        std::vector<COpenFolder::Entry> entries;
+        if (!source.Open(from, error) || !source.List(&entries, error)) return false;
+        for (const COpenFolder::Entry& entry : entries) {
+            if (IsTemporary(entry.name) || skip.count(entry.name)) continue;
+            if (!entry.regular) {
+                *error = Quoted(source.PathOf(entry.name)) +
+                         " is not a regular file (a symbolic link, a folder or a device), and a Door holds regular "
+                         "files only: nothing was copied through it; replace it with the file itself or remove it";
+                return false;
             }
-            if (!WriteWholeFile((fs::path(Door()) / name).string(), bytes, error)) return false;
+            Bytes bytes;  // an empty file (a marker a person left) is carried as is
+            if (entry.size != 0 && !source.ReadFile(entry.name, DOOR_FILE_MAX, &bytes, error)) return false;
+            if (!WriteWholeFile((fs::path(Door()) / entry.name).string(), bytes, error)) return false;
         }
         return true;
     }
@@ -393,7 +443,9 @@ public:
     {
         std::string text = "published " + UtcNow() + "\n";
         if (!note.empty()) text += "note " + note + "\n";
-        for (const std::string& name : NamesInDoor(Door())) text += "image " + name + "\n";
+        std::set<std::string> names;
+        if (!NamesInDoor(Door(), &names, error)) return false;
+        for (const std::string& name : names) text += "image " + name + "\n";
         return WriteWholeFile((fs::path(m_path) / RELEASE_INFO).string(), Bytes(text.begin(), text.end()), error);
     }
 
@@ -495,7 +547,10 @@ int WritePoolImages(const Store& store, const PublishInput& input, const Publish
         }
         std::string namedBy;
         for (unsigned serial : serials) {
-            if (ReadReleaseInfo(store.ReleaseDir(serial)).images.count(image.name)) {
+            ReleaseInfo info;
+            std::string ignored;  // the names were checked before anything was written
+            ReadReleaseInfo(store.ReleaseDir(serial), &info, &ignored);
+            if (info.images.count(image.name)) {
                 namedBy += (namedBy.empty() ? "" : ", ") + SerialName(serial);
             }
         }
@@ -525,15 +580,17 @@ int WritePoolImages(const Store& store, const PublishInput& input, const Publish
         std::error_code code;
         const bool existed = fs::symlink_status(path, code).type() != fs::file_type::not_found;
         if (!WriteWholeFile(path, image.package, error)) return PACK_EXIT_IO;
-        if (!existed) created->push_back(path);
+        if (!existed) created->push_back(image.name);
         out << path << ": image \"" << PackageIdOfName(image.name) << "\", " << image.package.size() << " bytes\n";
     }
     return PACK_EXIT_OK;
 }
 
 // After a swap: drops all but the newest `keep` releases (never the live
-// one), then the Pool images only dropped releases named.
-void PruneReleases(const Store& store, unsigned live, unsigned keep, std::ostream& out)
+// one), then the Pool images only dropped releases named. Images are removed
+// in the open Pool folder by name, never through a path; when a recorded name
+// is no Pool name nothing is pruned, and the line says why.
+void PruneReleases(const Store& store, const COpenFolder& pool, unsigned live, unsigned keep, std::ostream& out)
 {
     const std::vector<unsigned> serials = ReleaseSerials(store);
     std::vector<unsigned> dropped, kept;
@@ -542,23 +599,28 @@ void PruneReleases(const Store& store, unsigned live, unsigned keep, std::ostrea
         (newest || serials[i] == live ? kept : dropped).push_back(serials[i]);
     }
     if (dropped.empty()) return;
-    std::set<std::string> candidates, named;
+    std::set<std::string> candidates, named, inDoor;
+    std::string error;
+    ReleaseInfo info;
     for (unsigned serial : dropped) {
-        const ReleaseInfo info = ReadReleaseInfo(store.ReleaseDir(serial));
+        if (!ReadReleaseInfo(store.ReleaseDir(serial), &info, &error)) break;
         candidates.insert(info.images.begin(), info.images.end());
     }
-    for (unsigned serial : kept) {
-        const ReleaseInfo info = ReadReleaseInfo(store.ReleaseDir(serial));
+    for (size_t i = 0; error.empty() && i < kept.size(); ++i) {
+        if (!ReadReleaseInfo(store.ReleaseDir(kept[i]), &info, &error)) break;
         named.insert(info.images.begin(), info.images.end());
-        const std::set<std::string> inDoor = NamesInDoor(store.ReleaseDoor(serial));
+        if (!NamesInDoor(store.ReleaseDoor(kept[i]), &inDoor, &error)) break;
         named.insert(inDoor.begin(), inDoor.end());
+    }
+    if (!error.empty()) {
+        out << "nothing pruned: " << error << "\n";
+        return;
     }
     // Images first: a release folder whose images are gone is still listed
     // and pruned again next time, an image no release lists would stay forever.
     for (const std::string& name : candidates) {
         if (named.count(name)) continue;
-        const std::string path = (fs::path(store.pool) / name).string();
-        if (unlink(path.c_str()) == 0) out << path << ": removed (no kept release names it)\n";
+        if (pool.RemoveFile(name, &error)) out << pool.PathOf(name) << ": removed (no kept release names it)\n";
     }
     for (unsigned serial : dropped) {
         std::error_code code;
@@ -587,9 +649,10 @@ bool IsFolder(const std::string& path, std::string* error)
 }
 
 // Removes the Pool files a failed publish added.
-void TakeBack(const std::vector<std::string>& created)
+void TakeBack(const COpenFolder& pool, const std::vector<std::string>& created)
 {
-    for (const std::string& path : created) unlink(path.c_str());
+    std::string ignored;
+    for (const std::string& name : created) pool.RemoveFile(name, &ignored);
 }
 
 }  // namespace
@@ -603,6 +666,8 @@ int PublishRelease(const std::string& outDir, const PublishInput& input, const P
     const int locked = lock.Acquire(store.lock, error);
     if (locked != PACK_EXIT_OK) return locked;
     if (!MakeFolder(store.pool, error) || !MakeFolder(store.releases, error)) return PACK_EXIT_IO;
+    COpenFolder pool;
+    if (!pool.Open(store.pool, error)) return PACK_EXIT_IO;
     RemoveLeftovers(store);
 
     DoorKind kind;
@@ -610,6 +675,10 @@ int PublishRelease(const std::string& outDir, const PublishInput& input, const P
     int result = ReadLiveDoor(store, &kind, &live, error);
     if (result != PACK_EXIT_OK) return result;
     std::vector<unsigned> serials = ReleaseSerials(store);
+    if (!CheckRecordedNames(store, serials, error)) {
+        *error += "; nothing was written";
+        return PACK_EXIT_BAD_INPUT;
+    }
     unsigned next = serials.empty() ? 1 : serials.back() + 1;
     if (kind == DoorKind::FOLDER) {
         result = MigrateDoorFolder(store, next, out, error);
@@ -627,7 +696,7 @@ int PublishRelease(const std::string& outDir, const PublishInput& input, const P
     std::vector<std::string> created;
     result = WritePoolImages(store, input, options, serials, out, &created, error);
     if (result != PACK_EXIT_OK) {
-        TakeBack(created);
+        TakeBack(pool, created);
         return result;
     }
 
@@ -646,26 +715,26 @@ int PublishRelease(const std::string& outDir, const PublishInput& input, const P
         staging = WriteWholeFile((fs::path(staged.Door()) / file.first).string(), file.second, error);
     }
     if (!staging) {
-        TakeBack(created);
+        TakeBack(pool, created);
         return PACK_EXIT_IO;
     }
     if (!CheckStagedRelease(staged.Door(), store.pool, {input.model}, error)) {
         *error = "the staged release fails the updater's check, nothing was made live: " + *error;
-        TakeBack(created);
+        TakeBack(pool, created);
         return PACK_EXIT_REFUSED;
     }
     if (!staged.WriteInfo("", error) || !staged.Commit(next, error) || !SwapDoor(store, next, false, error)) {
         std::error_code code;
         if (!fs::equivalent(store.door, store.ReleaseDoor(next), code)) {
             fs::remove_all(store.ReleaseDir(next), code);
-            TakeBack(created);
+            TakeBack(pool, created);
         }
         return PACK_EXIT_IO;
     }
     const std::string cataloguePath = (fs::path(store.door) / catalogueName).string();
     out << cataloguePath << ": catalogue \"" << input.model << "\", " << input.catalogue.size() << " bytes\n";
     out << store.door << " -> " << LinkTarget(next) << ": release " << SerialName(next) << " is live\n";
-    PruneReleases(store, next, std::max(options.keep, 1u), out);
+    PruneReleases(store, pool, next, std::max(options.keep, 1u), out);
     return PACK_EXIT_OK;
 }
 
@@ -684,7 +753,9 @@ int ListReleases(const std::string& outDir, std::ostream& out, std::string* erro
         return PACK_EXIT_OK;
     }
     for (unsigned serial : serials) {
-        const ReleaseInfo info = ReadReleaseInfo(store.ReleaseDir(serial));
+        ReleaseInfo info;
+        std::string refused;
+        ReadReleaseInfo(store.ReleaseDir(serial), &info, &refused);
         std::string models;
         for (const std::string& model : ModelsIn(store.ReleaseDoor(serial)))
             models += (models.empty() ? "" : ",") + model;
@@ -692,6 +763,7 @@ int ListReleases(const std::string& outDir, std::ostream& out, std::string* erro
             << (info.published.empty() ? "?" : info.published) << "  " << (models.empty() ? "-" : models) << "  "
             << info.images.size() << " images";
         if (!info.note.empty()) out << "  (" << info.note << ")";
+        if (!refused.empty()) out << "  refused: " << refused;
         out << "\n";
     }
     return PACK_EXIT_OK;
