@@ -41,11 +41,13 @@ bool MakeSignedStatement(const std::string& keyPemPath, const std::string& model
         return false;
     }
 
-    // The key id goes into the signed bytes, so the key's public half is needed first.
+    // The key id goes into the signed bytes, so the key's public half is
+    // needed first: taken from the private key that signs, so the id always
+    // names the key that made the signature.
     uint8_t body[STATEMENT_MAX_LENGTH];
     uint8_t signature[P256_SIGNATURE_LENGTH];
-    uint8_t point[P256_POINT_LENGTH];
-    if (!LoadPublicKey(keyPemPath, point, error)) return false;
+    uint8_t point[P256_POINT_LENGTH], signer[P256_POINT_LENGTH];
+    if (!LoadSigningKey(keyPemPath, point, error)) return false;
     if (!ReleaseKeyId(point, content.keyId)) {
         *error = "SHA-256 failed";
         return false;
@@ -55,7 +57,11 @@ bool MakeSignedStatement(const std::string& keyPemPath, const std::string& model
         *error = "the statement cannot be written";
         return false;
     }
-    if (!SignBody(keyPemPath, body, length, signature, point, error)) return false;
+    if (!SignBody(keyPemPath, body, length, signature, signer, error)) return false;
+    if (std::memcmp(signer, point, sizeof point) != 0) {
+        *error = "\"" + keyPemPath + "\" changed while it was read";
+        return false;
+    }
     statement->assign(body, body + length);
     statement->insert(statement->end(), signature, signature + sizeof signature);
     return true;

@@ -20,8 +20,14 @@ bool SigningAvailable(std::string* reason);
 bool GenerateKeyPair(const std::string& outBase, std::string* error);
 
 // The public key of a PEM file holding a P-256 public key (or a private key,
-// whose public half is taken).
+// whose public half is taken). A file whose keys are of different key pairs
+// is refused.
 bool LoadPublicKey(const std::string& pemPath, uint8_t (&point)[P256_POINT_LENGTH], std::string* error);
+
+// The public point of the private key a PEM file signs with, taken from the
+// private key itself (never from a PUBLIC KEY block beside it). A file without
+// a private key, or with a public key of another pair, is refused.
+bool LoadSigningKey(const std::string& pemPath, uint8_t (&point)[P256_POINT_LENGTH], std::string* error);
 
 // Signs `body` (SHA-256, ECDSA P-256) with the private key in `pemPath`;
 // writes raw r || s and the key's public point.

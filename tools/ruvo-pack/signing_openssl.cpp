@@ -3,6 +3,7 @@
 
 #include <openssl/core_names.h>
 #include <openssl/ecdsa.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
@@ -10,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -26,7 +29,8 @@ bool IsP256(EVP_PKEY* key)
            std::strcmp(group, "prime256v1") == 0;
 }
 
-bool PublicPoint(EVP_PKEY* key, uint8_t (&point)[P256_POINT_LENGTH])
+// X || Y, 64 bytes.
+bool PublicPoint(EVP_PKEY* key, uint8_t* point)
 {
     BIGNUM* x = nullptr;
     BIGNUM* y = nullptr;
@@ -38,29 +42,72 @@ bool PublicPoint(EVP_PKEY* key, uint8_t (&point)[P256_POINT_LENGTH])
     return ok;
 }
 
-EVP_PKEY* ParsePemKey(const std::vector<uint8_t>& text, bool privateKey)
+// The public points of a key file's PEM blocks: of its public keys and of
+// the public halves of its private keys, each in file order.
+struct KeyFilePoints {
+    std::vector<std::array<uint8_t, P256_POINT_LENGTH>> publicKeys, privateKeys;
+};
+
+bool ReadKeyFilePoints(const std::string& path, KeyFilePoints* points, std::string* error)
 {
-    BIO* bio = BIO_new_mem_buf(text.data(), static_cast<int>(text.size()));
-    if (!bio) return nullptr;
-    EVP_PKEY* key = privateKey ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr)
-                               : PEM_read_bio_PUBKEY(bio, nullptr, nullptr, nullptr);
-    BIO_free(bio);
-    return key;
+    std::vector<uint8_t> text;
+    if (!ReadWholeFile(path, KEY_FILE_MAX, &text, error)) return false;
+    for (const bool privateKey : {false, true}) {
+        BIO* bio = BIO_new_mem_buf(text.data(), static_cast<int>(text.size()));
+        if (!bio) {
+            *error = "out of memory reading \"" + path + "\"";
+            return false;
+        }
+        bool ok = true;
+        while (EVP_PKEY* key = privateKey ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr)
+                                          : PEM_read_bio_PUBKEY(bio, nullptr, nullptr, nullptr)) {
+            std::array<uint8_t, P256_POINT_LENGTH> point;
+            ok = IsP256(key) && PublicPoint(key, point.data());
+            EVP_PKEY_free(key);
+            if (!ok) break;
+            (privateKey ? points->privateKeys : points->publicKeys).push_back(point);
+        }
+        ERR_clear_error();  // the end of the blocks is reported as an error
+        BIO_free(bio);
+        if (!ok) {
+            *error = "\"" + path + "\" holds a key that is not an ECDSA P-256 key";
+            return false;
+        }
+    }
+    return true;
 }
 
-// Reads a PEM key file: a private key if `wantPrivate`, otherwise a public
-// key or, failing that, the public half of a private key. The file is read
-// as every input of the tool is: a bounded, regular file (never a FIFO that
-// would block).
-EVP_PKEY* ReadKey(const std::string& path, bool wantPrivate, std::string* error)
+// True when every key of the file is the same key pair: a file holding one
+// pair's public half and another pair's private half would let a statement
+// name one key and be signed by the other.
+bool OnePair(const KeyFilePoints& points, const std::string& path, std::string* error)
+{
+    const auto& first = points.privateKeys.empty() ? points.publicKeys.front() : points.privateKeys.front();
+    for (const auto* keys : {&points.publicKeys, &points.privateKeys}) {
+        for (const auto& point : *keys) {
+            if (point != first) {
+                *error = "\"" + path +
+                         "\" holds keys of different key pairs (its public and private keys do not belong together); "
+                         "refused: give a file with one key pair";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// The first private key of a PEM key file (LoadSigningKey has vouched for
+// the file). The file is read as every input of the tool is: a bounded,
+// regular file (never a FIFO that would block).
+EVP_PKEY* ReadPrivateKey(const std::string& path, std::string* error)
 {
     std::vector<uint8_t> text;
     if (!ReadWholeFile(path, KEY_FILE_MAX, &text, error)) return nullptr;
-    EVP_PKEY* key = nullptr;
-    if (!wantPrivate) key = ParsePemKey(text, false);
-    if (!key) key = ParsePemKey(text, true);
+    BIO* bio = BIO_new_mem_buf(text.data(), static_cast<int>(text.size()));
+    EVP_PKEY* key = bio ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(bio);
     if (!key) {
-        *error = "\"" + path + "\" holds no " + (wantPrivate ? "private" : "public") + " key in PEM form";
+        *error = "\"" + path + "\" holds no private key in PEM form";
         return nullptr;
     }
     if (!IsP256(key)) {
@@ -125,18 +172,35 @@ bool GenerateKeyPair(const std::string& outBase, std::string* error)
 
 bool LoadPublicKey(const std::string& pemPath, uint8_t (&point)[P256_POINT_LENGTH], std::string* error)
 {
-    EVP_PKEY* key = ReadKey(pemPath, false, error);
-    if (!key) return false;
-    const bool ok = PublicPoint(key, point);
-    EVP_PKEY_free(key);
-    if (!ok) *error = "cannot read the public point of \"" + pemPath + "\"";
-    return ok;
+    KeyFilePoints points;
+    if (!ReadKeyFilePoints(pemPath, &points, error)) return false;
+    if (points.publicKeys.empty() && points.privateKeys.empty()) {
+        *error = "\"" + pemPath + "\" holds no public key in PEM form";
+        return false;
+    }
+    if (!OnePair(points, pemPath, error)) return false;
+    const auto& found = points.publicKeys.empty() ? points.privateKeys.front() : points.publicKeys.front();
+    std::copy(found.begin(), found.end(), point);
+    return true;
+}
+
+bool LoadSigningKey(const std::string& pemPath, uint8_t (&point)[P256_POINT_LENGTH], std::string* error)
+{
+    KeyFilePoints points;
+    if (!ReadKeyFilePoints(pemPath, &points, error)) return false;
+    if (points.privateKeys.empty()) {
+        *error = "\"" + pemPath + "\" holds no private key in PEM form";
+        return false;
+    }
+    if (!OnePair(points, pemPath, error)) return false;
+    std::copy(points.privateKeys.front().begin(), points.privateKeys.front().end(), point);
+    return true;
 }
 
 bool SignBody(const std::string& pemPath, const uint8_t* body, size_t length,
               uint8_t (&signature)[P256_SIGNATURE_LENGTH], uint8_t (&point)[P256_POINT_LENGTH], std::string* error)
 {
-    EVP_PKEY* key = ReadKey(pemPath, true, error);
+    EVP_PKEY* key = ReadPrivateKey(pemPath, error);
     if (!key) return false;
     bool ok = PublicPoint(key, point);
 

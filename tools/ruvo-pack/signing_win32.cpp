@@ -27,6 +27,12 @@ bool GenerateKeyPair(const std::string&, std::string* error)
     return false;
 }
 
+bool LoadSigningKey(const std::string&, uint8_t (&)[P256_POINT_LENGTH], std::string* error)
+{
+    *error = NO_SIGNING;
+    return false;
+}
+
 bool SignBody(const std::string&, const uint8_t*, size_t, uint8_t (&)[P256_SIGNATURE_LENGTH],
               uint8_t (&)[P256_POINT_LENGTH], std::string* error)
 {

@@ -19,6 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+const std::string KEY_A = std::string(TEST_KEYS_DIR) + "/test-only-release-key-a";
+const std::string KEY_B = std::string(TEST_KEYS_DIR) + "/test-only-release-key-b";
 const char SECRET[] = "private key material, mode 0600";
 
 class RuvoPackRefusals : public RuvoPackCli {
@@ -190,6 +192,18 @@ TEST_F(RuvoPackRefusals, NothingOutsideTheServerFolderIsTouchedAndNothingGoesLiv
              return t.PublishThird(www);
          },
          PACK_EXIT_IO, "notes.txt\" is not a regular file"},
+
+        // Keys: a file holding one pair's public key and another pair's private key.
+        {"a mixed key file",
+         [](RuvoPackRefusals& t, const std::string& www, const std::string&) {
+             t.TwoReleases(www);
+             std::ofstream(t.Path("mixed.pem")) << std::ifstream(KEY_A + ".pub.pem").rdbuf()
+                                                << std::ifstream(KEY_B + ".pem").rdbuf();
+             std::vector<std::string> command = t.PublishThird(www);
+             command.insert(command.end(), {"--sign", t.Path("mixed.pem")});
+             return command;
+         },
+         PACK_EXIT_BAD_INPUT, "mixed.pem\" holds keys of different key pairs"},
     };
 
     for (size_t i = 0; i < std::size(rows); ++i) {

@@ -131,6 +131,21 @@ TEST_F(RuvoPackSigning, VerifyReleaseNamesEachChangedFile)
     EXPECT_NE(missing.out.find("statement"), std::string::npos) << missing.out;
 }
 
+TEST_F(RuvoPackSigning, AFileWithBothHalvesOfOnePairSignsAndOneOfTwoPairsIsRefused)
+{
+    auto join = [this](const std::string& name, const std::string& first, const std::string& second) {
+        std::ofstream(Path(name)) << std::ifstream(first).rdbuf() << std::ifstream(second).rdbuf();
+        return Path(name);
+    };
+    PublishSigned(join("pair-a.pem", KEY_A + ".pub.pem", KEY_A + ".pem"));
+    EXPECT_EQ(VerifyRelease().exitCode, PACK_EXIT_OK);
+
+    // The public block must not decide the key id, whichever comes first.
+    const Run mixed = VerifyRelease(join("mixed.pem", KEY_B + ".pem", KEY_A + ".pub.pem"));
+    EXPECT_EQ(mixed.exitCode, PACK_EXIT_IO);
+    EXPECT_NE(mixed.err.find("do not belong together"), std::string::npos) << mixed.err;
+}
+
 TEST_F(RuvoPackSigning, PublishWithABadKeyWritesNothing)
 {
     std::ofstream(Path("fw/0.bin"), std::ios::binary) << std::string(1000, 'a');
