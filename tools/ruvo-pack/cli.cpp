@@ -165,7 +165,7 @@ int RunCatalogue(const Context& cx, const std::vector<std::string>& args)
 
 int RunPublish(const Context& cx, const std::vector<std::string>& args)
 {
-    std::vector<std::string> positional;
+    std::vector<std::string> positional, checkKeys;
     PublishOptions options;
     std::string signKey;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -179,6 +179,10 @@ int RunPublish(const Context& cx, const std::vector<std::string>& args)
             options.replace = true;
         } else if (args[i] == "--sign" && i + 1 < args.size()) {
             signKey = args[++i];
+        } else if (args[i] == "--key" && i + 1 < args.size()) {
+            checkKeys.push_back(args[++i]);
+        } else if (args[i] == "--unsigned") {
+            options.trust.allowUnsigned = true;
         } else if (!args[i].empty() && args[i][0] != '-') {
             positional.push_back(args[i]);
         } else {
@@ -186,6 +190,9 @@ int RunPublish(const Context& cx, const std::vector<std::string>& args)
         }
     }
     if (positional.size() != 2) return cx.Fail(PACK_EXIT_USAGE, "publish takes a manifest and an output folder");
+    if (!signKey.empty() && options.trust.allowUnsigned) {
+        return cx.Fail(PACK_EXIT_USAGE, "publish takes --sign or --unsigned, not both");
+    }
     const std::string& manifestPath = positional[0];
     const std::string& outDir = positional[1];
 
@@ -226,9 +233,15 @@ int RunPublish(const Context& cx, const std::vector<std::string>& args)
         std::vector<uint8_t> keyFile;
         if (!ReadWholeFile(signKey, KEY_FILE_MAX, &keyFile, &error)) return cx.Fail(PACK_EXIT_IO, error);
         std::vector<uint8_t> statement;
-        if (!MakeReleaseStatement(signKey, input, &statement, &error)) return cx.Fail(PACK_EXIT_BAD_INPUT, error);
+        ReleaseKey signer;
+        if (!MakeReleaseStatement(signKey, input, &statement, &signer, &error)) {
+            return cx.Fail(PACK_EXIT_BAD_INPUT, error);
+        }
         input.doorFiles.push_back({release.model + ".Sig", std::move(statement)});
+        options.trust.keys.push_back(signer);
     }
+    const int loaded = LoadCheckKeys(checkKeys, &options.trust.keys, &error);
+    if (loaded != PACK_EXIT_OK) return cx.Fail(loaded, error);
     const int result = PublishRelease(outDir, input, options, cx.out, &error);
     if (result != PACK_EXIT_OK) return cx.Fail(result, error);
     for (const auto& file : input.doorFiles) {
@@ -248,9 +261,24 @@ int RunReleases(const Context& cx, const std::vector<std::string>& args)
 
 int RunRollback(const Context& cx, const std::vector<std::string>& args)
 {
-    if (args.size() != 1) return cx.Fail(PACK_EXIT_USAGE, "rollback takes an output folder");
+    std::vector<std::string> positional, checkKeys;
+    ReleaseTrust trust;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--key" && i + 1 < args.size()) {
+            checkKeys.push_back(args[++i]);
+        } else if (args[i] == "--unsigned") {
+            trust.allowUnsigned = true;
+        } else if (!args[i].empty() && args[i][0] != '-') {
+            positional.push_back(args[i]);
+        } else {
+            return cx.Fail(PACK_EXIT_USAGE, "rollback: unexpected argument \"" + EscapeForMessage(args[i]) + "\"");
+        }
+    }
+    if (positional.size() != 1) return cx.Fail(PACK_EXIT_USAGE, "rollback takes an output folder");
     std::string error;
-    const int result = RollbackRelease(args[0], cx.out, &error);
+    const int loaded = LoadCheckKeys(checkKeys, &trust.keys, &error);
+    if (loaded != PACK_EXIT_OK) return cx.Fail(loaded, error);
+    const int result = RollbackRelease(positional[0], trust, cx.out, &error);
     return result == PACK_EXIT_OK ? result : cx.Fail(result, error);
 }
 
@@ -334,15 +362,19 @@ const Command COMMANDS[] = {
      "      pass the check under the name's id) and a UTF-8 description. Status\n"
      "      defaults to 2 (current).\n",
      RunCatalogue},
-    {"publish", "MANIFEST OUTDIR [--keep N] [--replace] [--sign KEY.pem]",
+    {"publish", "MANIFEST OUTDIR [--keep N] [--replace] [--sign KEY.pem | --unsigned] [--key PUB.pem]...",
      "      Builds a whole release from MANIFEST, puts its images into\n"
      "      OUTDIR/BRELM/Pool/, stages its catalogue in OUTDIR/releases/<serial>/Door/\n"
-     "      and, once the staged release passes the updater's check, makes it live\n"
-     "      by swapping the link OUTDIR/BRELM/Door. Keeps the newest N releases\n"
-     "      (default 3). A Pool name is never rewritten with other bytes unless\n"
-     "      --replace is given. See README.md for the manifest and the layout.\n"
+     "      and, once the staged release passes the updater's check (every\n"
+     "      catalogue and every statement of its Door), makes it live by swapping\n"
+     "      the link OUTDIR/BRELM/Door. Keeps the newest N releases (default 3).\n"
+     "      A Pool name is never rewritten with other bytes unless --replace is\n"
+     "      given. See README.md for the manifest and the layout.\n"
      "      --sign also writes the release statement Door/<model>.Sig, signed with\n"
-     "      the private key KEY.pem (docs/release-signing.md).\n",
+     "      the private key KEY.pem (docs/release-signing.md). A model whose live\n"
+     "      release is signed is published unsigned only with --unsigned.\n"
+     "      --key adds a public key that statements of other models may be\n"
+     "      signed with.\n",
      RunPublish},
     {"keygen", "OUTBASE",
      "      New ECDSA P-256 key pair for signing releases: OUTBASE.pem (private,\n"
@@ -353,7 +385,11 @@ const Command COMMANDS[] = {
      "      as a signed updater would; exit code 1 on any failure.\n",
      [](const Context& cx, const std::vector<std::string>& args) { return RunVerifyRelease(args, cx.out, cx.err); }},
     {"releases", "OUTDIR", "      Lists the kept releases of OUTDIR; '*' marks the live one.\n", RunReleases},
-    {"rollback", "OUTDIR", "      Makes the release before the live one live again, after the check.\n", RunRollback},
+    {"rollback", "OUTDIR [--key PUB.pem]... [--unsigned]",
+     "      Makes the release before the live one live again, after the check;\n"
+     "      its statements must verify under a --key. A model whose live release\n"
+     "      is signed goes back to an unsigned one only with --unsigned.\n",
+     RunRollback},
     {"verify", "catalogue|image ID PACKAGE",
      "      Runs the updater's own package check (and, for a current catalogue,\n"
      "      its record walk) and prints the result code, name and meaning.\n",

@@ -16,6 +16,7 @@
 #include "files.h"
 #include "package_reader.h"
 #include "release.h"
+#include "release_check.h"
 #include "utf.h"
 #include "update/catalogue.h"
 #include "update/package.h"
@@ -30,61 +31,6 @@
 #endif
 
 namespace fs = std::filesystem;
-
-namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-std::string Quoted(const std::string& text)
-{
-    return "\"" + text + "\"";
-}
-
-}  // namespace
-
-bool CheckStagedRelease(const std::string& doorDir, const std::string& poolDir, const std::vector<std::string>& models,
-                        std::string* error)
-{
-    for (const std::string& model : models) {
-        const std::string cataloguePath = (fs::path(doorDir) / (model + ".Bin")).string();
-        Bytes stored, plain;
-        if (!ReadWholeFile(cataloguePath, CATALOGUE_FILE_MAX, &stored, error)) return false;
-        const int32_t code = CheckStoredPackage(PACKAGE_CATALOGUE, stored, model, &plain);
-        if (code != PACKAGE_OK) {
-            *error = Quoted(cataloguePath) + " fails the catalogue check: " + PackageResultName(code);
-            return false;
-        }
-        if (plain[10] != CATALOGUE_STATUS_CURRENT) continue;  // the updater reads no records then
-        CatalogueWalk walk;
-        const int32_t walked = WalkCatalogue(plain.data(), plain.size(), &walk);
-        if (walked != CATALOGUE_OK) {
-            *error = Quoted(cataloguePath) + " fails the record walk: " + CatalogueResultName(walked);
-            return false;
-        }
-        for (int32_t i = 0; i < walk.count; ++i) {
-            const std::string name = walk.entries[i].name;
-            if (walk.entries[i].size == 0) continue;  // the updater skips such a record
-            const std::string imagePath = (fs::path(poolDir) / name).string();
-            Bytes image;
-            if (!ReadWholeFile(imagePath, IMAGE_PACKAGE_FILE_MAX, &image, error)) {
-                *error = "record " + std::to_string(i) + " of " + Quoted(cataloguePath) + ": " + *error;
-                return false;
-            }
-            if (image.size() != static_cast<uint64_t>(walk.entries[i].size)) {
-                *error = Quoted(imagePath) + " is " + std::to_string(image.size()) + " bytes, but record " +
-                         std::to_string(i) + " of " + Quoted(cataloguePath) + " says " +
-                         std::to_string(walk.entries[i].size);
-                return false;
-            }
-            const int32_t imageCode = CheckStoredPackage(PACKAGE_IMAGE, image, PackageIdOfName(name), nullptr);
-            if (imageCode != PACKAGE_OK) {
-                *error = Quoted(imagePath) + " fails the image check: " + PackageResultName(imageCode);
-                return false;
-            }
-        }
-    }
-    return true;
-}
 
 #ifdef _WIN32
 
@@ -108,7 +54,7 @@ int ListReleases(const std::string&, std::ostream&, std::string* error)
     return PACK_EXIT_IO;
 }
 
-int RollbackRelease(const std::string&, std::ostream&, std::string* error)
+int RollbackRelease(const std::string&, const ReleaseTrust&, std::ostream&, std::string* error)
 {
     *error = NO_LAYOUT;
     return PACK_EXIT_IO;
@@ -117,6 +63,13 @@ int RollbackRelease(const std::string&, std::ostream&, std::string* error)
 #else
 
 namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::string Quoted(const std::string& text)
+{
+    return "\"" + text + "\"";
+}
 
 constexpr char RELEASE_INFO[] = "release.txt";
 constexpr size_t SERIAL_DIGITS = 6;
@@ -648,6 +601,29 @@ bool IsFolder(const std::string& path, std::string* error)
     return false;
 }
 
+// A publish without a statement of its model over a live release with one
+// would silently unsign the model: refused (exit 3) unless --unsigned.
+int CheckStaysSigned(const Store& store, const PublishInput& input, const ReleaseTrust& trust, std::ostream& out,
+                     std::string* error)
+{
+    const std::string statement = input.model + ".Sig";
+    for (const auto& file : input.doorFiles) {
+        if (file.first == statement) return PACK_EXIT_OK;
+    }
+    std::error_code code;
+    const std::string live = (fs::path(store.door) / statement).string();
+    if (fs::symlink_status(live, code).type() == fs::file_type::not_found) return PACK_EXIT_OK;
+    if (!trust.allowUnsigned) {
+        *error = "the live release of model " + input.model + " is signed (" + live +
+                 ") and this publish is not: signed updaters would refuse it; sign it with --sign KEY.pem, or give "
+                 "--unsigned to publish it unsigned anyway; nothing was written";
+        return PACK_EXIT_BAD_INPUT;
+    }
+    out << "--unsigned: the live release of model " << input.model
+        << " is signed, this one is not; signed updaters refuse it\n";
+    return PACK_EXIT_OK;
+}
+
 // Removes the Pool files a failed publish added.
 void TakeBack(const COpenFolder& pool, const std::vector<std::string>& created)
 {
@@ -679,6 +655,8 @@ int PublishRelease(const std::string& outDir, const PublishInput& input, const P
         *error += "; nothing was written";
         return PACK_EXIT_BAD_INPUT;
     }
+    result = CheckStaysSigned(store, input, options.trust, out, error);
+    if (result != PACK_EXIT_OK) return result;
     unsigned next = serials.empty() ? 1 : serials.back() + 1;
     if (kind == DoorKind::FOLDER) {
         result = MigrateDoorFolder(store, next, out, error);
@@ -718,7 +696,7 @@ int PublishRelease(const std::string& outDir, const PublishInput& input, const P
         TakeBack(pool, created);
         return PACK_EXIT_IO;
     }
-    if (!CheckStagedRelease(staged.Door(), store.pool, {input.model}, error)) {
+    if (!CheckStagedRelease(staged.Door(), store.pool, options.trust.keys, error)) {
         *error = "the staged release fails the updater's check, nothing was made live: " + *error;
         TakeBack(pool, created);
         return PACK_EXIT_REFUSED;
@@ -769,7 +747,7 @@ int ListReleases(const std::string& outDir, std::ostream& out, std::string* erro
     return PACK_EXIT_OK;
 }
 
-int RollbackRelease(const std::string& outDir, std::ostream& out, std::string* error)
+int RollbackRelease(const std::string& outDir, const ReleaseTrust& trust, std::ostream& out, std::string* error)
 {
     const Store store(outDir);
     if (!IsFolder(store.outDir, error)) return PACK_EXIT_IO;
@@ -793,7 +771,18 @@ int RollbackRelease(const std::string& outDir, std::ostream& out, std::string* e
         return PACK_EXIT_BAD_INPUT;
     }
     const std::string door = store.ReleaseDoor(previous);
-    if (!CheckStagedRelease(door, store.pool, ModelsIn(door), error)) {
+    std::string dropped;
+    const std::vector<std::string> kept = SignedModelsIn(door);
+    for (const std::string& model : SignedModelsIn(store.ReleaseDoor(live))) {
+        if (!std::binary_search(kept.begin(), kept.end(), model)) dropped += (dropped.empty() ? "" : ", ") + model;
+    }
+    if (!dropped.empty() && !trust.allowUnsigned) {
+        *error = "release " + SerialName(previous) + " has no statement of model " + dropped +
+                 ", whose live release is signed: signed updaters would refuse it; give --unsigned to roll back anyway";
+        return PACK_EXIT_BAD_INPUT;
+    }
+    if (!dropped.empty()) out << "--unsigned: model " << dropped << " goes live unsigned; signed updaters refuse it\n";
+    if (!CheckStagedRelease(door, store.pool, trust.keys, error)) {
         *error = "release " + SerialName(previous) + " fails the updater's check, it stays offline: " + *error;
         return PACK_EXIT_REFUSED;
     }

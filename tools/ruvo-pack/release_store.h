@@ -7,14 +7,16 @@
 //   OUTDIR/BRELM/Door -> ../releases/<serial>/Door   the live release
 //   OUTDIR/BRELM/Pool/<name>          image packages, never rewritten
 //
-// A release is staged beside the live one, checked as the updater checks it,
-// and made live by renaming a new link over BRELM/Door, so a client sees the
+// A release is staged beside the live one, checked as the updater checks it
+// (release_check.h), and made live by renaming a new link over BRELM/Door, so a client sees the
 // old release or the new one, each with every image it names.
 #include <cstdint>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "release_check.h"
 
 struct PublishedImage {
     std::string name;  // record name = file name under Pool/
@@ -33,6 +35,7 @@ struct PublishInput {
 struct PublishOptions {
     unsigned keep = 3;     // newest releases kept (the live one always is)
     bool replace = false;  // allow rewriting a Pool name with other bytes
+    ReleaseTrust trust;    // what the staged release's statements are checked with
 };
 
 // Publishes under OUTDIR/.lock. Returns a PackExitCode; `out` gets a line per
@@ -43,13 +46,8 @@ int PublishRelease(const std::string& outDir, const PublishInput& input, const P
 // Prints the kept releases, newest last, marking the live one.
 int ListReleases(const std::string& outDir, std::ostream& out, std::string* error);
 
-// Makes the newest release older than the live one live again (under the lock).
-int RollbackRelease(const std::string& outDir, std::ostream& out, std::string* error);
-
-// The updater's own checks on a release's files before it goes live: the
-// catalogue of each model in `models` (Door/<model>.Bin) passes the package
-// check and, when current, the record walk, and every image it names is in
-// `poolDir` at the record's size and passes the image check under the id of
-// its name. False with a message naming the file at fault.
-bool CheckStagedRelease(const std::string& doorDir, const std::string& poolDir, const std::vector<std::string>& models,
-                        std::string* error);
+// Makes the newest release older than the live one live again (under the
+// lock), once its Door passes CheckStagedRelease with `trust`'s keys; a
+// release without the statement of a model whose live release is signed
+// only with `trust.allowUnsigned`.
+int RollbackRelease(const std::string& outDir, const ReleaseTrust& trust, std::ostream& out, std::string* error);

@@ -55,10 +55,31 @@ int RunVerifyRelease(const std::vector<std::string>& args, std::ostream& out, st
 }
 
 bool MakeReleaseStatement(const std::string& keyPath, const PublishInput& release, std::vector<uint8_t>* statement,
-                          std::string* error)
+                          ReleaseKey* signer, std::string* error)
 {
     if (!SigningAvailable(error)) return false;
     std::vector<StatementImage> images;
     for (const PublishedImage& image : release.images) images.push_back({image.name, &image.package});
-    return MakeSignedStatement(keyPath, release.model, release.catalogue, images, statement, error);
+    if (!MakeSignedStatement(keyPath, release.model, release.catalogue, images, statement, error)) return false;
+    if (!LoadSigningKey(keyPath, signer->point, error) || !ReleaseKeyId(signer->point, signer->keyId)) {
+        if (error->empty()) *error = "SHA-256 failed";
+        return false;
+    }
+    return true;
+}
+
+int LoadCheckKeys(const std::vector<std::string>& paths, std::vector<ReleaseKey>* keys, std::string* error)
+{
+    for (const std::string& path : paths) {
+        std::vector<uint8_t> text;
+        if (!ReadWholeFile(path, KEY_FILE_MAX, &text, error)) return PACK_EXIT_IO;
+        ReleaseKey key{};
+        if (!LoadPublicKey(path, key.point, error)) return PACK_EXIT_BAD_INPUT;
+        if (!ReleaseKeyId(key.point, key.keyId)) {
+            *error = "SHA-256 failed";
+            return PACK_EXIT_IO;
+        }
+        keys->push_back(key);
+    }
+    return PACK_EXIT_OK;
 }

@@ -12,7 +12,13 @@ int RunKeygen(const std::vector<std::string>& args, std::ostream& out, std::ostr
 int RunVerifyRelease(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // The signed statement of a release built in memory (catalogue and images in
-// catalogue order), made before anything is written. False, with a message,
-// when the key cannot sign or this build cannot sign at all.
+// catalogue order), made before anything is written; `signer` receives the
+// signing key's public half, for the check of the staged release. False,
+// with a message, when the key cannot sign or this build cannot sign at all.
 bool MakeReleaseStatement(const std::string& keyPath, const PublishInput& release, std::vector<uint8_t>* statement,
-                          std::string* error);
+                          ReleaseKey* signer, std::string* error);
+
+// The public keys of --key options, for the check of a release's statements.
+// Returns a PackExitCode: a file that cannot be read is an I/O failure, one
+// that holds no usable public key is bad input.
+int LoadCheckKeys(const std::vector<std::string>& paths, std::vector<ReleaseKey>* keys, std::string* error);

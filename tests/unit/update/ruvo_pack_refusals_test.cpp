@@ -49,11 +49,32 @@ public:
         ASSERT_EQ(run.exitCode, PACK_EXIT_OK) << run.err;
     }
 
-    // Releases 1 and 2 of model M01A in `www`, release 2 live.
-    void TwoReleases(const std::string& www)
+    // Releases 1 and 2 of model M01A in `www`, release 2 live; `options`
+    // go to both publishes.
+    void TwoReleases(const std::string& www, const std::vector<std::string>& options = {})
     {
-        Publish({"publish", Manifest("one", "1F", 1), www});
-        Publish({"publish", Manifest("two", "2F", 9), www});
+        for (const std::string& manifest : {Manifest("one", "1F", 1), Manifest("two", "2F", 9)}) {
+            std::vector<std::string> command = {"publish", manifest, www};
+            command.insert(command.end(), options.begin(), options.end());
+            Publish(command);
+        }
+    }
+
+    // A release of model M02B in `www`, which later publishes of M01A carry forward.
+    void OtherModel(const std::string& www, const std::vector<std::string>& options = {})
+    {
+        std::vector<std::string> command = {"publish", Manifest("other", "0B", 5, "M02B"), www};
+        command.insert(command.end(), options.begin(), options.end());
+        Publish(command);
+    }
+
+    static void FlipLastByte(const std::string& path)
+    {
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekg(-1, std::ios::end);
+        const char last = static_cast<char>(file.get() ^ 0x01);
+        file.seekp(-1, std::ios::end);
+        file.put(last);
     }
 
     // The command every publish row runs: release 3, keeping only itself, so
@@ -204,6 +225,49 @@ TEST_F(RuvoPackRefusals, NothingOutsideTheServerFolderIsTouchedAndNothingGoesLiv
              return command;
          },
          PACK_EXIT_BAD_INPUT, "mixed.pem\" holds keys of different key pairs"},
+
+        // Statements: a model must not go unsigned silently, nor come back with one that fails.
+        {"an unsigned publish over a signed live release",
+         [](RuvoPackRefusals& t, const std::string& www, const std::string&) {
+             t.TwoReleases(www, {"--sign", KEY_A + ".pem"});
+             return t.PublishThird(www);
+         },
+         PACK_EXIT_BAD_INPUT, "the live release of model M01A is signed"},
+        {"a rollback to a release whose statement does not verify",
+         [](RuvoPackRefusals& t, const std::string& www, const std::string&) {
+             t.TwoReleases(www, {"--sign", KEY_A + ".pem"});
+             FlipLastByte(www + "/releases/000001/Door/M01A.Sig");  // in the signature
+             return std::vector<std::string>{"rollback", www, "--key", KEY_A + ".pub.pem"};
+         },
+         PACK_EXIT_REFUSED, "M01A.Sig\" fails the statement check: STATEMENT_BAD_SIGNATURE"},
+        {"a rollback to an unsigned release over a signed live one",
+         [](RuvoPackRefusals& t, const std::string& www, const std::string&) {
+             t.Publish({"publish", t.Manifest("one", "1F", 1), www});
+             t.Publish({"publish", t.Manifest("two", "2F", 9), www, "--sign", KEY_A + ".pem"});
+             return std::vector<std::string>{"rollback", www, "--key", KEY_A + ".pub.pem"};
+         },
+         PACK_EXIT_BAD_INPUT, "has no statement of model M01A, whose live release is signed"},
+
+        // Carried forward from the live release, and caught by the check of
+        // the staged release alone: another model's spoiled catalogue or statement.
+        {"a spoiled catalogue of another model",
+         [](RuvoPackRefusals& t, const std::string& www, const std::string&) {
+             t.OtherModel(www);
+             t.TwoReleases(www);
+             FlipLastByte(www + "/BRELM/Door/M02B.Bin");
+             return t.PublishThird(www);
+         },
+         PACK_EXIT_REFUSED, "M02B.Bin\" fails the catalogue check"},
+        {"a spoiled statement of another model",
+         [](RuvoPackRefusals& t, const std::string& www, const std::string&) {
+             t.OtherModel(www, {"--sign", KEY_B + ".pem"});
+             t.TwoReleases(www, {"--sign", KEY_A + ".pem", "--key", KEY_B + ".pub.pem"});
+             FlipLastByte(www + "/BRELM/Door/M02B.Sig");
+             std::vector<std::string> command = t.PublishThird(www);
+             command.insert(command.end(), {"--sign", KEY_A + ".pem", "--key", KEY_B + ".pub.pem"});
+             return command;
+         },
+         PACK_EXIT_REFUSED, "M02B.Sig\" fails the statement check: STATEMENT_BAD_SIGNATURE"},
     };
 
     for (size_t i = 0; i < std::size(rows); ++i) {

@@ -11,6 +11,7 @@
 
 #include "release_store.h"
 #include "ruvo_pack_fixture.h"
+#include "signing.h"
 
 namespace fs = std::filesystem;
 
@@ -18,16 +19,18 @@ namespace {
 
 class RuvoPackRelease : public RuvoPackCli {
 protected:
-    // A manifest `name`.txt of model M01A with two base images and one
+    // A manifest `name`.txt of `model` with two base images and one
     // optional image whose names end in `tag` (two characters), firmware
     // seeded by `seed`. Returns the manifest path.
-    std::string Manifest(const std::string& name, const std::string& tag, uint8_t seed, size_t length = 3000)
+    std::string Manifest(const std::string& name, const std::string& tag, uint8_t seed, size_t length = 3000,
+                         const std::string& model = "M01A")
     {
         Write(name + "-a.bin", Firmware(length, seed));
         Write(name + "-b.bin", Firmware(700, static_cast<uint8_t>(seed + 1)));
         Write(name + "-c.bin", Firmware(5000, static_cast<uint8_t>(seed + 2)));
-        std::ofstream(Path(name + ".txt")) << "model M01A\n"
-                                              "image T0M2" +
+        std::ofstream(Path(name + ".txt")) << "model " + model +
+                                                  "\n"
+                                                  "image T0M2" +
                                                   tag + " 0 " + name +
                                                   "-a.bin base\n"
                                                   "image V0MA" +
@@ -52,10 +55,10 @@ protected:
         bytes[bytes.size() / 2] ^= 0x20;
         return bytes;
     }
-    bool Live(const std::vector<std::string>& models) const
+    bool Live() const
     {
         std::string error;
-        const bool ok = CheckStagedRelease(Server("/BRELM/Door"), Server("/BRELM/Pool"), models, &error);
+        const bool ok = CheckStagedRelease(Server("/BRELM/Door"), Server("/BRELM/Pool"), {}, &error);
         EXPECT_TRUE(ok) << error;
         return ok;
     }
@@ -70,7 +73,7 @@ TEST_F(RuvoPackRelease, EachPublishGoesLiveByTheLinkAndRollbackReturnsToThePrevi
     ASSERT_EQ(second.exitCode, PACK_EXIT_OK) << second.err;
     EXPECT_EQ(LiveTarget(), "../releases/000002/Door");
     EXPECT_NE(LiveCatalogue(), first);
-    EXPECT_TRUE(Live({"M01A"}));
+    EXPECT_TRUE(Live());
 
     const Run listed = Pack({"releases", Server()});
     EXPECT_EQ(listed.exitCode, PACK_EXIT_OK);
@@ -81,7 +84,7 @@ TEST_F(RuvoPackRelease, EachPublishGoesLiveByTheLinkAndRollbackReturnsToThePrevi
     const Run back = Pack({"rollback", Server()});
     ASSERT_EQ(back.exitCode, PACK_EXIT_OK) << back.err;
     EXPECT_EQ(LiveCatalogue(), first);
-    EXPECT_TRUE(Live({"M01A"}));                                            // release 1's images are still in the Pool
+    EXPECT_TRUE(Live());                                            // release 1's images are still in the Pool
     EXPECT_EQ(Pack({"rollback", Server()}).exitCode, PACK_EXIT_BAD_INPUT);  // nothing older
 
     // The next publish numbers on after the newest, whichever is live.
@@ -116,7 +119,7 @@ TEST_F(RuvoPackRelease, APoolNameIsNeverRewrittenWithOtherBytesUnlessReplaced)
     ASSERT_EQ(replaced.exitCode, PACK_EXIT_OK) << replaced.err;
     EXPECT_NE(replaced.out.find("replacing (--replace)"), std::string::npos) << replaced.out;
     EXPECT_NE(Read(Server("/BRELM/Pool/T0M21F")), image);
-    EXPECT_TRUE(Live({"M01A"}));
+    EXPECT_TRUE(Live());
 }
 
 TEST_F(RuvoPackRelease, KeepsTheNewestReleasesAndOnlyTheImagesTheyName)
@@ -134,7 +137,7 @@ TEST_F(RuvoPackRelease, KeepsTheNewestReleasesAndOnlyTheImagesTheyName)
     EXPECT_EQ(Listing(Server("/releases")), (std::vector<std::string>{"000003", "000004"}));
     EXPECT_EQ(Listing(Server("/BRELM/Pool")), (std::vector<std::string>{"C0M0F3", "C0M0F4", "S0HARE", "T0M2F3",
                                                                         "T0M2F4", "V0MAF3", "V0MAF4", "crafted"}));
-    EXPECT_TRUE(Live({"M01A"}));
+    EXPECT_TRUE(Live());
 
     // A rollback does not keep the older release alive past the next publish.
     ASSERT_EQ(Pack({"rollback", Server()}).exitCode, PACK_EXIT_OK);
@@ -164,9 +167,12 @@ TEST_F(RuvoPackRelease, ASecondPublishFailsAtOnceWhileTheLockIsHeld)
 TEST_F(RuvoPackRelease, AnOldDoorFolderBecomesAReleaseAndExtraDoorFilesAreCarriedForward)
 {
     // The layout before releases: a real Door folder with a catalogue of
-    // another model and a file someone added.
-    ASSERT_EQ(Pack({"publish", Manifest("one", "1F", 1), Path("old")}).exitCode, PACK_EXIT_OK);
-    Write("www/BRELM/Door/M02B.Bin", Read(Path("old/BRELM/Door/M01A.Bin")));
+    // another model (its images in the Pool) and a file someone added.
+    ASSERT_EQ(Pack({"publish", Manifest("other", "0B", 5, 3000, "M02B"), Path("old")}).exitCode, PACK_EXIT_OK);
+    Write("www/BRELM/Door/M02B.Bin", Read(Path("old/BRELM/Door/M02B.Bin")));
+    for (const std::string& image : Listing(Path("old/BRELM/Pool"))) {
+        Write("www/BRELM/Pool/" + image, Read(Path("old/BRELM/Pool/" + image)));
+    }
     Write("www/BRELM/Door/note.txt", Bytes{'h', 'i'});
     const Run run = Pack({"publish", Manifest("two", "2F", 9), Server()});
     ASSERT_EQ(run.exitCode, PACK_EXIT_OK) << run.err;
@@ -176,17 +182,18 @@ TEST_F(RuvoPackRelease, AnOldDoorFolderBecomesAReleaseAndExtraDoorFilesAreCarrie
     EXPECT_EQ(Listing(Server("/releases/000001/Door")), (std::vector<std::string>{"M02B.Bin", "note.txt"}));
 
     // A file written into the live Door afterwards lands in the live release
-    // and is carried into the next one; this model's statement is not.
+    // and is carried into the next one; this model's statement is not (an
+    // unsigned publish over it says so with --unsigned).
     Write("www/BRELM/Door/extra.txt", Bytes{'x'});
     Write("www/BRELM/Door/M01A.Sig", Bytes{'s'});
     EXPECT_TRUE(fs::exists(Server("/releases/000002/Door/extra.txt")));
-    ASSERT_EQ(Pack({"publish", Manifest("three", "3F", 17), Server()}).exitCode, PACK_EXIT_OK);
+    ASSERT_EQ(Pack({"publish", Manifest("three", "3F", 17), Server(), "--unsigned"}).exitCode, PACK_EXIT_OK);
     EXPECT_EQ(Listing(Server("/BRELM/Door")),
               (std::vector<std::string>{"M01A.Bin", "M02B.Bin", "extra.txt", "note.txt"}));
 
     // An empty old folder (as a server script makes before publishing) just goes.
     fs::create_directories(Path("fresh/BRELM/Door"));
-    ASSERT_EQ(Pack({"publish", Path("one.txt"), Path("fresh")}).exitCode, PACK_EXIT_OK);
+    ASSERT_EQ(Pack({"publish", Manifest("one", "1F", 1), Path("fresh")}).exitCode, PACK_EXIT_OK);
     EXPECT_EQ(fs::read_symlink(Path("fresh/BRELM/Door")).string(), "../releases/000001/Door");
 }
 
@@ -196,12 +203,30 @@ TEST_F(RuvoPackRelease, FilesGivenForTheDoorGoLiveWithTheCatalogue)
     PublishInput input;
     input.model = "M01A";
     input.catalogue = LiveCatalogue();
-    input.doorFiles = {{"M01A.Sig", Bytes{1, 2, 3}}};
-    std::ostringstream out;
+    std::vector<Bytes> packages;
+    for (const char* name : {"T0M21F", "V0MA1F", "C0M01F"}) packages.push_back(Read(Server("/BRELM/Pool/") + name));
+    const std::string keys = std::string(TEST_KEYS_DIR) + "/test-only-release-key-a";
+    Bytes statement;
     std::string error;
-    ASSERT_EQ(PublishRelease(Server(), input, PublishOptions(), out, &error), PACK_EXIT_OK) << error;
+    ASSERT_TRUE(MakeSignedStatement(keys + ".pem", "M01A", input.catalogue,
+                                    {{"T0M21F", &packages[0]}, {"V0MA1F", &packages[1]}, {"C0M01F", &packages[2]}},
+                                    &statement, &error))
+        << error;
+    input.doorFiles = {{"M01A.Sig", statement}};
+
+    // A statement goes live only when it verifies under a key of the publish.
+    PublishOptions options;
+    std::ostringstream out;
+    EXPECT_EQ(PublishRelease(Server(), input, options, out, &error), PACK_EXIT_REFUSED);
+    EXPECT_NE(error.find("no key to check it was given"), std::string::npos) << error;
+    EXPECT_EQ(LiveTarget(), "../releases/000001/Door");
+
+    options.trust.keys.resize(1);
+    ASSERT_TRUE(LoadPublicKey(keys + ".pub.pem", options.trust.keys[0].point, &error)) << error;
+    ASSERT_TRUE(ReleaseKeyId(options.trust.keys[0].point, options.trust.keys[0].keyId));
+    ASSERT_EQ(PublishRelease(Server(), input, options, out, &error), PACK_EXIT_OK) << error;
     EXPECT_EQ(LiveTarget(), "../releases/000002/Door");
-    EXPECT_EQ(Read(Server("/BRELM/Door/M01A.Sig")), (Bytes{1, 2, 3}));
+    EXPECT_EQ(Read(Server("/BRELM/Door/M01A.Sig")), statement);
 }
 
 TEST_F(RuvoPackRelease, TheStagedReleaseCheckNamesTheFileAtFault)
@@ -226,12 +251,12 @@ TEST_F(RuvoPackRelease, TheStagedReleaseCheckNamesTheFileAtFault)
             Write("www" + c.file, c.bytes);
         }
         std::string error;
-        EXPECT_FALSE(CheckStagedRelease(Server("/BRELM/Door"), Server("/BRELM/Pool"), {"M01A"}, &error)) << c.what;
+        EXPECT_FALSE(CheckStagedRelease(Server("/BRELM/Door"), Server("/BRELM/Pool"), {}, &error)) << c.what;
         EXPECT_NE(error.find(c.message), std::string::npos) << c.what << ": " << error;
         EXPECT_NE(error.find(fs::path(c.file).filename().string()), std::string::npos) << c.what << ": " << error;
         Write("www" + c.file, kept);
     }
-    EXPECT_TRUE(Live({"M01A"}));
+    EXPECT_TRUE(Live());
 
     // A rollback to a release that no longer passes is refused.
     ASSERT_EQ(Pack({"publish", Manifest("two", "2F", 9), Server()}).exitCode, PACK_EXIT_OK);

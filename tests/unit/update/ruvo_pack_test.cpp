@@ -334,7 +334,8 @@ TEST_F(RuvoPackCli, HelpAfterACommandAndVersion)
         const char* shows;
     } cases[] = {
         {{"image", "--help"}, "  image --id ID --first-block N -o PACKAGE FIRMWARE\n"},
-        {{"publish", "manifest.txt", "-h"}, "  publish MANIFEST OUTDIR [--keep N] [--replace] [--sign KEY.pem]\n"},
+        {{"publish", "manifest.txt", "-h"},
+         "  publish MANIFEST OUTDIR [--keep N] [--replace] [--sign KEY.pem | --unsigned] [--key PUB.pem]...\n"},
         {{"rollback", "--help"}, "5 another publish holds OUTDIR/.lock"},
         {{"--help"}, "  releases OUTDIR\n"},
         {{"--version"}, "ruvo-pack 2."},

@@ -35,6 +35,8 @@ rows=(
   "rollback @"
   "verify-release www M01A --key @"
   "publish manifest.txt signed --sign @"
+  "publish manifest.txt www --key @"
+  "rollback www --key @"
 )
 failures=0 checked=0
 for row in "${rows[@]}"; do
