@@ -81,8 +81,7 @@ bool COpenFolder::List(std::vector<Entry>* entries, std::string* error) const
     return true;
 }
 
-bool COpenFolder::ReadFile(const std::string& name, uint64_t cap, std::vector<uint8_t>* bytes,
-                           std::string* error) const
+bool COpenFolder::ReadFile(const std::string& name, uint64_t cap, std::vector<uint8_t>* bytes, std::string* error) const
 {
     const std::string path = PathOf(name);
     if (!IsSingleEntry(name)) {

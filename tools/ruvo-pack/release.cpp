@@ -74,8 +74,8 @@ bool CheckPackageIdText(const std::string& id, const std::string& what, std::str
 bool CheckPoolName(const std::string& name, std::string* error)
 {
     if (name.size() < MIN_NAME_LENGTH || name.size() > static_cast<size_t>(CATALOGUE_NAME_MAX)) {
-        *error = "name \"" + EscapeForMessage(name) +
-                 "\" must have 6 to 31 characters (characters 2-5 are the package id)";
+        *error =
+            "name \"" + EscapeForMessage(name) + "\" must have 6 to 31 characters (characters 2-5 are the package id)";
         return false;
     }
     for (char c : name) {

@@ -141,8 +141,9 @@ bool CheckStatementOf(const std::string& doorDir, const std::string& poolDir, co
 {
     const std::string path = (fs::path(doorDir) / (model + ".Sig")).string();
     if (keys.empty()) {
-        *error = Quoted(path) + " is a signed statement, and no key to check it was given: give its public key "
-                                "with --key PUB.pem";
+        *error = Quoted(path) +
+                 " is a signed statement, and no key to check it was given: give its public key "
+                 "with --key PUB.pem";
         return false;
     }
     Bytes bytes;
@@ -157,8 +158,8 @@ bool CheckStatementOf(const std::string& doorDir, const std::string& poolDir, co
     facts.decoded = catalogue.plain.data();
     facts.capacity = catalogue.plain.size();
     ReleaseStatement statement;
-    const int32_t code = CheckStatement(bytes.data(), bytes.size(), keys.data(), keys.size(), model.c_str(), facts,
-                                        &statement);
+    const int32_t code =
+        CheckStatement(bytes.data(), bytes.size(), keys.data(), keys.size(), model.c_str(), facts, &statement);
     if (code != STATEMENT_OK) {
         *error = Quoted(path) + " fails the statement check: " + StatementResultName(code) + ": " +
                  StatementResultMeaning(code) + (code == STATEMENT_BAD_SIGNATURE ? SignatureFinding(bytes, keys) : "");
@@ -194,8 +195,8 @@ bool CheckStagedRelease(const std::string& doorDir, const std::string& poolDir, 
     }
     for (const std::string& model : listing.statements) {
         if (!std::binary_search(listing.catalogues.begin(), listing.catalogues.end(), model)) {
-            *error = Quoted((fs::path(doorDir) / (model + ".Sig")).string()) + " is a statement without its catalogue " +
-                     model + ".Bin";
+            *error = Quoted((fs::path(doorDir) / (model + ".Sig")).string()) +
+                     " is a statement without its catalogue " + model + ".Bin";
             return false;
         }
     }

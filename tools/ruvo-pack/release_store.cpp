@@ -274,7 +274,8 @@ struct ReleaseInfo {
 };
 
 // A release without a readable release.txt names nothing. False when an
-// "image" line holds something that is no Pool name; `info` then holds the rest.
+// "image" line holds something that is no Pool name; `info` then holds only
+// what came before that line.
 bool ReadReleaseInfo(const std::string& releaseDir, ReleaseInfo* info, std::string* error)
 {
     *info = ReleaseInfo();
@@ -284,7 +285,6 @@ bool ReadReleaseInfo(const std::string& releaseDir, ReleaseInfo* info, std::stri
     if (!ReadWholeFile(path, MANIFEST_FILE_MAX, &bytes, &ignored)) return true;
     std::istringstream lines(std::string(bytes.begin(), bytes.end()));
     std::string line;
-    bool named = true;
     while (std::getline(lines, line)) {
         const size_t blank = line.find(' ');
         if (blank == std::string::npos) continue;
@@ -292,10 +292,10 @@ bool ReadReleaseInfo(const std::string& releaseDir, ReleaseInfo* info, std::stri
         if (key == "published") info->published = value;
         if (key == "note") info->note = value;
         if (key != "image") continue;
-        if (named && !CheckNameFrom(value, path, error)) named = false;
-        if (named) info->images.insert(value);
+        if (!CheckNameFrom(value, path, error)) return false;
+        info->images.insert(value);
     }
-    return named;
+    return true;
 }
 
 // Before a publish writes anything: every name pruning may act on later

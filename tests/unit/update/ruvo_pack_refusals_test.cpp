@@ -139,8 +139,8 @@ TEST_F(RuvoPackRefusals, NothingOutsideTheServerFolderIsTouchedAndNothingGoesLiv
     Write("secret", Bytes(SECRET, SECRET + sizeof SECRET - 1));
     fs::permissions(Path("secret"), fs::perms::owner_read | fs::perms::owner_write);
 
-    using Prepare = std::vector<std::string> (*)(RuvoPackRefusals& t, const std::string& www,
-                                                 const std::string& absoluteVictim);
+    using Prepare =
+        std::vector<std::string> (*)(RuvoPackRefusals & t, const std::string& www, const std::string& absoluteVictim);
     const struct {
         const char* what;
         Prepare prepare;  // makes the server folder hostile, returns the command
@@ -218,8 +218,8 @@ TEST_F(RuvoPackRefusals, NothingOutsideTheServerFolderIsTouchedAndNothingGoesLiv
         {"a mixed key file",
          [](RuvoPackRefusals& t, const std::string& www, const std::string&) {
              t.TwoReleases(www);
-             std::ofstream(t.Path("mixed.pem")) << std::ifstream(KEY_A + ".pub.pem").rdbuf()
-                                                << std::ifstream(KEY_B + ".pem").rdbuf();
+             std::ofstream(t.Path("mixed.pem"))
+                 << std::ifstream(KEY_A + ".pub.pem").rdbuf() << std::ifstream(KEY_B + ".pem").rdbuf();
              std::vector<std::string> command = t.PublishThird(www);
              command.insert(command.end(), {"--sign", t.Path("mixed.pem")});
              return command;

@@ -84,7 +84,7 @@ TEST_F(RuvoPackRelease, EachPublishGoesLiveByTheLinkAndRollbackReturnsToThePrevi
     const Run back = Pack({"rollback", Server()});
     ASSERT_EQ(back.exitCode, PACK_EXIT_OK) << back.err;
     EXPECT_EQ(LiveCatalogue(), first);
-    EXPECT_TRUE(Live());                                            // release 1's images are still in the Pool
+    EXPECT_TRUE(Live());                                                    // release 1's images are still in the Pool
     EXPECT_EQ(Pack({"rollback", Server()}).exitCode, PACK_EXIT_BAD_INPUT);  // nothing older
 
     // The next publish numbers on after the newest, whichever is live.
