@@ -15,6 +15,11 @@ Rules file, one rule per line ("#" starts a comment):
     <path> trickle <n>            send the body <n> bytes a second, one byte at a
                                   time: never silent long, never done soon
     <path> sized <bytes>          serve <bytes> of generated data (no file needed)
+    <path> then-live <serial>     once <path> (a file in a Door folder of a
+                                  ruvo-pack server folder) is read, that Door link
+                                  points to ../releases/<serial>/Door (six digits),
+                                  swapped as a publish swaps it: another release is
+                                  live for the next request
 Several rules may name the same path; they combine.
 
 Log: one line per request, tab-separated: method, path, User-Agent, every
@@ -28,6 +33,7 @@ import socket
 import socketserver
 import struct
 import sys
+import threading
 import time
 import urllib.parse
 
@@ -49,6 +55,22 @@ def load_rules(path):
 # Byte i is (7i + i/256) mod 256: a pattern that repeats every 64 KiB, built
 # once so that a 16 MiB body costs a copy, not a Python loop per byte.
 GENERATED_PERIOD = bytes((i * 7 + (i >> 8)) & 0xFF for i in range(65536))
+
+
+SWAP_LOCK = threading.Lock()
+
+
+def make_live(door, serial):
+    """Points the link `door` at release `serial`, in one rename, as ruvo-pack does."""
+    target = "../releases/%06d/Door" % serial
+    with SWAP_LOCK:
+        if os.readlink(door) == target:
+            return
+        swap = door + ".swap"
+        if os.path.lexists(swap):
+            os.unlink(swap)
+        os.symlink(target, swap)
+        os.replace(swap, door)
 
 
 def generated_body(size):
@@ -86,6 +108,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if local and os.path.isfile(local):
                 with open(local, "rb") as f:
                     body = f.read()
+            # Swapped once the body is read and before it is sent, so the
+            # client's next request already meets the other release.
+            if local and "then-live" in rules:
+                make_live(os.path.dirname(local), rules["then-live"])
         if body is None:
             if "status" not in rules:
                 status = 404
