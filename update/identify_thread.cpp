@@ -13,6 +13,7 @@
 #include "update/package.h"
 #include "update/platform.h"
 #include "update/release_keys.h"
+#include "update/release_pair.h"
 #include "update/signed_release.h"
 #include "update/update_base_url.h"
 
@@ -58,11 +59,36 @@ void ShowNetworkBox()
     EndProcess();
 }
 
+// Downloads the model's catalogue into the buffer and returns DownloadFile's
+// result. Signed builds hash it exactly as downloaded, before the check
+// decodes it in place.
+int32_t FetchCatalogue(uint8_t* buffer, CatalogueFacts* catalogue)
+{
+    char url[URL_TEXT_SIZE];
+    std::snprintf(url, sizeof url, "%sDoor/%s.Bin", UPDATE_BASE_URL, g_app.modelId);
+    const int32_t length = DownloadFile(url, buffer, IDENTIFY_BUFFER_SIZE);
+    if constexpr (SIGNED_RELEASES) {
+        *catalogue = CatalogueFacts{};
+        if (length >= 0) {
+            catalogue->length = static_cast<uint32_t>(length);
+            Sha256(buffer, catalogue->length, catalogue->sha256);
+        }
+        catalogue->decoded = buffer;
+        catalogue->capacity = CATALOGUE_MAX_LENGTH;  // the statement is read in behind it
+    }
+    return length;
+}
+
+int32_t CheckCatalogue(uint8_t* buffer, int32_t length)
+{
+    // A failed download (-1) arrives as 4294967295 and is refused here.
+    return CheckPackage(PACKAGE_CATALOGUE, buffer, static_cast<uint32_t>(length), g_app.modelId, IDENTIFY_BUFFER_SIZE);
+}
+
 // Signed builds: fetches Door/<model>.Sig into the buffer behind the largest
 // catalogue the check accepts, and checks it against the trusted keys and
-// the catalogue. Returns only when the statement holds; it is then kept for
-// the update's image checks.
-void RequireReleaseStatement(uint8_t* buffer, const CatalogueFacts& catalogue)
+// the catalogue. A statement that holds is kept for the update's image checks.
+int32_t FetchStatement(uint8_t* buffer, const CatalogueFacts& catalogue)
 {
     uint8_t* statement = buffer + CATALOGUE_MAX_LENGTH;
     constexpr uint32_t STATEMENT_CAPACITY = IDENTIFY_BUFFER_SIZE - CATALOGUE_MAX_LENGTH;
@@ -72,9 +98,29 @@ void RequireReleaseStatement(uint8_t* buffer, const CatalogueFacts& catalogue)
     std::snprintf(url, sizeof url, "%sDoor/%s.Sig", UPDATE_BASE_URL, g_app.modelId);
     const int32_t length = DownloadFile(url, statement, STATEMENT_CAPACITY);
     // A failed download has shown its own box; what it leaves is no statement.
-    const int32_t code = length < 0 ? STATEMENT_MALFORMED
-                                    : CheckStatement(statement, static_cast<uint32_t>(length), RELEASE_KEYS,
-                                                     RELEASE_KEY_COUNT, g_app.modelId, catalogue, &g_releaseStatement);
+    return length < 0 ? STATEMENT_MALFORMED
+                      : CheckStatement(statement, static_cast<uint32_t>(length), RELEASE_KEYS, RELEASE_KEY_COUNT,
+                                       g_app.modelId, catalogue, &g_releaseStatement);
+}
+
+// Signed builds: the catalogue and its statement once more, into the same
+// places. A catalogue refused here shows no 0302 box: the first pair's
+// refusal is the one that stands.
+int32_t FetchPairAgain(uint8_t* buffer, CatalogueFacts* catalogue, int32_t* length)
+{
+    *length = FetchCatalogue(buffer, catalogue);
+    if (CheckCatalogue(buffer, *length) != PACKAGE_OK) return STATEMENT_MALFORMED;
+    return FetchStatement(buffer, *catalogue);
+}
+
+// Signed builds: returns only when the catalogue in the buffer and its
+// statement hold. A pair that a release swapped between the two requests may
+// have split is fetched again (update/release_pair.h); `length` is then the
+// second catalogue's.
+void RequireReleaseStatement(uint8_t* buffer, CatalogueFacts* catalogue, int32_t* length)
+{
+    const int32_t code = CheckReleasePair([&] { return FetchStatement(buffer, *catalogue); },
+                                          [&] { return FetchPairAgain(buffer, catalogue, length); });
     if (code != STATEMENT_OK) EndWithRefusedStatement(buffer, code);
 }
 
@@ -107,29 +153,13 @@ DWORD WINAPI IdentifyThread(LPVOID)
     wsprintfW(g_app.scratchText, FORMAT_VERSION, g_app.versionText);
     SetWindowTextW(g_app.statusText, g_app.scratchText);
 
-    char url[URL_TEXT_SIZE];
-    std::snprintf(url, sizeof url, "%sDoor/%s.Bin", UPDATE_BASE_URL, g_app.modelId);
-    const int32_t length = DownloadFile(url, buffer, IDENTIFY_BUFFER_SIZE);
-
-    // Signed builds hash the catalogue exactly as downloaded, before the
-    // check decodes it in place.
     CatalogueFacts catalogue{};
-    if constexpr (SIGNED_RELEASES) {
-        if (length >= 0) {
-            catalogue.length = static_cast<uint32_t>(length);
-            Sha256(buffer, catalogue.length, catalogue.sha256);
-        }
-        catalogue.decoded = buffer;
-        catalogue.capacity = CATALOGUE_MAX_LENGTH;  // the statement is read in behind it
-    }
-
-    // A failed download (-1) arrives as 4294967295 and is refused here.
-    const int32_t code =
-        CheckPackage(PACKAGE_CATALOGUE, buffer, static_cast<uint32_t>(length), g_app.modelId, IDENTIFY_BUFFER_SIZE);
+    int32_t length = FetchCatalogue(buffer, &catalogue);
+    const int32_t code = CheckCatalogue(buffer, length);
     if (code != PACKAGE_OK) EndWithRefusedCatalogue(buffer, code);
 
     // Nothing of the catalogue is used before its publisher's statement holds.
-    if constexpr (SIGNED_RELEASES) RequireReleaseStatement(buffer, catalogue);
+    if constexpr (SIGNED_RELEASES) RequireReleaseStatement(buffer, &catalogue, &length);
 
     const uint8_t status = reinterpret_cast<const PackageHeader*>(buffer)->status;
     if (status < CATALOGUE_STATUS_CURRENT)
