@@ -10,6 +10,7 @@
 #include "device/program_sequence.h"
 #include "update/package.h"
 #include "update/release_crypto.h"
+#include "update/release_pair.h"
 
 namespace {
 
@@ -87,6 +88,92 @@ std::string NameList(const std::vector<PlannedImage>& images, size_t from)
     std::string names;
     for (size_t i = from; i < images.size(); ++i) names += (names.empty() ? "" : ", ") + images[i].name;
     return names;
+}
+
+// One fetch of a model's catalogue into `buffer`, and the package check's
+// code for it. Signed releases hash it exactly as downloaded, before the
+// check decodes it in place.
+struct FetchedCatalogue {
+    std::string url;
+    DownloadResult got;
+    int32_t code = PACKAGE_OK;
+    CatalogueFacts facts{};
+};
+
+// Too large is the check's to refuse, as in the window (-1 as a length).
+bool Arrived(const DownloadResult& got)
+{
+    return got.status == DownloadStatus::OK || got.status == DownloadStatus::TOO_LARGE;
+}
+
+FetchedCatalogue FetchCatalogue(const SessionSetup& setup, CDownloader& downloader, const char* modelId,
+                                std::vector<uint8_t>& buffer)
+{
+    FetchedCatalogue fetched;
+    fetched.url = setup.baseUrl + "Door/" + modelId + ".Bin";
+    fetched.got = downloader.Download(fetched.url, buffer.data(), buffer.size());
+    if (!Arrived(fetched.got)) return fetched;
+    const uint32_t length = fetched.got.status == DownloadStatus::OK ? uint32_t(fetched.got.bytes) : UINT32_MAX;
+    if (setup.releaseCheck != nullptr) {
+        if (fetched.got.status == DownloadStatus::OK) {
+            fetched.facts.length = length;
+            Sha256(buffer.data(), length, fetched.facts.sha256);
+        }
+        fetched.facts.decoded = buffer.data();
+        fetched.facts.capacity = CATALOGUE_MAX_LENGTH;  // as the window walks it for the statement
+    }
+    fetched.code = CheckPackage(PACKAGE_CATALOGUE, buffer.data(), length, modelId, buffer.size());
+    return fetched;
+}
+
+// Signed releases: the catalogue and its statement fetched anew, past the
+// run's memo and the verdicts other devices left. On a verdict that accepts,
+// `buffer` holds that catalogue.
+ReleaseVerdict FetchPairAgain(const SessionSetup& setup, const char* modelId, std::vector<uint8_t>& buffer)
+{
+    CDownloader& direct = setup.directDownloader != nullptr ? *setup.directDownloader : *setup.downloader;
+    std::vector<uint8_t> again(CATALOGUE_BUFFER_SIZE, 0);
+    const FetchedCatalogue catalogue = FetchCatalogue(setup, direct, modelId, again);
+    if (catalogue.got.status == DownloadStatus::INTERRUPTED)
+        return {130, "", NetworkText(catalogue.url, catalogue.got), STATEMENT_MALFORMED, nullptr};
+    // Only the first pair's refusal is told, so this one needs no words.
+    if (!Arrived(catalogue.got) || catalogue.code != PACKAGE_OK) return {1, "", "", STATEMENT_MALFORMED, nullptr};
+    ReleaseVerdict verdict =
+        setup.releaseCheck->CheckCatalogue(direct, setup.baseUrl, modelId, catalogue.facts, StatementFetch::AGAIN);
+    if (verdict.exitCode == 0) buffer.swap(again);
+    return verdict;
+}
+
+// Signed releases: the statement of the catalogue in `buffer` must hold. A
+// pair that a release swapped between the two requests may have split is
+// fetched again (update/release_pair.h), and `buffer` may then hold the
+// second catalogue. Returns an exit code; on 0 the identity keeps the
+// accepted statement.
+int HoldStatement(const SessionSetup& setup, const CatalogueFacts& catalogue, std::vector<uint8_t>& buffer,
+                  Identity& out)
+{
+    const char* model = out.info.modelId;
+    ReleaseVerdict first, second;
+    const int32_t code = CheckReleasePair(
+        [&] {
+            first = setup.releaseCheck->CheckCatalogue(*setup.downloader, setup.baseUrl, model, catalogue,
+                                                       StatementFetch::SHARED);
+            return first.statementCode;
+        },
+        [&] {
+            second = FetchPairAgain(setup, model, buffer);
+            return second.statementCode;
+        });
+    // The second pair speaks when it holds, or when a Ctrl-C cut it short;
+    // otherwise the first pair's refusal stands as it reads.
+    const bool secondSpeaks = second.exitCode == 130 || (code == STATEMENT_OK && second.statement != nullptr);
+    const ReleaseVerdict& told = secondSpeaks ? second : first;
+    if (told.exitCode != 0) {
+        setup.events->Failed(told.code, told.text, told.exitCode);
+        return told.exitCode;
+    }
+    out.statement = told.statement;
+    return 0;
 }
 
 }  // namespace
@@ -170,38 +257,17 @@ int IdentifyDevice(const SessionSetup& setup, const std::string& path, Identity&
     }
 
     std::vector<uint8_t> buffer(CATALOGUE_BUFFER_SIZE, 0);
-    const std::string url = setup.baseUrl + "Door/" + out.info.modelId + ".Bin";
-    const DownloadResult got = setup.downloader->Download(url, buffer.data(), buffer.size());
-    // Too large is the check's to refuse, as in the window (-1 as a length).
-    if (got.status != DownloadStatus::OK && got.status != DownloadStatus::TOO_LARGE)
-        return NetworkFailure(setup, url, got);
-    const uint32_t length = got.status == DownloadStatus::OK ? uint32_t(got.bytes) : UINT32_MAX;
-
-    // Signed releases: the catalogue is hashed exactly as downloaded, before
-    // the check decodes it in place.
-    CatalogueFacts catalogue{};
-    if (setup.releaseCheck != nullptr) {
-        if (got.status == DownloadStatus::OK) {
-            catalogue.length = length;
-            Sha256(buffer.data(), length, catalogue.sha256);
-        }
-        catalogue.decoded = buffer.data();
-        catalogue.capacity = CATALOGUE_MAX_LENGTH;  // as the window walks it for the statement
-    }
-
-    const int32_t code = CheckPackage(PACKAGE_CATALOGUE, buffer.data(), length, out.info.modelId, buffer.size());
-    if (code != PACKAGE_OK) {
-        setup.events->Failed(WindowCode("0302 %2d", code), RefusalText("the catalogue was", code), 1);
+    const FetchedCatalogue catalogue = FetchCatalogue(setup, *setup.downloader, out.info.modelId, buffer);
+    if (!Arrived(catalogue.got)) return NetworkFailure(setup, catalogue.url, catalogue.got);
+    if (catalogue.code != PACKAGE_OK) {
+        setup.events->Failed(WindowCode("0302 %2d", catalogue.code), RefusalText("the catalogue was", catalogue.code),
+                             1);
         return 1;
     }
     // Nothing of the catalogue is used before its publisher's statement holds.
     if (setup.releaseCheck != nullptr) {
-        const ReleaseVerdict verdict =
-            setup.releaseCheck->CheckCatalogue(*setup.downloader, setup.baseUrl, out.info.modelId, catalogue);
-        if (verdict.exitCode != 0) {
-            setup.events->Failed(verdict.code, verdict.text, verdict.exitCode);
-            return verdict.exitCode;
-        }
+        const int held = HoldStatement(setup, catalogue.facts, buffer, out);
+        if (held != 0) return held;
     }
     const uint8_t status = reinterpret_cast<const PackageHeader*>(buffer.data())->status;
     if (status < CATALOGUE_STATUS_CURRENT) {
@@ -250,8 +316,9 @@ std::vector<PlannedImage> PlanImages(const Identity& identity, int option)
     return images;
 }
 
-FetchedImage FetchImage(const SessionSetup& setup, const char* modelId, int32_t index, const CatalogueEntry& entry)
+FetchedImage FetchImage(const SessionSetup& setup, const Identity& identity, int32_t index)
 {
+    const CatalogueEntry& entry = identity.walk.entries[index];
     FetchedImage fetched;
     auto buffer = std::make_shared<std::vector<uint8_t>>(uint32_t(entry.size) + IMAGE_BUFFER_SLACK, 0);
     const std::string url = setup.baseUrl + "Pool/" + entry.name;
@@ -267,7 +334,7 @@ FetchedImage FetchImage(const SessionSetup& setup, const char* modelId, int32_t 
     // the window's failed download does.
     if (setup.releaseCheck != nullptr && got.status == DownloadStatus::OK) {
         const ReleaseVerdict verdict =
-            setup.releaseCheck->CheckImage(modelId, index, entry.name, buffer->data(), length);
+            setup.releaseCheck->CheckImage(identity.statement.get(), index, entry.name, buffer->data(), length);
         if (verdict.exitCode != 0) {
             fetched.exitCode = verdict.exitCode;
             fetched.code = verdict.code;
@@ -289,12 +356,15 @@ FetchedImage FetchImage(const SessionSetup& setup, const char* modelId, int32_t 
     return fetched;
 }
 
-FetchedImage CImageCache::Fetch(const SessionSetup& setup, const char* modelId, int32_t index,
-                                const CatalogueEntry& entry)
+FetchedImage CImageCache::Fetch(const SessionSetup& setup, const Identity& identity, int32_t index)
 {
-    // The model and entry are part of the key: the statement check is the model's.
-    const std::string key =
-        std::string(modelId) + "/" + std::to_string(index) + "/" + entry.name + "#" + std::to_string(entry.size);
+    // Model, entry and, for a signed release, the hash its statement names
+    // make the key: devices share an image only when each would accept it.
+    const CatalogueEntry& entry = identity.walk.entries[index];
+    std::string key = std::string(identity.info.modelId) + "/" + std::to_string(index) + "/" + entry.name + "#" +
+                      std::to_string(entry.size);
+    if (identity.statement != nullptr && index < identity.statement->recordCount)
+        key.append(reinterpret_cast<const char*>(identity.statement->records[index].sha256), SHA256_LENGTH);
     std::unique_lock<std::mutex> lock(m_mutex);
     std::shared_ptr<Slot>& found = m_images[key];
     if (found) {
@@ -304,7 +374,7 @@ FetchedImage CImageCache::Fetch(const SessionSetup& setup, const char* modelId, 
     }
     const std::shared_ptr<Slot> slot = found = std::make_shared<Slot>();
     lock.unlock();
-    const FetchedImage fetched = FetchImage(setup, modelId, index, entry);
+    const FetchedImage fetched = FetchImage(setup, identity, index);
     lock.lock();
     slot->image = fetched;
     slot->done = true;
@@ -332,11 +402,8 @@ int UpdateDevice(const SessionSetup& setup, const Identity& identity, int option
     // or unsigned image never leaves the device half-updated.
     std::vector<std::shared_ptr<const std::vector<uint8_t>>> packages;
     for (PlannedImage& image : images) {
-        const CatalogueEntry& entry = identity.walk.entries[image.entry];
-        const char* model = identity.info.modelId;
-        const FetchedImage fetched = setup.imageCache != nullptr
-                                         ? setup.imageCache->Fetch(setup, model, image.entry, entry)
-                                         : FetchImage(setup, model, image.entry, entry);
+        const FetchedImage fetched = setup.imageCache != nullptr ? setup.imageCache->Fetch(setup, identity, image.entry)
+                                                                 : FetchImage(setup, identity, image.entry);
         if (fetched.exitCode != 0) {
             setup.events->Failed(fetched.code, fetched.text, fetched.exitCode);
             return fetched.exitCode;

@@ -52,6 +52,9 @@ struct SessionSetup {
     CReleaseCheck* releaseCheck;         // null: releases are not signed
     const std::atomic<int>* interrupts;  // Ctrl-C count
     CImageCache* imageCache = nullptr;   // shared by the devices of one run; null: fetch per device
+    // The downloader behind any memo of the run: a release whose catalogue
+    // and statement disagree is fetched again through it. Null: `downloader`.
+    CDownloader* directDownloader = nullptr;
 };
 
 // An image package fetched and checked, held read-only.
@@ -63,10 +66,17 @@ struct FetchedImage {
     uint32_t length = 0;
 };
 
-// Downloads the package of catalogue entry `index` of model `modelId` and
-// checks it: against the release statement first (signed releases), then
-// the package check.
-FetchedImage FetchImage(const SessionSetup& setup, const char* modelId, int32_t index, const CatalogueEntry& entry);
+struct Identity {
+    std::string path;
+    DeviceInfo info;
+    CatalogueWalk walk;                                 // entries with the skip rules applied
+    std::shared_ptr<const ReleaseStatement> statement;  // signed releases: the one accepted with the catalogue
+};
+
+// Downloads the package of catalogue entry `index` of the identified device
+// and checks it: against its release statement first (signed releases),
+// then the package check.
+FetchedImage FetchImage(const SessionSetup& setup, const Identity& identity, int32_t index);
 
 // Images fetched and checked once per run and shared read-only by every
 // device's thread.
@@ -77,7 +87,7 @@ FetchedImage FetchImage(const SessionSetup& setup, const char* modelId, int32_t 
 // so a device that asks later tries again.
 class CImageCache {
 public:
-    FetchedImage Fetch(const SessionSetup& setup, const char* modelId, int32_t index, const CatalogueEntry& entry);
+    FetchedImage Fetch(const SessionSetup& setup, const Identity& identity, int32_t index);
 
 private:
     struct Slot {
@@ -87,12 +97,6 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_finished;
     std::map<std::string, std::shared_ptr<Slot>> m_images;
-};
-
-struct Identity {
-    std::string path;
-    DeviceInfo info;
-    CatalogueWalk walk;  // entries with the skip rules applied
 };
 
 // The catalogue buffer, as the window sizes it.

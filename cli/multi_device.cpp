@@ -87,6 +87,7 @@ void RunOne(const MultiDeviceRun& run, CImageCache& cache, size_t row, DeviceOut
     CommandBlock lastCommand{};
     CCommandPort port(transport, report, lastCommand, nullptr);
     SessionSetup setup{&port, run.downloader, &events, run.baseUrl, run.releaseCheck, run.interrupts, &cache};
+    setup.directDownloader = run.directDownloader;
 
     Identity identity;
     int code = IdentifyDevice(setup, outcome.path, identity);

@@ -28,6 +28,9 @@ struct MultiDeviceRun {
     int option = 0;
     std::string baseUrl;
     CDownloader* downloader = nullptr;  // shared, thread-safe
+    // Behind the shared one's memo, for a second look at a release whose
+    // catalogue and statement disagree; null: `downloader`.
+    CDownloader* directDownloader = nullptr;
     CReleaseCheck* releaseCheck = nullptr;
     const std::atomic<int>* interrupts = nullptr;
     // Opens one device; 0, or the exit code of the failure (3, 5) with `detail`.

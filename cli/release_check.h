@@ -6,6 +6,7 @@
 // check the release is taken as the window takes an unsigned one. No option
 // skips a check that is configured.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "update/release_statement.h"
@@ -16,6 +17,14 @@ struct ReleaseVerdict {
     int exitCode = 0;  // 0 accepted; otherwise the exit code of the refusal or failure
     std::string code;  // the window's code, e.g. "0303 -2" or "0404+ 1"
     std::string text;
+    int32_t statementCode = STATEMENT_OK;               // of a catalogue's check: what the statement check said
+    std::shared_ptr<const ReleaseStatement> statement;  // of a catalogue's check: the accepted statement
+};
+
+// How a catalogue's check may use what the run has already learned.
+enum class StatementFetch {
+    SHARED,  // a verdict reached for the same model and catalogue is reused
+    AGAIN,   // the statement is fetched and checked anew
 };
 
 class CReleaseCheck {
@@ -24,9 +33,9 @@ public:
     // Fetches Door/<model>.Sig under `baseUrl` through `downloader` and
     // checks it against the trusted keys and `catalogue`.
     virtual ReleaseVerdict CheckCatalogue(CDownloader& downloader, const std::string& baseUrl, const char* modelId,
-                                          const CatalogueFacts& catalogue) = 0;
-    // The download of catalogue entry `entry` must be the very file the
-    // model's accepted statement names for it.
-    virtual ReleaseVerdict CheckImage(const char* modelId, int32_t entry, const std::string& name,
+                                          const CatalogueFacts& catalogue, StatementFetch fetch) = 0;
+    // The download of catalogue entry `entry` must be the very file that
+    // `statement`, the one accepted with the device's catalogue, names for it.
+    virtual ReleaseVerdict CheckImage(const ReleaseStatement* statement, int32_t entry, const std::string& name,
                                       const uint8_t* package, uint32_t length) = 0;
 };

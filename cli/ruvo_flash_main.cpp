@@ -183,6 +183,7 @@ int UpdateMany(const FlashOptions& options, OutputStyle style, const SessionSetu
     run.option = options.option;
     run.baseUrl = base.baseUrl;
     run.downloader = &shared;
+    run.directDownloader = base.downloader;
     run.releaseCheck = base.releaseCheck;
     run.interrupts = &g_interrupts;
     run.open = [](const std::string& path, std::unique_ptr<CReportTransport>& transport, std::string& detail) {

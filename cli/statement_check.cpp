@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "cli/downloader.h"
 
@@ -25,7 +26,8 @@ ReleaseVerdict Refused(int32_t code)
 {
     return {1, Code("0303 %2d", code),
             std::string("the release statement was refused: ") + StatementResultName(code) + ", " +
-                StatementResultMeaning(code)};
+                StatementResultMeaning(code),
+            code, nullptr};
 }
 
 }  // namespace
@@ -37,48 +39,47 @@ bool MakeReleaseKey(const uint8_t (&point)[P256_POINT_LENGTH], ReleaseKey& key)
 }
 
 ReleaseVerdict CStatementCheck::CheckCatalogue(CDownloader& downloader, const std::string& baseUrl, const char* modelId,
-                                               const CatalogueFacts& catalogue)
+                                               const CatalogueFacts& catalogue, StatementFetch fetch)
 {
     // One check at a time: a later device of the same model and catalogue
     // waits for the first one's verdict rather than fetching again.
     std::lock_guard<std::mutex> lock(m_mutex);
-    const std::string catalogueKey = CatalogueKey(catalogue);
-    const auto found = m_models.find(modelId);
-    if (found != m_models.end() && found->second.catalogueKey == catalogueKey) return found->second.verdict;
+    const std::string key = std::string(modelId) + "/" + CatalogueKey(catalogue);
+    const auto found = m_verdicts.find(key);
+    if (fetch == StatementFetch::SHARED && found != m_verdicts.end()) return found->second;
 
     // One byte more than the longest statement, so a longer one is seen whole and refused.
     uint8_t bytes[STATEMENT_MAX_LENGTH + 1] = {};
     const std::string url = baseUrl + "Door/" + modelId + ".Sig";
     const DownloadResult got = downloader.Download(url, bytes, sizeof bytes);
     if (got.status == DownloadStatus::INTERRUPTED)
-        return {130, "", "interrupted during a download, before any erase; the device is unchanged"};
+        return {130, "", "interrupted during a download, before any erase; the device is unchanged",
+                STATEMENT_MALFORMED, nullptr};
     // As in the window, a failed download leaves no statement (-1); it is
     // still a network failure for the exit code, and not remembered.
     if (got.status != DownloadStatus::OK && got.status != DownloadStatus::TOO_LARGE)
         return {4, Code("0303 %2d", STATEMENT_MALFORMED),
                 std::string("network (") + DownloadStatusName(got.status) + "): " + url + ": " + got.message +
-                    "; no release statement"};
+                    "; no release statement",
+                STATEMENT_MALFORMED, nullptr};
 
-    Checked checked;
-    checked.catalogueKey = catalogueKey;
+    auto statement = std::make_shared<ReleaseStatement>();
     const int32_t code =
         got.status == DownloadStatus::OK
-            ? CheckStatement(bytes, got.bytes, m_keys.data(), m_keys.size(), modelId, catalogue, &checked.statement)
+            ? CheckStatement(bytes, got.bytes, m_keys.data(), m_keys.size(), modelId, catalogue, statement.get())
             : STATEMENT_MALFORMED;
-    if (code != STATEMENT_OK) checked.verdict = Refused(code);
-    m_models[modelId] = checked;
-    return checked.verdict;
+    ReleaseVerdict verdict = code == STATEMENT_OK ? ReleaseVerdict{} : Refused(code);
+    if (code == STATEMENT_OK) verdict.statement = std::move(statement);
+    m_verdicts[key] = verdict;
+    return verdict;
 }
 
-ReleaseVerdict CStatementCheck::CheckImage(const char* modelId, int32_t entry, const std::string& name,
+ReleaseVerdict CStatementCheck::CheckImage(const ReleaseStatement* statement, int32_t entry, const std::string& name,
                                            const uint8_t* package, uint32_t length)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const auto found = m_models.find(modelId);
-    const bool held = found != m_models.end() && found->second.verdict.exitCode == 0 &&
-                      ImageMatchesStatement(found->second.statement, entry, package, length);
-    if (held) return {};
+    if (statement != nullptr && ImageMatchesStatement(*statement, entry, package, length)) return {};
     return {1, Code("0404+%2d", entry),
             "image " + name + " (" + std::to_string(length) +
-                " bytes) is not the file the release statement signs; nothing was erased"};
+                " bytes) is not the file the release statement signs; nothing was erased",
+            STATEMENT_OK, nullptr};
 }

@@ -2,7 +2,8 @@
 // The release-statement check of ruvo-flash, over the same statement code
 // as the window: the statement is fetched and checked once per model and
 // catalogue for the whole run (several devices share it), then every image
-// download is held against it. Thread-safe; portable.
+// download is held against the statement its device accepted. Thread-safe;
+// portable.
 #include <map>
 #include <mutex>
 #include <vector>
@@ -14,20 +15,16 @@ public:
     explicit CStatementCheck(std::vector<ReleaseKey> keys) : m_keys(std::move(keys)) {}
 
     ReleaseVerdict CheckCatalogue(CDownloader& downloader, const std::string& baseUrl, const char* modelId,
-                                  const CatalogueFacts& catalogue) override;
-    ReleaseVerdict CheckImage(const char* modelId, int32_t entry, const std::string& name, const uint8_t* package,
-                              uint32_t length) override;
+                                  const CatalogueFacts& catalogue, StatementFetch fetch) override;
+    ReleaseVerdict CheckImage(const ReleaseStatement* statement, int32_t entry, const std::string& name,
+                              const uint8_t* package, uint32_t length) override;
 
 private:
-    struct Checked {
-        std::string catalogueKey;  // length and SHA-256 of the catalogue it was checked against
-        ReleaseVerdict verdict;
-        ReleaseStatement statement;  // valid when the verdict accepted it
-    };
-
     std::vector<ReleaseKey> m_keys;
     std::mutex m_mutex;
-    std::map<std::string, Checked> m_models;
+    // Verdicts by model and catalogue (its length and SHA-256): devices that
+    // met different catalogues of one model keep their own.
+    std::map<std::string, ReleaseVerdict> m_verdicts;
 };
 
 // A trusted key from its public point (the key id is computed).

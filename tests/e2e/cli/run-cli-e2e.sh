@@ -24,9 +24,11 @@ PIDS4=()
 
 REDIRECT_PID=
 SLOW_PID=
+SWAP_PID=
 cleanup() {
   local status=$?
   set +e
+  [ -n "$SWAP_PID" ] && kill "$SWAP_PID" 2>/dev/null
   [ -n "$SLOW_PID" ] && kill "$SLOW_PID" 2>/dev/null
   [ -n "$REDIRECT_PID" ] && kill "$REDIRECT_PID" 2>/dev/null
   for pid in "${PIDS4[@]}"; do kill "$pid" 2>/dev/null; done
@@ -463,6 +465,94 @@ for n in 1 2; do
 done
 if [ "$seconds" -le 10 ]; then pass "two devices, slow image: ended after ${seconds}s"; else fail "two devices: took ${seconds}s"; fi
 kill "$SLOW_PID"
+
+# --- a release swapped between the catalogue request and the statement
+# request: both releases are sound and signed, so the pair is fetched once
+# more, past the run's memo, and the update goes on with the release live by
+# then, for one device and for a bench (--all). A pair that still disagrees
+# is refused as before. Under /swap/ the server makes serial 1 live again once
+# the catalogue was read; under /split/ the live catalogue always meets the
+# other release's statement.
+SWAP=$WORK/swap
+cp -r "$ROOT/tests/e2e/releases/standard-next" "$WORK/release-next"
+python3 "$ROOT/tools/demo/make_firmware.py" "$WORK/release-next/firmware.txt" "$WORK/release-next"
+for release in release-next release; do  # serial 1, then serial 2 (live)
+  "$BUILD/tools/ruvo-pack/ruvo-pack" publish "$WORK/$release/manifest.txt" "$SWAP/pristine/swap" \
+    --sign "$KEYS/test-only-release-key-a.pem" >>"$WORK/publish.out"
+done
+cp -a "$SWAP/pristine/swap" "$SWAP/pristine/split"
+cp "$SWAP/pristine/split/releases/000001/Door/R100.Sig" "$SWAP/pristine/split/releases/000002/Door/R100.Sig"
+echo "/swap/BRELM/Door/R100.Bin then-live 1" >"$SWAP/rules"
+mkdir -p "$SWAP/www"
+python3 "$ROOT/tools/update-server/fault_server.py" --root "$SWAP/www" --bind 127.0.0.1 --port 8081 \
+  --rules "$SWAP/rules" --log "$SWAP/requests.log" --max-seconds 600 >"$SWAP/server.out" 2>&1 &
+SWAP_PID=$!
+for _ in $(seq 50); do grep -q READY "$SWAP/server.out" && break; sleep 0.1; done
+swap_update() {  # KIND ARG...: a fresh copy of the served folder; the exit code in $code
+  local kind=$1
+  shift
+  rm -rf "${SWAP:?}/www/$kind" && cp -a "$SWAP/pristine/$kind" "$SWAP/www/$kind"
+  : >"$SWAP/requests.log"
+  set +e
+  "$FLASH" update "$@" --key "$KEYS/test-only-release-key-a.pub.pem" \
+    --base-url "http://127.0.0.1:8081/$kind/BRELM/" --yes >"$WORK/out" 2>"$WORK/err"
+  code=$?
+  set -e
+}
+requested() {  # KIND FILE: how often BRELM/FILE was asked for
+  grep -c $'^GET\t/'"$1/BRELM/$2"$'\t' "$SWAP/requests.log" || true
+}
+next_images() {  # NAME FLASH
+  if python3 "$ROOT/tests/e2e/check_flash.py" "$2" "$WORK/release-next" BTR123.bin BVRABD.bin OPR0TW.bin \
+    >"$WORK/check.out"; then pass "$1: the flash holds the release live by then"
+  else fail "$1: flash differs"; cat "$WORK/check.out"; fi
+}
+
+fresh_device
+start_sim
+swap_update swap --device "$DEVICE"
+stop_sim
+expect_exit "release swapped between the two requests" 0 "$code"
+next_images "release swapped" "$WORK/flash.bin"
+if [ "$(requested swap Door/R100.Bin) $(requested swap Door/R100.Sig)" = "2 2" ]; then
+  pass "release swapped: the catalogue and the statement were fetched twice"
+else fail "release swapped: $(requested swap Door/R100.Bin) catalogue and $(requested swap Door/R100.Sig) statement requests"; fi
+
+PIDS4=()
+for n in 1 2; do
+  rm -f "$WORK/sim$n.in" "$WORK/flash$n.bin"
+  mkfifo "$WORK/sim$n.in"
+  eval "exec $((n + 3))<>\"\$WORK/sim$n.in\""
+  "$SIM" --socket "$WORK/s$n.sock" --info 20030A1F414243010000000052313030 --dump "$WORK/flash$n.bin" \
+    <"$WORK/sim$n.in" >"$WORK/sim$n.out" 2>&1 &
+  PIDS4+=($!)
+done
+for n in 1 2; do
+  for _ in $(seq 50); do grep -q '^ruvo-sim ready' "$WORK/sim$n.out" && break; sleep 0.05; done
+done
+swap_update swap --all --device "sim:$WORK/s1.sock" --device "sim:$WORK/s2.sock"
+for n in 1 2; do echo quit >"$WORK/sim$n.in"; done
+wait "${PIDS4[@]}" 2>/dev/null || true
+PIDS4=()
+expect_exit "--all, release swapped between the two requests" 0 "$code"
+for n in 1 2; do next_images "--all, release swapped: device $n" "$WORK/flash$n.bin"; done
+# The first pair once through the memo, then each device's own second pair.
+if [ "$(requested swap Door/R100.Bin) $(requested swap Door/R100.Sig)" = "3 3" ] &&
+  [ "$(requested swap Pool/BTR123.bin)" = 1 ]; then
+  pass "--all, release swapped: each device fetched the pair again, the image once for both"
+else fail "--all, release swapped: requests"; sed 's/^/     /' "$SWAP/requests.log"; fi
+
+fresh_device
+start_sim
+swap_update split --device "$DEVICE"
+stop_sim
+expect_exit "catalogue and statement of two releases, every time" 1 "$code"
+expect_grep "two releases every time: refused with 0303 -4" "error 0303 -4" "$WORK/err"
+nothing_erased "two releases every time"
+if [ "$(requested split Door/R100.Bin) $(requested split Door/R100.Sig)" = "2 2" ]; then
+  pass "two releases every time: refused after a second pair"
+else fail "two releases every time: requests"; sed 's/^/     /' "$SWAP/requests.log"; fi
+kill "$SWAP_PID"
 
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]
