@@ -10,6 +10,6 @@ bool Utf8ToUtf16(const std::string& utf8, std::u16string* utf16);
 std::string Utf16ToUtf8(const std::u16string& utf16);
 
 // Text from a user (a description, an argument) made safe for a message on a
-// terminal: control characters become \xNN, and so does every byte of text
-// that is not valid UTF-8.
+// terminal, by the updater's rules (update/display_text.h): C0, DEL and C1
+// controls and bytes that are not valid UTF-8 are escaped.
 std::string EscapeForMessage(const std::string& text);

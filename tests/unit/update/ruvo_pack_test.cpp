@@ -312,6 +312,10 @@ TEST_F(RuvoPackCli, MessagesEscapeControlCharactersAndNameTheirSource)
     EXPECT_EQ(control.exitCode, PACK_EXIT_BAD_INPUT);
     EXPECT_NE(control.err.find("\"a\\x1B[2Jb\\x7F\" contains a control character"), std::string::npos) << control.err;
     EXPECT_EQ(control.err.find('\x1b'), std::string::npos);
+    // C1 controls, as UTF-8 and as single bytes; a bad byte leaves the valid text beside it as it is.
+    const Run c1 = Pack({"frob\xC2\x9B\x32J\x9B\x32J\xFF\xE5\x8F\xB0"});  // \x32 is '2'
+    EXPECT_EQ(c1.exitCode, PACK_EXIT_USAGE);
+    EXPECT_NE(c1.err.find("unknown command \"frob\\u009B2J\\x9B2J\\xFF\xE5\x8F\xB0\""), std::string::npos) << c1.err;
 
     const Run badName =
         Pack({"catalogue", "--model", "M01A", "-o", Path("c.Bin"), "--record", "T0MZZF", Path("T0M21F"), "x"});
