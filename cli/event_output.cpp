@@ -3,7 +3,17 @@
 #include <chrono>
 #include <string>
 
+#include "update/display_text.h"
+
 namespace {
+
+// Text shown on a terminal or in plain lines: anything that came from the
+// server or the device (names, option lines, the record, error details
+// that quote them) may carry controls, so every text passes through here.
+std::string Shown(const std::string& text)
+{
+    return EscapeForTerminal(text);
+}
 
 const char* PhaseName(ImagePhase phase)
 {
@@ -18,39 +28,40 @@ const char* PhaseText(ImagePhase phase)
 std::string JoinNames(const std::vector<std::string>& names)
 {
     std::string text;
-    for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+    for (const std::string& name : names) text += (text.empty() ? "" : ", ") + Shown(name);
     return text.empty() ? "none" : text;
 }
 
 class CTextOutput : public CFlashEvents {
 public:
     CTextOutput(FILE* out, FILE* err, bool bar, std::string prefix = "")
-        : m_out(out), m_err(err), m_bar(bar), m_prefix(std::move(prefix))
+        : m_out(out), m_err(err), m_bar(bar), m_prefix(Shown(prefix))
     {
     }
 
     void Note(const std::string& text) override
     {
         EndBar();
-        std::fprintf(m_err, "%s%s\n", m_prefix.c_str(), text.c_str());
+        std::fprintf(m_err, "%s%s\n", m_prefix.c_str(), Shown(text).c_str());
     }
     void Device(const std::string& path, const DeviceInfo& info) override
     {
-        std::fprintf(m_out, "device %s: version %s, second version %s, updater level %u, model %s\n", path.c_str(),
-                     info.versionText, info.deviceSecondVersion, info.updaterLevel, info.modelId);
+        std::fprintf(m_out, "device %s: version %s, second version %s, updater level %u, model %s\n",
+                     Shown(path).c_str(), Shown(info.versionText).c_str(), Shown(info.deviceSecondVersion).c_str(),
+                     info.updaterLevel, Shown(info.modelId).c_str());
     }
     void Offered(const Offer& offer) override
     {
         for (size_t i = 0; i < offer.optionLines.size(); ++i)
-            std::fprintf(m_out, "option %zu:%s\n", i, offer.optionLines[i].c_str());
+            std::fprintf(m_out, "option %zu:%s\n", i, Shown(offer.optionLines[i]).c_str());
         if (offer.optionLines.empty()) std::fprintf(m_out, "no option lines\n");
         std::fprintf(m_out, "base images needed: %s\n", JoinNames(offer.neededBases).c_str());
         std::fprintf(m_out, "base images skipped (already on the device): %s\n", JoinNames(offer.skippedBases).c_str());
     }
     void Downloaded(const PlannedImage& image) override
     {
-        std::fprintf(m_err, "%sfetched and checked %s: %u bytes, %u blocks\n", m_prefix.c_str(), image.name.c_str(),
-                     image.size, image.blocks);
+        std::fprintf(m_err, "%sfetched and checked %s: %u bytes, %u blocks\n", m_prefix.c_str(),
+                     Shown(image.name).c_str(), image.size, image.blocks);
     }
     void ImageStarted(const PlannedImage& image, size_t index, size_t count) override
     {
@@ -58,15 +69,16 @@ public:
         m_count = count;
         m_lastDraw = {};
         if (!m_bar)
-            std::fprintf(m_err, "%simage %zu of %zu: %s\n", m_prefix.c_str(), index + 1, count, image.name.c_str());
+            std::fprintf(m_err, "%simage %zu of %zu: %s\n", m_prefix.c_str(), index + 1, count,
+                         Shown(image.name).c_str());
     }
     void Progress(const PlannedImage& image, ImagePhase phase, uint32_t done, double rate) override
     {
         if (!m_bar) {
             // Plain lines: one per phase, when it is complete.
             if (done == image.blocks)
-                std::fprintf(m_err, "%s  %s %s: %u/%u blocks, %.1f KiB/s\n", m_prefix.c_str(), image.name.c_str(),
-                             PhaseText(phase), done, image.blocks, rate / 1024);
+                std::fprintf(m_err, "%s  %s %s: %u/%u blocks, %.1f KiB/s\n", m_prefix.c_str(),
+                             Shown(image.name).c_str(), PhaseText(phase), done, image.blocks, rate / 1024);
             return;
         }
         const auto now = std::chrono::steady_clock::now();
@@ -77,7 +89,7 @@ public:
         std::string bar(filled, '#');
         bar.append(WIDTH - filled, '-');
         std::fprintf(m_err, "\r[%c] %zu/%zu %-14s %-15s [%s] %4u/%-4u blocks %8.1f KiB/s\033[K", image.letter,
-                     m_index + 1, m_count, image.name.c_str(), PhaseText(phase), bar.c_str(), done, image.blocks,
+                     m_index + 1, m_count, Shown(image.name).c_str(), PhaseText(phase), bar.c_str(), done, image.blocks,
                      rate / 1024);
         std::fflush(m_err);
         m_barShown = true;
@@ -85,20 +97,21 @@ public:
     void ImageFinished(const PlannedImage& image, uint32_t mismatches) override
     {
         EndBar();
-        if (mismatches == 0) std::fprintf(m_err, "%simage %s verified\n", m_prefix.c_str(), image.name.c_str());
+        if (mismatches == 0) std::fprintf(m_err, "%simage %s verified\n", m_prefix.c_str(), Shown(image.name).c_str());
     }
     void Finished(const std::string& text) override
     {
         EndBar();
-        std::fprintf(m_out, "%s%s\n", m_prefix.c_str(), text.c_str());
+        std::fprintf(m_out, "%s%s\n", m_prefix.c_str(), Shown(text).c_str());
     }
     void Failed(const std::string& code, const std::string& text, int) override
     {
         EndBar();
         if (code.empty())
-            std::fprintf(m_err, "ruvo-flash: %s%s\n", m_prefix.c_str(), text.c_str());
+            std::fprintf(m_err, "ruvo-flash: %s%s\n", m_prefix.c_str(), Shown(text).c_str());
         else
-            std::fprintf(m_err, "ruvo-flash: %serror %s: %s\n", m_prefix.c_str(), code.c_str(), text.c_str());
+            std::fprintf(m_err, "ruvo-flash: %serror %s: %s\n", m_prefix.c_str(), Shown(code).c_str(),
+                         Shown(text).c_str());
     }
 
 private:
@@ -237,7 +250,7 @@ void CProgressBoard::Set(size_t row, const std::string& text, bool force)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (row >= m_rows.size()) return;
-    m_rows[row] = text;
+    m_rows[row] = Shown(text);
     const auto now = std::chrono::steady_clock::now();
     if (!force && now - m_lastDraw < std::chrono::milliseconds(100)) return;
     m_lastDraw = now;
@@ -255,23 +268,31 @@ std::unique_ptr<CFlashEvents> MakeDeviceEventOutput(OutputStyle style, FILE* out
     return std::make_unique<CTextOutput>(out, err, false, path + ": ");
 }
 
-namespace {
-}  // namespace
-
 std::string JsonString(const std::string& text)
 {
+    // Valid UTF-8 out whatever came in: a byte that is not part of valid
+    // UTF-8 is taken as the code point of its value (as names widen into the
+    // window's option lines), and controls, DEL and C1 included, are escaped
+    // so that no JSON line drives a terminal it is shown on.
     std::string out = "\"";
-    for (const unsigned char c : text) {
-        if (c == '"' || c == '\\') {
+    for (size_t at = 0; at < text.size();) {
+        uint32_t code = 0;
+        size_t length = Utf8SequenceAt(text, at, &code);
+        if (length == 0) {
+            code = static_cast<uint8_t>(text[at]);
+            length = 1;
+        }
+        if (code == '"' || code == '\\') {
             out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
+            out += char(code);
+        } else if (IsControlCode(code) || (code >= 0x80 && length == 1)) {
             char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(code));
             out += escaped;
         } else {
-            out += char(c);
+            out.append(text, at, length);
         }
+        at += length;
     }
     return out + "\"";
 }

@@ -17,9 +17,12 @@ constexpr int JSON_FORMAT_VERSION = 1;
 enum class OutputStyle { TERMINAL, PLAIN, JSON };
 
 // Results go to `out`, progress and failures to `err` (JSON: all to `out`).
+// Texts are escaped for a terminal (update/display_text.h), JSON strings
+// by JsonString.
 std::unique_ptr<CFlashEvents> MakeEventOutput(OutputStyle style, FILE* out, FILE* err);
 
-// A JSON string literal, quotes included.
+// A JSON string literal, quotes included, and valid UTF-8 whatever `text`
+// holds: controls (C0, DEL, C1) and bytes outside valid UTF-8 become \u00NN.
 std::string JsonString(const std::string& text);
 
 // Several devices on one terminal: one line each, redrawn in place at most

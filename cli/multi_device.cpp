@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "cli/event_output.h"
+#include "update/display_text.h"
 
 namespace {
 
@@ -147,10 +148,12 @@ std::string OutcomeTable(const std::vector<DeviceOutcome>& outcomes)
             result = o.images.empty() ? "nothing to do" : "ok";
         else
             result = "exit " + std::to_string(o.exitCode) + (o.code.empty() ? "" : " " + o.code) + ": " + o.text;
-        table += Pad(o.path, pathWidth) + Pad(o.model.empty() ? "-" : o.model, 5) +
-                 Pad(o.versionBefore.empty() ? "-" : o.versionBefore, 6) +
-                 Pad(o.versionAfter.empty() ? "-" : o.versionAfter, 6) + Pad(images.empty() ? "-" : images, 32) +
-                 result + "\n";
+        // The model, the names and the text came from the device or the server.
+        table += EscapeForTerminal(Pad(o.path, pathWidth) + Pad(o.model.empty() ? "-" : o.model, 5) +
+                                   Pad(o.versionBefore.empty() ? "-" : o.versionBefore, 6) +
+                                   Pad(o.versionAfter.empty() ? "-" : o.versionAfter, 6) +
+                                   Pad(images.empty() ? "-" : images, 32) + result) +
+                 "\n";
     }
     return table;
 }
