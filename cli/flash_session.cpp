@@ -255,6 +255,16 @@ int IdentifyDevice(const SessionSetup& setup, const std::string& path, Identity&
                              1);
         return 1;
     }
+    // The model id names the catalogue and the statement in their URLs: an
+    // id the publisher could never have used would only make the record
+    // choose another path or query on the server, so nothing is asked.
+    if (!FollowsIdRule(out.info.modelId)) {
+        setup.events->Failed("",
+                             "the device's model id \"" + std::string(out.info.modelId, 4) +
+                                 "\" is not 4 characters from A-Z a-z 0-9 . _ -; no catalogue is asked for it",
+                             1);
+        return 1;
+    }
 
     std::vector<uint8_t> buffer(CATALOGUE_BUFFER_SIZE, 0);
     const FetchedCatalogue catalogue = FetchCatalogue(setup, *setup.downloader, out.info.modelId, buffer);

@@ -1,4 +1,5 @@
-// Decoding of the device information record.
+// Decoding of the device information record, and the rule its model id is
+// held to before it names a file on the server.
 #include "update/device_info.h"
 
 char VersionDigit(uint8_t value)
@@ -22,4 +23,15 @@ DeviceInfo DecodeDeviceInfo(const uint8_t* record)
     for (int i = 0; i < 4; ++i) info.modelId[i] = static_cast<char>(record[12 + i]);
     info.modelId[4] = '\0';
     return info;
+}
+
+bool FollowsIdRule(const char* id)
+{
+    for (int i = 0; i < 4; ++i) {
+        const char c = id[i];
+        const bool safe = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+                          c == '_' || c == '-';
+        if (!safe) return false;  // a NUL too: the id is shorter than 4
+    }
+    return id[4] == '\0';
 }

@@ -20,3 +20,8 @@ char VersionDigit(uint8_t value);
 
 // Decodes the DEVICE_INFO_SIZE-byte record at `record`.
 DeviceInfo DecodeDeviceInfo(const uint8_t* record);
+
+// The publisher's rule for a model or package id: exactly 4 characters from
+// A-Z a-z 0-9 . _ -, a NUL-terminated `id`. A model id goes into URLs, so
+// ruvo-flash sends none that breaks it; the window keeps its own rules.
+bool FollowsIdRule(const char* id);

@@ -203,6 +203,28 @@ TEST(FlashSession, SkipsTheBaseImagesTheDeviceCarries)
     EXPECT_EQ(nothing.device.log, std::vector<std::string>{"READ 8175 1"});  // no finish command
 }
 
+// The record's model id names files on the server: one that the publisher's
+// id rule could never have made is refused before any request.
+TEST(FlashSession, AModelIdOutsideTheIdRuleNeverReachesAUrl)
+{
+    const uint8_t ids[][4] = {{0x1B, '[', '2', 'J'}, {'.', '.', '/', 'x'},  {'R', '1', '?', 'a'},
+                              {'R', '1', 0, 0},      {'R', 0x9B, '0', '0'}, {'R', '%', '2', 'F'}};
+    for (const auto& id : ids) {
+        Bench bench;
+        uint8_t info[DEVICE_INFO_SIZE];
+        std::memcpy(info, INFO, sizeof info);
+        std::memcpy(info + 12, id, 4);
+        bench.device.device.SetInfoRecord(info);
+        const std::string model(reinterpret_cast<const char*>(id), 4);
+        EXPECT_EQ(bench.Update(), 1) << model;
+        EXPECT_EQ(bench.server.requests, std::vector<std::string>{}) << model;
+        EXPECT_EQ(bench.events.failure,
+                  "the device's model id \"" + model +
+                      "\" is not 4 characters from A-Z a-z 0-9 . _ -; no catalogue is asked for it");
+        EXPECT_EQ(bench.device.log, std::vector<std::string>{"READ 8175 1"}) << model;
+    }
+}
+
 TEST(FlashSession, RefusalsCarryTheWindowsCodesAndEraseNothing)
 {
     struct Case {

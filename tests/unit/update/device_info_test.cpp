@@ -41,6 +41,29 @@ TEST(DeviceInfo, VersionTextShowsOneDigitPerValue)
     }
 }
 
+// The model id from the record, as decoded, against the rule that lets it
+// into a URL: each boundary of the character classes, and ids that would
+// change the URL's path or query.
+TEST(DeviceInfo, ModelIdFollowsTheIdRuleOrNot)
+{
+    const struct {
+        uint8_t id[4];
+        bool follows;
+    } cases[] = {
+        {{'R', '1', '0', '0'}, true},   {{'A', 'Z', 'a', 'z'}, true},    {{'0', '9', '.', '_'}, true},
+        {{'-', '-', '-', '-'}, true},   {{'R', '1', '0', 0}, false},     {{0, 0, 0, 0}, false},
+        {{0x1B, '[', '2', 'J'}, false}, {{'R', '/', '.', '.'}, false},   {{'R', '1', '?', 'a'}, false},
+        {{'R', '1', '%', '0'}, false},  {{'R', ' ', '0', '0'}, false},   {{'@', '[', '`', '{'}, false},
+        {{'/', ':', '^', '~'}, false},  {{'R', 0xC3, 0xA9, '0'}, false}, {{'R', 0x9B, '0', '0'}, false},
+    };
+    for (const auto& c : cases) {
+        uint8_t record[DEVICE_INFO_SIZE] = {};
+        for (int i = 0; i < 4; ++i) record[12 + i] = c.id[i];
+        EXPECT_EQ(FollowsIdRule(DecodeDeviceInfo(record).modelId), c.follows)
+            << int(c.id[0]) << " " << int(c.id[1]) << " " << int(c.id[2]) << " " << int(c.id[3]);
+    }
+}
+
 // HexDigit tells a non-digit apart (-1); HexDigitValue, as the skip rules
 // read a name, takes it as 0.
 TEST(HexDigit, DigitsAndBothCasesOfAToF)
