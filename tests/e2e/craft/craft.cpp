@@ -50,10 +50,14 @@ uint32_t Number(const char* what, const char* word, uint32_t max, bool& ok)
     return 0;
 }
 
-// ASCII descriptions are enough for crafted records.
+// Each byte of a description becomes the code unit of its value (U+0000 to
+// U+00FF), as record names widen into the option lines, so a crafted record
+// can carry C1 controls; a signed char would widen 0x9B to U+FF9B.
 std::u16string Widen(const std::string& text)
 {
-    return std::u16string(text.begin(), text.end());
+    std::u16string wide;
+    for (const unsigned char c : text) wide += static_cast<char16_t>(c);
+    return wide;
 }
 
 }  // namespace
