@@ -31,8 +31,9 @@ struct DownloadHooks {
     // Asked between chunks; null: never stop.
     bool (*stopRequested)();
     // The whole download's bound in milliseconds (update/download_deadline.h),
-    // 0 for none. Checked between chunks; the caller's receive time-out on
-    // the Internet handle bounds a wait for the next one.
+    // 0 for none. With one, each read takes only what has arrived and the
+    // bound is checked between reads; the receive time-out on the Internet
+    // handle bounds a wait for the next byte.
     uint64_t deadlineMs = 0;
 };
 

@@ -48,8 +48,21 @@ DownloadOutcome FetchUrl(const char* url, uint8_t* destination, uint32_t capacit
             outcome.lastError = ERROR_INTERNET_TIMEOUT;
             break;
         }
+        // With a deadline, only what has arrived is read: a read of a whole
+        // chunk waits until the chunk is full, so a server that trickles
+        // bytes would hold it far past the deadline.
+        DWORD wanted = DOWNLOAD_CHUNK;
+        if (deadline != 0) {
+            DWORD available = 0;
+            if (!InternetQueryDataAvailable(file, &available, 0, 0)) {
+                outcome.failure = DownloadFault::READ_FAILED;
+                outcome.lastError = GetLastError();
+                break;
+            }
+            if (available > 0 && available < wanted) wanted = available;
+        }
         DWORD received = 0;
-        if (!InternetReadFile(file, staging, DOWNLOAD_CHUNK, &received)) {
+        if (!InternetReadFile(file, staging, wanted, &received)) {
             outcome.failure = DownloadFault::READ_FAILED;
             outcome.lastError = GetLastError();
             break;

@@ -125,6 +125,43 @@ for n in a b; do
 done
 if [ "$(wc -l <"$WORK/run.log")" = 2 ]; then pass "--all: two log lines"; else fail "--all: log lines"; fi
 
+# A slow server (2 bytes a second) for the catalogue, the statement and an
+# image: each ends with exit 4 naming the file, within its shortened deadline
+# (RUVO_FLASH_DEADLINE: 3 s plus the file's size at 100 kB/s), before any
+# erase. Each file trickles under its own path prefix.
+for kind in catalogue statement image; do
+  mkdir -p "$WORK/slow/$kind" && cp -a "$WORK/www/." "$WORK/slow/$kind/"
+done
+cat >"$WORK/slow.rules" <<'RULES'
+/catalogue/BRELM/Door/R100.Bin trickle 2
+/statement/BRELM/Door/R100.Sig trickle 2
+/image/BRELM/Pool/BTR122.bin trickle 2
+RULES
+python3 "$ROOT/tools/update-server/fault_server.py" --root "$WORK/slow" --bind 127.0.0.1 --port 8080 \
+  --rules "$WORK/slow.rules" --log "$WORK/slow.log" --max-seconds 600 >"$WORK/slow.out" 2>&1 &
+SIM_PIDS+=($!)
+for _ in $(seq 50); do grep -q READY "$WORK/slow.out" && break; sleep 0.1; done
+mkfifo "$WORK/sim-slow.in"
+exec {fd_slow}<>"$WORK/sim-slow.in"
+wine "$BIN/ruvo-sim.exe" --pipe ruvo-cli-wine-slow --info 20030A1F414243010000000052313030 \
+  --log "$WINWORK\\slow-sim.log" <"$WORK/sim-slow.in" >"$WORK/sim-slow.out" 2>&1 &
+SLOW_SIM=$!
+for _ in $(seq 100); do grep -q '^ruvo-sim ready' "$WORK/sim-slow.out" && break; sleep 0.1; done
+for row in "catalogue R100.Bin" "statement R100.Sig" "image BTR122.bin"; do
+  read -r kind file <<<"$row"
+  started=$(date +%s)
+  RUVO_FLASH_DEADLINE=3000,100000 flash '\\.\pipe\ruvo-cli-wine-slow=0416:F362' update --yes \
+    --key "$(winpath "$KEYS/test-only-release-key-a.pub.pem")" --base-url "http://127.0.0.1:8080/$kind/BRELM/"
+  seconds=$(($(date +%s) - started))
+  expect_exit "slow $kind" 4 "$code"
+  grep -q "timeout.*$file" "$WORK/err" && pass "slow $kind: the file and the time-out are named" \
+    || { fail "slow $kind: message"; cat "$WORK/err"; }
+  if [ "$seconds" -le 12 ]; then pass "slow $kind: ended after ${seconds}s"; else fail "slow $kind: took ${seconds}s"; fi
+done
+echo quit >"$WORK/sim-slow.in"
+wait "$SLOW_SIM" 2>/dev/null || true
+if grep -q '^ERASE' "$WORK/slow-sim.log"; then fail "slow server: something was erased"; else pass "slow server: nothing erased"; fi
+
 # Wine's own HID stack: the exe alone in a folder, no override, the device an
 # emulated hidraw node paced like a full-speed device.
 if [ "${RUVO_HIDRAW:-}" = 1 ]; then
