@@ -18,6 +18,7 @@
 #include "cli/public_key_file.h"
 #include "cli/statement_check.h"
 #include "cli/version_text.h"
+#include "update/display_text.h"
 #include "update/release_keys.h"
 #include "update/update_base_url.h"
 
@@ -133,7 +134,8 @@ bool ChooseDevice(const FlashOptions& options, CFlashEvents& events, std::string
 bool AskBeforeErase(const std::vector<PlannedImage>& images, const std::string& path)
 {
     std::string names;
-    for (const PlannedImage& image : images) names += (names.empty() ? "" : ", ") + image.name;
+    // The names are the server's: shown escaped, as everything it sends.
+    for (const PlannedImage& image : images) names += (names.empty() ? "" : ", ") + EscapeForTerminal(image.name);
     std::fprintf(stderr, "Erase and program %zu image%s (%s) into %s? [y/N] ", images.size(),
                  images.size() == 1 ? "" : "s", names.c_str(), path.c_str());
     std::fflush(stderr);
