@@ -35,7 +35,14 @@ struct DownloadHooks {
     // bound is checked between reads; the receive time-out on the Internet
     // handle bounds a wait for the next byte.
     uint64_t deadlineMs = 0;
+    // Redirects followed at most, each opened here and never from https to
+    // anything else; -1 leaves redirects to the system, as the program's
+    // default build does.
+    int maxRedirects = -1;
 };
+
+// The longest URL followed, the server's redirect targets included.
+constexpr size_t DOWNLOAD_URL_SIZE = 2048;
 
 // Both handles are closed before it returns, on every path.
 DownloadOutcome FetchUrl(const char* url, uint8_t* destination, uint32_t capacity, const DownloadHooks& hooks);

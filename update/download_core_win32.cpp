@@ -11,6 +11,60 @@ static_assert(OPEN_TYPE_PRECONFIG == INTERNET_OPEN_TYPE_PRECONFIG, "WinINet's ac
 static_assert(OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY == INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY,
               "WinINet's access types");
 
+namespace {
+
+bool IsRedirect(DWORD status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+}  // namespace
+
+// The system follows redirects on its own without a limit (Wine's WinINet
+// follows one that points at itself for ever, inside InternetOpenUrl where
+// no deadline is looked at). Here each hop is opened by hand: at most
+// `maxRedirects` of them, never from https to anything else, and not past
+// the deadline. Null with the reason in `*error` when a hop is refused.
+static HINTERNET OpenFollowingRedirects(HINTERNET internet, const char* url, int maxRedirects, ULONGLONG deadline,
+                                        DWORD* error)
+{
+    const bool secure = std::strncmp(url, "https://", 8) == 0;
+    char current[DOWNLOAD_URL_SIZE];
+    if (std::strlen(url) >= sizeof current) {
+        *error = ERROR_INTERNET_INVALID_URL;
+        return nullptr;
+    }
+    std::strcpy(current, url);
+    for (int hops = 0;; ++hops) {
+        HINTERNET file = InternetOpenUrlA(internet, current, ACCEPT_HEADER, ACCEPT_HEADER_LENGTH,
+                                          DownloadRequestFlags(current) | INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
+        if (!file) return nullptr;
+        DWORD status = 0, size = sizeof status;
+        if (!HttpQueryInfoA(file, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
+            !IsRedirect(status))
+            return file;  // an answer; its status is not examined, as always
+        char location[DOWNLOAD_URL_SIZE];
+        DWORD length = sizeof location;
+        const bool located = HttpQueryInfoA(file, HTTP_QUERY_LOCATION, location, &length, nullptr) != FALSE;
+        InternetCloseHandle(file);
+        char next[DOWNLOAD_URL_SIZE];
+        DWORD nextLength = sizeof next;
+        if (!located || !InternetCombineUrlA(current, location, next, &nextLength, ICU_NO_ENCODE)) {
+            *error = ERROR_HTTP_REDIRECT_FAILED;
+            return nullptr;
+        }
+        if (secure && std::strncmp(next, "https://", 8) != 0) {
+            *error = ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
+            return nullptr;
+        }
+        if (hops + 1 > maxRedirects || (deadline != 0 && GetTickCount64() >= deadline)) {
+            *error = ERROR_HTTP_REDIRECT_FAILED;
+            return nullptr;
+        }
+        std::strcpy(current, next);
+    }
+}
+
 DownloadOutcome FetchUrl(const char* url, uint8_t* destination, uint32_t capacity, const DownloadHooks& hooks)
 {
     DWORD state = 0;
@@ -23,9 +77,13 @@ DownloadOutcome FetchUrl(const char* url, uint8_t* destination, uint32_t capacit
     HINTERNET internet = hooks.openInternet(agent, DownloadAccessType(state));
     if (!internet) return {DownloadFault::NO_INTERNET, -1, GetLastError()};
 
-    HINTERNET file = InternetOpenUrlA(internet, url, ACCEPT_HEADER, ACCEPT_HEADER_LENGTH, DownloadRequestFlags(url), 0);
+    DWORD openError = 0;
+    HINTERNET file = hooks.maxRedirects < 0 ? InternetOpenUrlA(internet, url, ACCEPT_HEADER, ACCEPT_HEADER_LENGTH,
+                                                               DownloadRequestFlags(url), 0)
+                                            : OpenFollowingRedirects(internet, url, hooks.maxRedirects, deadline,
+                                                                     &openError);
     if (!file) {
-        const DWORD error = GetLastError();
+        const DWORD error = openError != 0 ? openError : GetLastError();
         InternetCloseHandle(internet);
         return {DownloadFault::NO_SERVER, -1, error};
     }

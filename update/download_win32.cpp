@@ -14,8 +14,11 @@ int32_t DownloadFile(const char* url, uint8_t* destination, uint32_t capacity)
     // A signed build bounds each download in all, by the most it may hold,
     // as the console updater does: a server that trickles bytes cannot hold
     // the update for days. The default build keeps its unbounded loop.
+    // Its redirects are few and stay on https, as the console updater's.
     const uint64_t deadlineMs = SIGNED_RELEASES ? DownloadDeadlineMs(capacity, DownloadDeadline()) : 0;
-    const DownloadOutcome outcome = FetchUrl(url, destination, capacity, {OpenInternet, nullptr, deadlineMs});
+    const int maxRedirects = SIGNED_RELEASES ? 3 : -1;
+    const DownloadOutcome outcome =
+        FetchUrl(url, destination, capacity, {OpenInternet, nullptr, deadlineMs, maxRedirects});
     switch (outcome.failure) {
     case DownloadFault::NONE:
         break;

@@ -27,12 +27,13 @@ WORK=$(mktemp -d /tmp/ruvo-cli-wine.XXXXXX)
 WINWORK="Z:${WORK//\//\\}"
 SIM_PID=
 SIM_PIDS=()
+SERVER_PIDS=()  # the slow and the redirecting servers
 
 cleanup() {
   local status=$?
   set +e
   [ -n "$SIM_PID" ] && { echo quit >&3; wait "$SIM_PID" 2>/dev/null; }
-  for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${SIM_PIDS[@]}" "${SERVER_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
   "$ROOT/tools/update-server/nginx-serve.sh" stop "$WORK/nginx"
   rm -rf "$WORK"
   exit "$status"
@@ -139,7 +140,7 @@ cat >"$WORK/slow.rules" <<'RULES'
 RULES
 python3 "$ROOT/tools/update-server/fault_server.py" --root "$WORK/slow" --bind 127.0.0.1 --port 8080 \
   --rules "$WORK/slow.rules" --log "$WORK/slow.log" --max-seconds 600 >"$WORK/slow.out" 2>&1 &
-SIM_PIDS+=($!)
+SERVER_PIDS+=($!)
 for _ in $(seq 50); do grep -q READY "$WORK/slow.out" && break; sleep 0.1; done
 mkfifo "$WORK/sim-slow.in"
 exec {fd_slow}<>"$WORK/sim-slow.in"
@@ -161,6 +162,37 @@ done
 echo quit >"$WORK/sim-slow.in"
 wait "$SLOW_SIM" 2>/dev/null || true
 if grep -q '^ERASE' "$WORK/slow-sim.log"; then fail "slow server: something was erased"; else pass "slow server: nothing erased"; fi
+
+# Redirects under Wine's WinINet: one that stays on https is followed, one to
+# http is refused (no INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP), and one that
+# never ends ends at the latest with the file's deadline. The test CA is
+# trusted inside this run only.
+"$ROOT/tests/e2e/make-test-pki.sh" "$WORK/pki"
+mount --bind "$WORK/pki/ca-bundle.crt" /etc/ssl/certs/ca-certificates.crt
+python3 "$HERE/redirect_server.py" "$WORK/www" "$WORK/pki/localhost.pem" "$WORK/pki/localhost.key" \
+  >"$WORK/redirect.out" 2>&1 &
+SERVER_PIDS+=($!)
+for _ in $(seq 50); do grep -q READY "$WORK/redirect.out" && break; sleep 0.1; done
+mkfifo "$WORK/sim-redirect.in"
+exec {fd_redirect}<>"$WORK/sim-redirect.in"
+wine "$BIN/ruvo-sim.exe" --pipe ruvo-cli-wine-redirect --info 20030A1F414243010000000052313030 \
+  <"$WORK/sim-redirect.in" >"$WORK/sim-redirect.out" 2>&1 &
+REDIRECT_SIM=$!
+for _ in $(seq 100); do grep -q '^ruvo-sim ready' "$WORK/sim-redirect.out" && break; sleep 0.1; done
+for row in "follow 0" "plain 4" "loop 4"; do
+  read -r kind wanted <<<"$row"
+  requests_before=$(wc -l <"$WORK/nginx/requests.log")
+  RUVO_FLASH_DEADLINE=3000,100000 flash '\\.\pipe\ruvo-cli-wine-redirect=0416:F362' info \
+    --key "$(winpath "$KEYS/test-only-release-key-a.pub.pem")" --base-url "https://localhost/$kind/BRELM/"
+  expect_exit "redirect ($kind) under Wine" "$wanted" "$code"
+  if [ "$(wc -l <"$WORK/nginx/requests.log")" = "$requests_before" ]; then pass "redirect ($kind): nothing fetched over http"
+  else fail "redirect ($kind): the plain http server was asked"; fi
+done
+echo quit >"$WORK/sim-redirect.in"
+wait "$REDIRECT_SIM" 2>/dev/null || true
+kill "${SERVER_PIDS[@]}" 2>/dev/null || true
+wait "${SERVER_PIDS[@]}" 2>/dev/null || true
+SERVER_PIDS=()
 
 # Wine's own HID stack: the exe alone in a folder, no override, the device an
 # emulated hidraw node paced like a full-speed device.
