@@ -405,18 +405,10 @@ kill "$REDIRECT_PID"
 # deadlines are shortened for the test (RUVO_FLASH_DEADLINE: 3 s, plus the
 # file's size at 100 kB/s). Each file trickles under its own path prefix.
 sign_release a
-for kind in catalogue statement image; do
-  mkdir -p "$WORK/slow/$kind" && cp -a "$WORK/www/." "$WORK/slow/$kind/"
-done
-cat >"$WORK/slow.rules" <<'RULES'
-/catalogue/BRELM/Door/R100.Bin trickle 2
-/statement/BRELM/Door/R100.Sig trickle 2
-/image/BRELM/Pool/BTR122.bin trickle 2
-RULES
-python3 "$ROOT/tools/update-server/fault_server.py" --root "$WORK/slow" --bind 127.0.0.1 --port 8080 \
-  --rules "$WORK/slow.rules" --log "$WORK/slow.log" --max-seconds 600 >"$WORK/slow.out" 2>&1 &
-SLOW_PID=$!
-for _ in $(seq 50); do grep -q READY "$WORK/slow.out" && break; sleep 0.1; done
+# shellcheck source=tests/e2e/cli/slow-server.sh
+source "$HERE/slow-server.sh"
+start_slow_server
+SLOW_PID=$SLOW_SERVER_PID
 slow_update() {  # KIND DEVICE...: the exit code in $code, the seconds taken in $seconds
   local kind=$1 args=() started
   shift

@@ -130,18 +130,10 @@ if [ "$(wc -l <"$WORK/run.log")" = 2 ]; then pass "--all: two log lines"; else f
 # image: each ends with exit 4 naming the file, within its shortened deadline
 # (RUVO_FLASH_DEADLINE: 3 s plus the file's size at 100 kB/s), before any
 # erase. Each file trickles under its own path prefix.
-for kind in catalogue statement image; do
-  mkdir -p "$WORK/slow/$kind" && cp -a "$WORK/www/." "$WORK/slow/$kind/"
-done
-cat >"$WORK/slow.rules" <<'RULES'
-/catalogue/BRELM/Door/R100.Bin trickle 2
-/statement/BRELM/Door/R100.Sig trickle 2
-/image/BRELM/Pool/BTR122.bin trickle 2
-RULES
-python3 "$ROOT/tools/update-server/fault_server.py" --root "$WORK/slow" --bind 127.0.0.1 --port 8080 \
-  --rules "$WORK/slow.rules" --log "$WORK/slow.log" --max-seconds 600 >"$WORK/slow.out" 2>&1 &
-SERVER_PIDS+=($!)
-for _ in $(seq 50); do grep -q READY "$WORK/slow.out" && break; sleep 0.1; done
+# shellcheck source=tests/e2e/cli/slow-server.sh
+source "$HERE/slow-server.sh"
+start_slow_server
+SERVER_PIDS+=("$SLOW_SERVER_PID")
 mkfifo "$WORK/sim-slow.in"
 exec {fd_slow}<>"$WORK/sim-slow.in"
 wine "$BIN/ruvo-sim.exe" --pipe ruvo-cli-wine-slow --info 20030A1F414243010000000052313030 \
@@ -167,9 +159,14 @@ if grep -q '^ERASE' "$WORK/slow-sim.log"; then fail "slow server: something was 
 # http is refused (no INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP), and one that
 # never ends ends at the latest with the file's deadline. The test CA is
 # trusted inside this run only.
-"$ROOT/tests/e2e/make-test-pki.sh" "$WORK/pki"
-mount --bind "$WORK/pki/ca-bundle.crt" /etc/ssl/certs/ca-certificates.crt
-python3 "$HERE/redirect_server.py" "$WORK/www" "$WORK/pki/localhost.pem" "$WORK/pki/localhost.key" \
+# One test PKI per run, its bundle mounted once (as the scenarios' servers
+# do): this script may share its run with them.
+PKI=$RUVO_RUN_DIR/test-pki
+if [ ! -f "$PKI/ca-bundle.crt" ]; then
+  "$ROOT/tests/e2e/make-test-pki.sh" "$PKI"
+  mount --bind "$PKI/ca-bundle.crt" /etc/ssl/certs/ca-certificates.crt
+fi
+python3 "$HERE/redirect_server.py" "$WORK/www" "$PKI/localhost.pem" "$PKI/localhost.key" \
   >"$WORK/redirect.out" 2>&1 &
 SERVER_PIDS+=($!)
 for _ in $(seq 50); do grep -q READY "$WORK/redirect.out" && break; sleep 0.1; done
