@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "update/download_request.h"
+
 namespace {
 
 struct Sink {
@@ -109,7 +111,7 @@ DownloadResult CCurlDownloader::Download(const std::string& url, uint8_t* destin
     // statement, wherever it came from; TLS is what must not be lost.
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, RedirectProtocols(url));
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, long(MAX_REDIRECTS));
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, long(DOWNLOAD_MAX_REDIRECTS));
     curl_easy_setopt(curl, CURLOPT_USERAGENT, agent);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);

@@ -26,9 +26,7 @@ private:
     CurlBounds m_bounds;
 };
 
-// Redirects followed at most, and the schemes one may lead to: only https
-// from an https URL.
-constexpr int MAX_REDIRECTS = 3;
+// The schemes a redirect may lead to: only https from an https URL.
 const char* RedirectProtocols(const std::string& url);
 
 // Once per process, before any thread starts.

@@ -1,12 +1,12 @@
 #include "cli/download_wininet.h"
 
 #include "update/download_core.h"
+#include "update/download_request.h"
 
 namespace {
 
 constexpr DWORD CONNECT_TIMEOUT_MS = 10000;
 constexpr DWORD RECEIVE_TIMEOUT_MS = 15000;  // no byte for this long ends the transfer
-constexpr int MAX_REDIRECTS = 3;             // as libcurl's, and only https to https
 
 // The core's hooks are plain functions; one console runs one download at a time.
 const std::atomic<int>* g_stop = nullptr;
@@ -77,7 +77,7 @@ DownloadResult CWinInetDownloader::Download(const std::string& url, uint8_t* des
     const uint32_t bounded = capacity > UINT32_MAX ? UINT32_MAX : uint32_t(capacity);
     const DownloadOutcome outcome = FetchUrl(url.c_str(), destination, bounded,
                                              {OpenBoundedInternet, StopRequested, DownloadDeadlineMs(capacity, m_deadline),
-                                              MAX_REDIRECTS});
+                                              DOWNLOAD_MAX_REDIRECTS});
     DownloadResult result{StatusOf(outcome), outcome.length > 0 ? size_t(outcome.length) : 0, ""};
     if (result.status != DownloadStatus::OK) result.message = "WinINet error " + std::to_string(outcome.lastError);
     return result;

@@ -18,15 +18,13 @@ bool IsRedirect(DWORD status)
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-}  // namespace
-
 // The system follows redirects on its own without a limit (Wine's WinINet
 // follows one that points at itself for ever, inside InternetOpenUrl where
 // no deadline is looked at). Here each hop is opened by hand: at most
 // `maxRedirects` of them, never from https to anything else, and not past
 // the deadline. Null with the reason in `*error` when a hop is refused.
-static HINTERNET OpenFollowingRedirects(HINTERNET internet, const char* url, int maxRedirects, ULONGLONG deadline,
-                                        DWORD* error)
+HINTERNET OpenFollowingRedirects(HINTERNET internet, const char* url, int maxRedirects, ULONGLONG deadline,
+                                 DWORD* error)
 {
     const bool secure = std::strncmp(url, "https://", 8) == 0;
     char current[DOWNLOAD_URL_SIZE];
@@ -64,6 +62,8 @@ static HINTERNET OpenFollowingRedirects(HINTERNET internet, const char* url, int
         std::strcpy(current, next);
     }
 }
+
+}  // namespace
 
 DownloadOutcome FetchUrl(const char* url, uint8_t* destination, uint32_t capacity, const DownloadHooks& hooks)
 {

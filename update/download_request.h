@@ -8,6 +8,10 @@
 
 constexpr uint32_t DOWNLOAD_CHUNK = 16384;
 
+// Redirects the updaters follow at most where they follow them themselves
+// (ruvo-flash, the signed program), and only from https to https.
+constexpr int DOWNLOAD_MAX_REDIRECTS = 3;
+
 // INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE:
 // a fresh copy from the origin server, nothing stored in the local cache.
 constexpr uint32_t DOWNLOAD_REQUEST_FLAGS = 0x84000100;

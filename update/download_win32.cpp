@@ -5,6 +5,7 @@
 
 #include "update/download_core.h"
 #include "update/download_deadline.h"
+#include "update/download_request.h"
 #include "update/messages.h"
 #include "update/platform.h"
 #include "update/release_keys.h"
@@ -16,7 +17,7 @@ int32_t DownloadFile(const char* url, uint8_t* destination, uint32_t capacity)
     // the update for days. The default build keeps its unbounded loop.
     // Its redirects are few and stay on https, as the console updater's.
     const uint64_t deadlineMs = SIGNED_RELEASES ? DownloadDeadlineMs(capacity, DownloadDeadline()) : 0;
-    const int maxRedirects = SIGNED_RELEASES ? 3 : -1;
+    const int maxRedirects = SIGNED_RELEASES ? DOWNLOAD_MAX_REDIRECTS : -1;
     const DownloadOutcome outcome =
         FetchUrl(url, destination, capacity, {OpenInternet, nullptr, deadlineMs, maxRedirects});
     switch (outcome.failure) {

@@ -86,6 +86,32 @@ stop_sim() {
 }
 fresh_device() { rm -f "$WORK/flash.bin"; }
 
+# Several devices at once: simulators 1..COUNT with files $WORK/<prefix>N.*
+# (.sock, .in to quit it, .out, .log commands, .bin flash dump), each with the
+# options given; their ids in PIDS4. stop_sims asks them to quit and waits.
+start_sims() {  # COUNT PREFIX OPTIONS...
+  local count=$1 prefix=$2 n
+  shift 2
+  PIDS4=()
+  for n in $(seq "$count"); do
+    rm -f "$WORK/$prefix$n.in" "$WORK/$prefix$n.bin"
+    mkfifo "$WORK/$prefix$n.in"
+    eval "exec $((n + 3))<>\"\$WORK/$prefix$n.in\""
+    "$SIM" --socket "$WORK/$prefix$n.sock" --info 20030A1F414243010000000052313030 --log "$WORK/$prefix$n.log" \
+      --dump "$WORK/$prefix$n.bin" "$@" <"$WORK/$prefix$n.in" >"$WORK/$prefix$n.out" 2>&1 &
+    PIDS4+=($!)
+  done
+  for n in $(seq "$count"); do
+    for _ in $(seq 50); do grep -q '^ruvo-sim ready' "$WORK/$prefix$n.out" && break; sleep 0.05; done
+  done
+}
+stop_sims() {  # COUNT PREFIX
+  local n
+  for n in $(seq "$1"); do echo quit >"$WORK/$2$n.in"; done
+  wait "${PIDS4[@]}" 2>/dev/null || true
+  PIDS4=()
+}
+
 DEVICE=sim:$WORK/sim.sock
 start_nginx
 
@@ -242,19 +268,8 @@ fetched=$(($(grep -c $'GET\t/BRELM/Pool/BTR122.bin' "$WORK/nginx/requests.log") 
 if [ "$fetched" = 1 ]; then pass "each image fetched once for all four"; else fail "BTR122.bin fetched $fetched times"; fi
 
 # --- 6b. Ctrl-C with several devices: every device finishes its image ------
-PIDS4=()
-for n in 1 2; do
-  rm -f "$WORK/sim$n.in" "$WORK/flash$n.bin"
-  mkfifo "$WORK/sim$n.in"
-  eval "exec $((n + 3))<>\"\$WORK/sim$n.in\""
-  "$SIM" --socket "$WORK/s$n.sock" --info 20030A1F414243010000000052313030 --report-us 2000 --erase-ms 5 \
-    --dump "$WORK/flash$n.bin" <"$WORK/sim$n.in" >"$WORK/sim$n.out" 2>&1 &
-  PIDS4+=($!)
-done
-for n in 1 2; do
-  for _ in $(seq 50); do grep -q '^ruvo-sim ready' "$WORK/sim$n.out" && break; sleep 0.05; done
-done
-"$FLASH" update --device "sim:$WORK/s1.sock" --device "sim:$WORK/s2.sock" --yes --json >"$WORK/out" 2>"$WORK/err" &
+start_sims 2 sim --report-us 2000 --erase-ms 5
+"$FLASH" update --device "sim:$WORK/sim1.sock" --device "sim:$WORK/sim2.sock" --yes --json >"$WORK/out" 2>"$WORK/err" &
 FLASH_PID=$!
 for _ in $(seq 200); do
   grep -q '"event":"progress".*"image":"BTR122.bin".*"phase":"write","done":1' "$WORK/out" && break
@@ -266,9 +281,7 @@ wait "$FLASH_PID"
 code=$?
 set -e
 FLASH_PID=
-for n in 1 2; do echo quit >"$WORK/sim$n.in"; done
-wait "${PIDS4[@]}" 2>/dev/null || true
-PIDS4=()
+stop_sims 2 sim
 expect_exit "Ctrl-C with two devices" 130 "$code"
 if [ "$(grep -c '"event":"verified".*"image":"BTR122.bin".*"mismatches":0' "$WORK/out")" = 2 ] &&
   [ "$(grep -c 'BTR122.bin is complete, BVRABD.bin, OPR0TW.bin not programmed' "$WORK/out")" = 2 ]; then
@@ -435,20 +448,9 @@ for row in "catalogue R100.Bin" "statement R100.Sig" "image BTR122.bin"; do
 done
 # Two devices need the slow image: one fetches, the other waits for that
 # fetch under the same deadline, and both end.
-for n in 1 2; do
-  mkfifo "$WORK/slow$n.in"
-  eval "exec $((n + 3))<>\"\$WORK/slow$n.in\""
-  "$SIM" --socket "$WORK/slow$n.sock" --info 20030A1F414243010000000052313030 --log "$WORK/slow$n.log" \
-    <"$WORK/slow$n.in" >"$WORK/slow$n.out" 2>&1 &
-  PIDS4+=($!)
-done
-for n in 1 2; do
-  for _ in $(seq 50); do grep -q '^ruvo-sim ready' "$WORK/slow$n.out" && break; sleep 0.05; done
-done
+start_sims 2 slow
 slow_update image "sim:$WORK/slow1.sock" "sim:$WORK/slow2.sock"
-for n in 1 2; do echo quit >"$WORK/slow$n.in"; done
-wait "${PIDS4[@]}" 2>/dev/null || true
-PIDS4=()
+stop_sims 2 slow
 expect_exit "two devices, slow image" 1 "$code"
 for n in 1 2; do
   expect_grep "two devices, slow image: device $n ends with exit 4" "slow$n.sock .*exit 4" "$WORK/out"
@@ -510,24 +512,11 @@ if [ "$(requested swap Door/R100.Bin) $(requested swap Door/R100.Sig)" = "2 2" ]
   pass "release swapped: the catalogue and the statement were fetched twice"
 else fail "release swapped: $(requested swap Door/R100.Bin) catalogue and $(requested swap Door/R100.Sig) statement requests"; fi
 
-PIDS4=()
-for n in 1 2; do
-  rm -f "$WORK/sim$n.in" "$WORK/flash$n.bin"
-  mkfifo "$WORK/sim$n.in"
-  eval "exec $((n + 3))<>\"\$WORK/sim$n.in\""
-  "$SIM" --socket "$WORK/s$n.sock" --info 20030A1F414243010000000052313030 --dump "$WORK/flash$n.bin" \
-    <"$WORK/sim$n.in" >"$WORK/sim$n.out" 2>&1 &
-  PIDS4+=($!)
-done
-for n in 1 2; do
-  for _ in $(seq 50); do grep -q '^ruvo-sim ready' "$WORK/sim$n.out" && break; sleep 0.05; done
-done
-swap_update swap --all --device "sim:$WORK/s1.sock" --device "sim:$WORK/s2.sock"
-for n in 1 2; do echo quit >"$WORK/sim$n.in"; done
-wait "${PIDS4[@]}" 2>/dev/null || true
-PIDS4=()
+start_sims 2 sim
+swap_update swap --all --device "sim:$WORK/sim1.sock" --device "sim:$WORK/sim2.sock"
+stop_sims 2 sim
 expect_exit "--all, release swapped between the two requests" 0 "$code"
-for n in 1 2; do next_images "--all, release swapped: device $n" "$WORK/flash$n.bin"; done
+for n in 1 2; do next_images "--all, release swapped: device $n" "$WORK/sim$n.bin"; done
 # The first pair once through the memo, then each device's own second pair.
 if [ "$(requested swap Door/R100.Bin) $(requested swap Door/R100.Sig)" = "3 3" ] &&
   [ "$(requested swap Pool/BTR123.bin)" = 1 ]; then
