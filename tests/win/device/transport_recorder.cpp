@@ -93,9 +93,13 @@ BOOL WINAPI RecordedCancelIo(HANDLE file)
 
 BOOL WINAPI RecordedCancelIoEx(HANDLE file, LPOVERLAPPED overlapped)
 {
+    // The line lock is held across the call, so that a read the call aborts
+    // is recorded after it, in the order the two happened.
+    EnterCriticalSection(&g_lineLock);
     const BOOL result = g_cancelIoEx(file, overlapped);
     const DWORD error = GetLastError();
     if (const char* name = NameOf(file)) RecordAs(result ? "CancelIoEx" : "CancelIoEx (nothing)", name);
+    LeaveCriticalSection(&g_lineLock);
     SetLastError(error);
     return result;
 }
