@@ -560,92 +560,43 @@ TEST(SignedRelease, ACatalogueAndStatementOfTwoReleasesAreFetchedOnceMore)
     }
 }
 
-// Four devices at once, the third unplugged mid-write: the others end with
-// the images, the release is fetched once, the outcome says which failed.
-TEST(MultiDevice, OneFailingDeviceNeverStopsTheOthers)
-{
+// Several in-process devices behind one run: the memo downloader shares the
+// release, and each path "sim:N" opens device N.
+struct MultiBench {
     Release release;
     FakeServer server;
-    release.Publish(server);
-    CMemoDownloader shared(server);
+    std::unique_ptr<CMemoDownloader> shared;
+    std::unique_ptr<CStatementCheck> check;
     std::vector<std::unique_ptr<CInProcessDevice>> devices;
-    for (int i = 0; i < 4; ++i) {
-        SimulatorOptions options;
-        if (i == 2) options.unplugAfter = 40;  // inside the first block's data
-        devices.push_back(std::make_unique<CInProcessDevice>(options));
-        devices.back()->device.SetInfoRecord(INFO);
-    }
     std::atomic<int> interrupts{0};
-    MultiDeviceRun run;
-    run.paths = {"sim:0", "sim:1", "sim:2", "sim:3"};
-    run.baseUrl = BASE;
-    run.downloader = &shared;
-    run.interrupts = &interrupts;
-    // The in-process devices are handed out through a forwarding transport.
-    struct Forward : CReportTransport {
-        CReportTransport& inner;
-        explicit Forward(CReportTransport& t) : inner(t) {}
-        int ReadReport(uint8_t* b, uint32_t* c) override { return inner.ReadReport(b, c); }
-        int WriteReport(const uint8_t* b, uint32_t* c) override { return inner.WriteReport(b, c); }
-    };
-    run.open = [&](const std::string& path, std::unique_ptr<CReportTransport>& transport, std::string&) {
-        transport = std::make_unique<Forward>(*devices[size_t(path[4] - '0')]);
-        return 0;
-    };
-    run.eventsFor = [](const std::string&, size_t) { return std::make_unique<RecordingEvents>(); };
 
-    const std::vector<DeviceOutcome> outcomes = UpdateDevices(run);
-    ASSERT_EQ(outcomes.size(), 4u);
-    for (size_t i : {0u, 1u, 3u}) {
-        EXPECT_EQ(outcomes[i].exitCode, 0) << i << " " << outcomes[i].text;
-        EXPECT_EQ(outcomes[i].images, (std::vector<std::string>{"BTR122.bin", "BVRABD.bin", "OPR0TW.bin"}));
-        EXPECT_EQ(outcomes[i].model, "R100");
-        for (size_t image : {0u, 1u, 2u}) {
-            const Image& expected = release.images[image];
-            EXPECT_TRUE(std::equal(expected.firmware.begin(), expected.firmware.end(),
-                                   devices[i]->device.Flash() + size_t(expected.firstBlock) * FLASH_BLOCK_SIZE))
-                << i << " " << expected.name;
-        }
-    }
-    EXPECT_EQ(outcomes[2].exitCode, 1);
-    EXPECT_EQ(outcomes[2].code, "0403+ 0");
-    EXPECT_EQ(CombinedExitCode(outcomes), 1);
-    // The catalogue and each image were fetched once for all four devices.
-    EXPECT_EQ(server.requests,
-              (std::vector<std::string>{"Door/R100.Bin", "Pool/BTR122.bin", "Pool/BVRABD.bin", "Pool/OPR0TW.bin"}));
-
-    const std::string table = OutcomeTable(outcomes);
-    EXPECT_NE(table.find("sim:2  R100  03A0   03A0   -"), std::string::npos) << table;
-    EXPECT_NE(table.find("exit 1 0403+ 0: image BTR122.bin did not verify"), std::string::npos) << table;
-    const std::string line = OutcomeLogLine(outcomes[0]);
-    EXPECT_EQ(line.rfind("{\"format\":1,\"time\":\"20", 0), 0u) << line;
-    EXPECT_NE(line.find("\"images\":[\"BTR122.bin\",\"BVRABD.bin\",\"OPR0TW.bin\"],\"exit\":0"), std::string::npos)
-        << line;
-}
-
-// Several devices: the statement is fetched and checked once, like the
-// catalogue, and a refused one refuses every device.
-TEST(MultiDevice, StatementIsCheckedOnceForAllDevices)
-{
-    for (const bool good : {true, false}) {
-        Release release;
-        FakeServer server;
+    // `statementKey` empty: an unsigned run; otherwise the statement is
+    // signed with that key and key a is trusted.
+    MultiBench(int count, int unpluggedDevice, const std::string& statementKey)
+    {
         release.Publish(server);
-        server.Put("Door/R100.Sig", Statement(release, good ? KEY_A : KEY_B));
-        CMemoDownloader shared(server);
-        CStatementCheck check(Trusted());
-        std::vector<std::unique_ptr<CInProcessDevice>> devices;
-        for (int i = 0; i < 3; ++i) {
-            devices.push_back(std::make_unique<CInProcessDevice>());
+        if (!statementKey.empty()) {
+            server.Put("Door/R100.Sig", Statement(release, statementKey));
+            check = std::make_unique<CStatementCheck>(Trusted());
+        }
+        shared = std::make_unique<CMemoDownloader>(server);
+        for (int i = 0; i < count; ++i) {
+            SimulatorOptions options;
+            if (i == unpluggedDevice) options.unplugAfter = 40;  // inside the first block's data
+            devices.push_back(std::make_unique<CInProcessDevice>(options));
             devices.back()->device.SetInfoRecord(INFO);
         }
-        std::atomic<int> interrupts{0};
+    }
+
+    std::vector<DeviceOutcome> Run()
+    {
         MultiDeviceRun run;
-        run.paths = {"sim:0", "sim:1", "sim:2"};
+        for (size_t i = 0; i < devices.size(); ++i) run.paths.push_back("sim:" + std::to_string(i));
         run.baseUrl = BASE;
-        run.downloader = &shared;
-        run.releaseCheck = &check;
+        run.downloader = shared.get();
+        run.releaseCheck = check.get();
         run.interrupts = &interrupts;
+        // The in-process devices are handed out through a forwarding transport.
         struct Forward : CReportTransport {
             CReportTransport& inner;
             explicit Forward(CReportTransport& t) : inner(t) {}
@@ -657,16 +608,78 @@ TEST(MultiDevice, StatementIsCheckedOnceForAllDevices)
             return 0;
         };
         run.eventsFor = [](const std::string&, size_t) { return std::make_unique<RecordingEvents>(); };
-        const std::vector<DeviceOutcome> outcomes = UpdateDevices(run);
-        for (size_t i = 0; i < 3; ++i) {
-            EXPECT_EQ(outcomes[i].exitCode, good ? 0 : 1) << i << " " << outcomes[i].text;
-            if (!good) {
-                EXPECT_EQ(outcomes[i].code, "0303 -2") << i;
-                EXPECT_EQ(devices[i]->log, std::vector<std::string>{"READ 8175 1"}) << i;
+        return UpdateDevices(run);
+    }
+
+    // The bases and option line 0's image, the three an update programs.
+    bool FlashHoldsTheRelease(size_t device) const
+    {
+        for (size_t i : {0u, 1u, 2u}) {
+            const Image& image = release.images[i];
+            if (!std::equal(image.firmware.begin(), image.firmware.end(),
+                            devices[device]->device.Flash() + size_t(image.firstBlock) * FLASH_BLOCK_SIZE))
+                return false;
+        }
+        return true;
+    }
+};
+
+// One failing device never stops the others; the release (and on a signed
+// run its statement) is fetched and checked once for all devices, and a
+// refused statement refuses every device before anything is erased.
+TEST(MultiDevice, EachDeviceEndsOnItsOwnAndTheReleaseIsFetchedOnce)
+{
+    const std::vector<std::string> wholeRelease = {"Door/R100.Bin", "Pool/BTR122.bin", "Pool/BVRABD.bin",
+                                                   "Pool/OPR0TW.bin"};
+    const struct {
+        const char* name;
+        int devices;
+        int unplugged;  // -1: none
+        std::string statementKey;
+        std::vector<int> exitCodes;
+        std::vector<std::string> codes;
+        std::vector<std::string> requests;
+    } cases[] = {
+        {"third of four unplugged mid-write", 4, 2, "", {0, 0, 1, 0}, {"", "", "0403+ 0", ""}, wholeRelease},
+        {"signed", 3, -1, KEY_A, {0, 0, 0}, {"", "", ""},
+         {"Door/R100.Bin", "Door/R100.Sig", "Pool/BTR122.bin", "Pool/BVRABD.bin", "Pool/OPR0TW.bin"}},
+        {"signed by an untrusted key", 3, -1, KEY_B, {1, 1, 1}, {"0303 -2", "0303 -2", "0303 -2"},
+         {"Door/R100.Bin", "Door/R100.Sig"}},
+    };
+    for (const auto& c : cases) {
+        MultiBench bench(c.devices, c.unplugged, c.statementKey);
+        const std::vector<DeviceOutcome> outcomes = bench.Run();
+        ASSERT_EQ(outcomes.size(), size_t(c.devices)) << c.name;
+        for (size_t i = 0; i < outcomes.size(); ++i) {
+            EXPECT_EQ(outcomes[i].exitCode, c.exitCodes[i]) << c.name << " " << i << " " << outcomes[i].text;
+            EXPECT_EQ(outcomes[i].code, c.codes[i]) << c.name << " " << i;
+            if (c.exitCodes[i] == 0) {
+                EXPECT_EQ(outcomes[i].images, (std::vector<std::string>{"BTR122.bin", "BVRABD.bin", "OPR0TW.bin"}));
+                EXPECT_EQ(outcomes[i].model, "R100");
+                EXPECT_TRUE(bench.FlashHoldsTheRelease(i)) << c.name << " " << i;
+            } else if (c.codes[i].rfind("0303", 0) == 0) {
+                EXPECT_EQ(bench.devices[i]->log, std::vector<std::string>{"READ 8175 1"}) << c.name << " " << i;
             }
         }
-        EXPECT_EQ(std::count(server.requests.begin(), server.requests.end(), "Door/R100.Sig"), 1) << good;
+        EXPECT_EQ(bench.server.requests, c.requests) << c.name;
+        EXPECT_EQ(CombinedExitCode(outcomes), *std::max_element(c.exitCodes.begin(), c.exitCodes.end())) << c.name;
     }
+}
+
+// What a bench run tells: the table names the failed device and its code,
+// each log line is one JSON record.
+TEST(MultiDevice, OutcomeTableAndLogLine)
+{
+    MultiBench bench(3, 2, "");
+    const std::vector<DeviceOutcome> outcomes = bench.Run();
+    ASSERT_EQ(outcomes.size(), 3u);
+    const std::string table = OutcomeTable(outcomes);
+    EXPECT_NE(table.find("sim:2  R100  03A0   03A0   -"), std::string::npos) << table;
+    EXPECT_NE(table.find("exit 1 0403+ 0: image BTR122.bin did not verify"), std::string::npos) << table;
+    const std::string line = OutcomeLogLine(outcomes[0]);
+    EXPECT_EQ(line.rfind("{\"format\":1,\"time\":\"20", 0), 0u) << line;
+    EXPECT_NE(line.find("\"images\":[\"BTR122.bin\",\"BVRABD.bin\",\"OPR0TW.bin\"],\"exit\":0"), std::string::npos)
+        << line;
 }
 
 TEST(MultiDevice, CombinedExitCode)
