@@ -6,20 +6,19 @@
 #include <cstring>
 #include <memory>
 
+#include "cli/exit_codes.h"
 #include "device/package_header.h"
 #include "device/program_sequence.h"
+#include "update/buffer_sizes.h"
+#include "update/image_plan.h"
 #include "update/package.h"
-#include "update/release_crypto.h"
-#include "update/release_pair.h"
+#include "update/release_acceptance.h"
+#include "update/release_signing.h"
+#include "update/server_layout.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-char ImageLetter(int entry)
-{
-    return entry == 0 ? 'T' : entry == 1 ? 'V' : 'C';
-}
 
 int Interrupts(const SessionSetup& setup)
 {
@@ -33,15 +32,16 @@ std::string NetworkText(const std::string& url, const DownloadResult& result)
     return std::string("network (") + DownloadStatusName(result.status) + "): " + url + ": " + result.message;
 }
 
+int NetworkExitCode(const DownloadResult& result)
+{
+    return result.status == DownloadStatus::INTERRUPTED ? EXIT_INTERRUPTED : EXIT_NETWORK;
+}
+
 int NetworkFailure(const SessionSetup& setup, const std::string& url, const DownloadResult& result)
 {
-    if (result.status == DownloadStatus::INTERRUPTED) {
-        setup.events->Failed("", "interrupted during a download, before any erase; the device is unchanged", 130);
-        return 130;
-    }
-    setup.events->Failed(
-        "", std::string("network (") + DownloadStatusName(result.status) + "): " + url + ": " + result.message, 4);
-    return 4;
+    const int exitCode = NetworkExitCode(result);
+    setup.events->Failed("", NetworkText(url, result), exitCode);
+    return exitCode;
 }
 
 // The package check's words for a refusal.
@@ -90,91 +90,69 @@ std::string NameList(const std::vector<PlannedImage>& images, size_t from)
     return names;
 }
 
-// One fetch of a model's catalogue into `buffer`, and the package check's
-// code for it. Signed releases hash it exactly as downloaded, before the
-// check decodes it in place.
-struct FetchedCatalogue {
-    std::string url;
-    DownloadResult got;
-    int32_t code = PACKAGE_OK;
-    CatalogueFacts facts{};
-};
-
-// Too large is the check's to refuse, as in the window (-1 as a length).
+// Too large is the check's to refuse, as in the window (no body).
 bool Arrived(const DownloadResult& got)
 {
     return got.status == DownloadStatus::OK || got.status == DownloadStatus::TOO_LARGE;
 }
 
-FetchedCatalogue FetchCatalogue(const SessionSetup& setup, CDownloader& downloader, const char* modelId,
-                                std::vector<uint8_t>& buffer)
+std::string Code(const ReleaseResult& result)
 {
-    FetchedCatalogue fetched;
-    fetched.url = setup.baseUrl + "Door/" + modelId + ".Bin";
-    fetched.got = downloader.Download(fetched.url, buffer.data(), buffer.size());
-    if (!Arrived(fetched.got)) return fetched;
-    const uint32_t length = fetched.got.status == DownloadStatus::OK ? uint32_t(fetched.got.bytes) : UINT32_MAX;
-    if (setup.releaseCheck != nullptr) {
-        if (fetched.got.status == DownloadStatus::OK) {
-            fetched.facts.length = length;
-            Sha256(buffer.data(), length, fetched.facts.sha256);
+    char text[WINDOW_CODE_SIZE];
+    FormatWindowCode(result, text);
+    return text;
+}
+
+// The session's downloads for the release core. The first pair goes through
+// the run's memo and the verdicts other devices left; a second pair, fetched
+// when a release may have been swapped between the two requests, goes past
+// both. Keeps what each step said, for the words of a refusal.
+class CSessionReleaseSource : public CReleaseSource {
+public:
+    CSessionReleaseSource(const SessionSetup& setup, const char* modelId) : m_setup(setup), m_modelId(modelId) {}
+
+    uint32_t FetchCatalogue(uint8_t* buffer, uint32_t capacity, bool again, bool* stop) override
+    {
+        m_url = ServerPath(m_setup.baseUrl, ServerFile::CATALOGUE, m_modelId);
+        m_got = Downloader(again).Download(m_url, buffer, capacity);
+        if (!Arrived(m_got)) {
+            *stop = true;
+            // Only the first pair's refusal is told, unless a Ctrl-C cut the second short.
+            if (again && m_got.status == DownloadStatus::INTERRUPTED)
+                m_second = {EXIT_INTERRUPTED, "", NetworkText(m_url, m_got), STATEMENT_MALFORMED, nullptr};
+            return NO_BODY;
         }
-        fetched.facts.decoded = buffer.data();
-        fetched.facts.capacity = CATALOGUE_MAX_LENGTH;  // as the window walks it for the statement
+        return m_got.status == DownloadStatus::OK ? uint32_t(m_got.bytes) : NO_BODY;
     }
-    fetched.code = CheckPackage(PACKAGE_CATALOGUE, buffer.data(), length, modelId, buffer.size());
-    return fetched;
-}
 
-// Signed releases: the catalogue and its statement fetched anew, past the
-// run's memo and the verdicts other devices left. On a verdict that accepts,
-// `buffer` holds that catalogue.
-ReleaseVerdict FetchPairAgain(const SessionSetup& setup, const char* modelId, std::vector<uint8_t>& buffer)
-{
-    CDownloader& direct = setup.directDownloader != nullptr ? *setup.directDownloader : *setup.downloader;
-    std::vector<uint8_t> again(CATALOGUE_BUFFER_SIZE, 0);
-    const FetchedCatalogue catalogue = FetchCatalogue(setup, direct, modelId, again);
-    if (catalogue.got.status == DownloadStatus::INTERRUPTED)
-        return {130, "", NetworkText(catalogue.url, catalogue.got), STATEMENT_MALFORMED, nullptr};
-    // Only the first pair's refusal is told, so this one needs no words.
-    if (!Arrived(catalogue.got) || catalogue.code != PACKAGE_OK) return {1, "", "", STATEMENT_MALFORMED, nullptr};
-    ReleaseVerdict verdict =
-        setup.releaseCheck->CheckCatalogue(direct, setup.baseUrl, modelId, catalogue.facts, StatementFetch::AGAIN);
-    if (verdict.exitCode == 0) buffer.swap(again);
-    return verdict;
-}
-
-// Signed releases: the statement of the catalogue in `buffer` must hold. A
-// pair that a release swapped between the two requests may have split is
-// fetched again (update/release_pair.h), and `buffer` may then hold the
-// second catalogue. Returns an exit code; on 0 the identity keeps the
-// accepted statement.
-int HoldStatement(const SessionSetup& setup, const CatalogueFacts& catalogue, std::vector<uint8_t>& buffer,
-                  Identity& out)
-{
-    const char* model = out.info.modelId;
-    ReleaseVerdict first, second;
-    const int32_t code = CheckReleasePair(
-        [&] {
-            first = setup.releaseCheck->CheckCatalogue(*setup.downloader, setup.baseUrl, model, catalogue,
-                                                       StatementFetch::SHARED);
-            return first.statementCode;
-        },
-        [&] {
-            second = FetchPairAgain(setup, model, buffer);
-            return second.statementCode;
-        });
-    // The second pair speaks when it holds, or when a Ctrl-C cut it short;
-    // otherwise the first pair's refusal stands as it reads.
-    const bool secondSpeaks = second.exitCode == 130 || (code == STATEMENT_OK && second.statement != nullptr);
-    const ReleaseVerdict& told = secondSpeaks ? second : first;
-    if (told.exitCode != 0) {
-        setup.events->Failed(told.code, told.text, told.exitCode);
-        return told.exitCode;
+    int32_t CheckStatement(const CatalogueFacts& catalogue, bool again) override
+    {
+        StatementVerdict& verdict = again ? m_second : m_first;
+        verdict = m_setup.releaseCheck->CheckCatalogue(Downloader(again), m_setup.baseUrl, m_modelId, catalogue,
+                                                       again ? StatementFetch::AGAIN : StatementFetch::SHARED);
+        if (verdict.statementCode == STATEMENT_OK) m_accepted = verdict.statement;
+        return verdict.statementCode;
     }
-    out.statement = told.statement;
-    return 0;
-}
+
+    // The catalogue download that did not arrive.
+    int NetworkFailure() const { return ::NetworkFailure(m_setup, m_url, m_got); }
+    // The refusal of the statement as the user reads it.
+    const StatementVerdict& StatementRefusal() const { return m_second.exitCode == EXIT_INTERRUPTED ? m_second : m_first; }
+    std::shared_ptr<const ReleaseStatement> AcceptedStatement() const { return m_accepted; }
+
+private:
+    CDownloader& Downloader(bool again) const
+    {
+        return again && m_setup.directDownloader != nullptr ? *m_setup.directDownloader : *m_setup.downloader;
+    }
+
+    const SessionSetup& m_setup;
+    const char* m_modelId;
+    std::string m_url;
+    DownloadResult m_got;
+    StatementVerdict m_first, m_second;
+    std::shared_ptr<const ReleaseStatement> m_accepted;
+};
 
 }  // namespace
 
@@ -194,13 +172,6 @@ int CInterruptibleTransport::WriteReport(const uint8_t* buffer, uint32_t* count)
         return 0;
     }
     return m_inner.WriteReport(buffer, count);
-}
-
-std::string WindowCode(const char* format, int a)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, format, a);
-    return text;
 }
 
 std::string Utf8(const char16_t* text)
@@ -240,20 +211,20 @@ int IdentifyDevice(const SessionSetup& setup, const std::string& path, Identity&
     uint8_t page[FLASH_PAGE_SIZE] = {};
     if (setup.port->ReadPages(DEVICE_INFO_PAGE, 1, page) < DEVICE_INFO_SIZE) {
         if (Interrupts(setup) >= INTERRUPT_NOW) {
-            setup.events->Failed("", "interrupted while reading the device; the device is unchanged", 130);
-            return 130;
+            setup.events->Failed("", "interrupted while reading the device; the device is unchanged", EXIT_INTERRUPTED);
+            return EXIT_INTERRUPTED;
         }
-        setup.events->Failed("", "the device did not answer the read of its information record", 1);
-        return 1;
+        setup.events->Failed("", "the device did not answer the read of its information record", EXIT_REFUSED);
+        return EXIT_REFUSED;
     }
     out.info = DecodeDeviceInfo(page);
     setup.events->Device(path, out.info);
-    if (out.info.updaterLevel > MAX_UPDATER_LEVEL) {
+    if (AcceptDevice(out.info).verdict != ReleaseVerdict::ACCEPTED) {
         setup.events->Failed("",
                              "this updater is out of date for the device (updater level " +
                                  std::to_string(out.info.updaterLevel) + "); get the newest updater",
-                             1);
-        return 1;
+                             EXIT_REFUSED);
+        return EXIT_REFUSED;
     }
     // The model id names the catalogue and the statement in their URLs: an
     // id the publisher could never have used would only make the record
@@ -262,40 +233,39 @@ int IdentifyDevice(const SessionSetup& setup, const std::string& path, Identity&
         setup.events->Failed("",
                              "the device's model id \"" + std::string(out.info.modelId, 4) +
                                  "\" is not 4 characters from A-Z a-z 0-9 . _ -; no catalogue is asked for it",
-                             1);
-        return 1;
+                             EXIT_REFUSED);
+        return EXIT_REFUSED;
     }
 
     std::vector<uint8_t> buffer(CATALOGUE_BUFFER_SIZE, 0);
-    const FetchedCatalogue catalogue = FetchCatalogue(setup, *setup.downloader, out.info.modelId, buffer);
-    if (!Arrived(catalogue.got)) return NetworkFailure(setup, catalogue.url, catalogue.got);
-    if (catalogue.code != PACKAGE_OK) {
-        setup.events->Failed(WindowCode("0302 %2d", catalogue.code), RefusalText("the catalogue was", catalogue.code),
-                             1);
-        return 1;
+    CSessionReleaseSource source(setup, out.info.modelId);
+    const CStatementSigning signing(nullptr);  // the catalogue's hash only
+    const ReleaseResult result = AcceptCatalogue(source, out.info, setup.releaseCheck != nullptr ? &signing : nullptr,
+                                                 buffer.data(), &out.walk);
+    switch (result.verdict) {
+    case ReleaseVerdict::ACCEPTED:
+        out.statement = source.AcceptedStatement();
+        return EXIT_DONE;
+    case ReleaseVerdict::NOT_FETCHED:
+        return source.NetworkFailure();
+    case ReleaseVerdict::STATEMENT_REFUSED: {
+        const StatementVerdict& told = source.StatementRefusal();
+        setup.events->Failed(told.code, told.text, told.exitCode);
+        return told.exitCode;
     }
-    // Nothing of the catalogue is used before its publisher's statement holds.
-    if (setup.releaseCheck != nullptr) {
-        const int held = HoldStatement(setup, catalogue.facts, buffer, out);
-        if (held != 0) return held;
+    case ReleaseVerdict::CATALOGUE_STALE:
+        setup.events->Failed("", "the server's data is out of date; try another server", EXIT_REFUSED);
+        return EXIT_REFUSED;
+    case ReleaseVerdict::UPDATER_OUTDATED:
+        setup.events->Failed("", "this updater is out of date for the server's data; get the newest updater", EXIT_REFUSED);
+        return EXIT_REFUSED;
+    case ReleaseVerdict::CATALOGUE_REFUSED:
+        setup.events->Failed(Code(result), RefusalText("the catalogue was", result.code), EXIT_REFUSED);
+        return EXIT_REFUSED;
+    default:
+        setup.events->Failed("", "the server sent an empty catalogue", EXIT_REFUSED);
+        return EXIT_REFUSED;
     }
-    const uint8_t status = reinterpret_cast<const PackageHeader*>(buffer.data())->status;
-    if (status < CATALOGUE_STATUS_CURRENT) {
-        setup.events->Failed("", "the server's data is out of date; try another server", 1);
-        return 1;
-    }
-    if (status > CATALOGUE_STATUS_CURRENT) {
-        setup.events->Failed("", "this updater is out of date for the server's data; get the newest updater", 1);
-        return 1;
-    }
-    const int32_t walkCode = WalkCatalogue(buffer.data(), buffer.size(), &out.walk);
-    if (walkCode != CATALOGUE_OK) {
-        setup.events->Failed(WindowCode("0302 %2d", walkCode), RefusalText("the catalogue was", walkCode), 1);
-        return 1;
-    }
-    ApplySkipRules(out.walk.entries, out.walk.count, out.walk.comparisonText, out.info.deviceVersion,
-                   out.info.deviceSecondVersion);
-    return 0;
 }
 
 Offer MakeOffer(const Identity& identity)
@@ -312,11 +282,12 @@ Offer MakeOffer(const Identity& identity)
 std::vector<PlannedImage> PlanImages(const Identity& identity, int option)
 {
     std::vector<PlannedImage> images;
-    // Line k stands for entry k + 2; with no lines no optional image qualifies.
-    const int chosen = option < identity.walk.optionLineCount ? option + 2 : 1;
-    for (int32_t i = 0; i < identity.walk.count; ++i) {
+    int32_t plan[MAX_CATALOGUE_ENTRIES];
+    const int32_t planned = PlanImages(identity.walk.entries, identity.walk.count,
+                                       ChosenEntry(option, identity.walk.optionLineCount), plan);
+    for (int32_t step = 0; step < planned; ++step) {
+        const int32_t i = plan[step];
         const CatalogueEntry& entry = identity.walk.entries[i];
-        if (entry.size == 0 || (i >= 2 && i != chosen)) continue;
         PlannedImage image;
         image.entry = i;
         image.name = entry.name;
@@ -330,35 +301,30 @@ FetchedImage FetchImage(const SessionSetup& setup, const Identity& identity, int
 {
     const CatalogueEntry& entry = identity.walk.entries[index];
     FetchedImage fetched;
-    auto buffer = std::make_shared<std::vector<uint8_t>>(uint32_t(entry.size) + IMAGE_BUFFER_SLACK, 0);
-    const std::string url = setup.baseUrl + "Pool/" + entry.name;
+    auto buffer = std::make_shared<std::vector<uint8_t>>(ImageBufferCapacity(entry.size), 0);
+    const std::string url = ServerPath(setup.baseUrl, ServerFile::IMAGE, entry.name);
     const DownloadResult got = setup.downloader->Download(url, buffer->data(), buffer->size());
-    if (got.status != DownloadStatus::OK && got.status != DownloadStatus::TOO_LARGE) {
-        fetched.exitCode = got.status == DownloadStatus::INTERRUPTED ? 130 : 4;
+    if (!Arrived(got)) {
+        fetched.exitCode = NetworkExitCode(got);
         fetched.text = NetworkText(url, got);
         return fetched;
     }
-    const uint32_t length = got.status == DownloadStatus::OK ? uint32_t(got.bytes) : UINT32_MAX;
-    // Signed releases: the very file the publisher signed, before the check
-    // decodes it. A body too large for the buffer keeps its path to 0402, as
-    // the window's failed download does.
-    if (setup.releaseCheck != nullptr && got.status == DownloadStatus::OK) {
-        const ReleaseVerdict verdict =
-            setup.releaseCheck->CheckImage(identity.statement.get(), index, entry.name, buffer->data(), length);
-        if (verdict.exitCode != 0) {
-            fetched.exitCode = verdict.exitCode;
-            fetched.code = verdict.code;
-            fetched.text = verdict.text;
-            return fetched;
-        }
+    const uint32_t length = got.status == DownloadStatus::OK ? uint32_t(got.bytes) : NO_BODY;
+    // Signed releases: held against the statement accepted with the catalogue.
+    const CStatementSigning signing(identity.statement.get());
+    const ReleaseResult result = AcceptImage(setup.releaseCheck != nullptr ? &signing : nullptr, index, entry,
+                                             buffer->data(), length, uint32_t(buffer->size()));
+    if (result.verdict == ReleaseVerdict::IMAGE_NOT_SIGNED) {
+        fetched.exitCode = EXIT_REFUSED;
+        fetched.code = Code(result);
+        fetched.text = "image " + std::string(entry.name) + " (" + std::to_string(length) +
+                       " bytes) is not the file the release statement signs; nothing was erased";
+        return fetched;
     }
-    char id[5] = {};
-    std::memcpy(id, entry.name + 2, 4);
-    const int32_t code = CheckPackage(PACKAGE_IMAGE, buffer->data(), length, id, buffer->size());
-    if (code != PACKAGE_OK) {
-        fetched.exitCode = 1;
-        fetched.code = WindowCode("0402 %2d", code);
-        fetched.text = RefusalText(("image " + std::string(entry.name) + " was").c_str(), code);
+    if (result.verdict != ReleaseVerdict::ACCEPTED) {
+        fetched.exitCode = EXIT_REFUSED;
+        fetched.code = Code(result);
+        fetched.text = RefusalText(("image " + std::string(entry.name) + " was").c_str(), result.code);
         return fetched;
     }
     fetched.length = length;
@@ -388,7 +354,7 @@ FetchedImage CImageCache::Fetch(const SessionSetup& setup, const Identity& ident
     lock.lock();
     slot->image = fetched;
     slot->done = true;
-    if (fetched.exitCode != 0 && fetched.exitCode != 1) m_images.erase(key);
+    if (fetched.exitCode != EXIT_DONE && fetched.exitCode != EXIT_REFUSED) m_images.erase(key);
     m_finished.notify_all();
     return fetched;
 }
@@ -399,13 +365,13 @@ int UpdateDevice(const SessionSetup& setup, const Identity& identity, int option
         setup.events->Failed("",
                              "there is no option line " + std::to_string(option) + " (the server offers " +
                                  std::to_string(identity.walk.optionLineCount) + ")",
-                             2);
-        return 2;
+                             EXIT_USAGE);
+        return EXIT_USAGE;
     }
     std::vector<PlannedImage> images = PlanImages(identity, option);
     if (images.empty()) {
         setup.events->Finished("nothing to do: the device already carries every image it needs");
-        return 0;
+        return EXIT_DONE;
     }
 
     // Every image is fetched and checked before the first erase, so a refused
@@ -414,7 +380,7 @@ int UpdateDevice(const SessionSetup& setup, const Identity& identity, int option
     for (PlannedImage& image : images) {
         const FetchedImage fetched = setup.imageCache != nullptr ? setup.imageCache->Fetch(setup, identity, image.entry)
                                                                  : FetchImage(setup, identity, image.entry);
-        if (fetched.exitCode != 0) {
+        if (fetched.exitCode != EXIT_DONE) {
             setup.events->Failed(fetched.code, fetched.text, fetched.exitCode);
             return fetched.exitCode;
         }
@@ -426,16 +392,16 @@ int UpdateDevice(const SessionSetup& setup, const Identity& identity, int option
     }
 
     if (Interrupts(setup) > 0) {
-        setup.events->Failed("", "interrupted before any erase; the device is unchanged", 130);
-        return 130;
+        setup.events->Failed("", "interrupted before any erase; the device is unchanged", EXIT_INTERRUPTED);
+        return EXIT_INTERRUPTED;
     }
     if (!confirm(images)) {
         if (Interrupts(setup) > 0) {
-            setup.events->Failed("", "interrupted before any erase; the device is unchanged", 130);
-            return 130;
+            setup.events->Failed("", "interrupted before any erase; the device is unchanged", EXIT_INTERRUPTED);
+            return EXIT_INTERRUPTED;
         }
-        setup.events->Failed("", "not confirmed; nothing was erased", 1);
-        return 1;
+        setup.events->Failed("", "not confirmed; nothing was erased", EXIT_REFUSED);
+        return EXIT_REFUSED;
     }
 
     for (size_t i = 0; i < images.size(); ++i) {
@@ -448,23 +414,23 @@ int UpdateDevice(const SessionSetup& setup, const Identity& identity, int option
                                  "interrupted: image " + image.name + " (" + std::to_string(i + 1) + " of " +
                                      std::to_string(images.size()) +
                                      ") was cut short; running the update again completes the device",
-                                 130);
-            return 130;
+                                 EXIT_INTERRUPTED);
+            return EXIT_INTERRUPTED;
         }
         setup.events->ImageFinished(image, outcome.mismatches);
         if (outcome.mismatches != 0) {
-            setup.events->Failed(WindowCode("0403+%2d", image.entry),
+            setup.events->Failed(Code({ReleaseVerdict::IMAGE_NOT_VERIFIED, image.entry}),
                                  "image " + image.name + " did not verify: " + std::to_string(image.size) + " bytes, " +
                                      std::to_string(outcome.mismatches) + " differ on read-back",
-                                 1);
-            return 1;
+                                 EXIT_REFUSED);
+            return EXIT_REFUSED;
         }
         if (Interrupts(setup) > 0 && i + 1 < images.size()) {
             setup.events->Failed("",
                                  "interrupted: image " + image.name + " is complete, " + NameList(images, i + 1) +
                                      " not programmed; running the update again completes the device",
-                                 130);
-            return 130;
+                                 EXIT_INTERRUPTED);
+            return EXIT_INTERRUPTED;
         }
     }
 
@@ -472,5 +438,5 @@ int UpdateDevice(const SessionSetup& setup, const Identity& identity, int option
     setup.port->SendTestCommand(TEST_FINISH, TEST_FINISH);
     setup.events->Finished("done: " + std::to_string(images.size()) + (images.size() == 1 ? " image" : " images") +
                            " programmed and verified; the device can be unplugged");
-    return 0;
+    return EXIT_DONE;
 }

@@ -99,11 +99,6 @@ private:
     std::map<std::string, std::shared_ptr<Slot>> m_images;
 };
 
-// The catalogue buffer, as the window sizes it.
-constexpr uint32_t CATALOGUE_BUFFER_SIZE = 16384;
-// An image download may be this much larger than its record announced.
-constexpr uint32_t IMAGE_BUFFER_SLACK = 128;
-
 // Reads the device's record and the model's catalogue. Returns an exit code;
 // on any but 0 the reason went to the events.
 int IdentifyDevice(const SessionSetup& setup, const std::string& path, Identity& out);
@@ -119,9 +114,6 @@ std::vector<PlannedImage> PlanImages(const Identity& identity, int option);
 // each, then sends the finish command. Returns an exit code.
 using ConfirmErase = std::function<bool(const std::vector<PlannedImage>& images)>;
 int UpdateDevice(const SessionSetup& setup, const Identity& identity, int option, const ConfirmErase& confirm);
-
-// "0402 -4", "0403+ 1": the window's codes, as it formats them.
-std::string WindowCode(const char* format, int a);
 
 // UTF-16 text as UTF-8.
 std::string Utf8(const char16_t* text);

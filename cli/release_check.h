@@ -1,10 +1,10 @@
 #pragma once
 // The seam for signed releases. When the build has compiled-in keys or
 // --key is given, the session hands the check the catalogue (hashed as
-// downloaded, after the package check accepted it) and every image download
-// (before the package check decodes it, and before any erase); without a
-// check the release is taken as the window takes an unsigned one. No option
-// skips a check that is configured.
+// downloaded, after the package check accepted it) and holds every image
+// download against the statement the check accepted (update/release_acceptance.h);
+// without a check the release is taken as the window takes an unsigned one.
+// No option skips a check that is configured.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,7 +13,7 @@
 
 class CDownloader;
 
-struct ReleaseVerdict {
+struct StatementVerdict {
     int exitCode = 0;  // 0 accepted; otherwise the exit code of the refusal or failure
     std::string code;  // the window's code, e.g. "0303 -2" or "0404+ 1"
     std::string text;
@@ -32,10 +32,6 @@ public:
     virtual ~CReleaseCheck() = default;
     // Fetches Door/<model>.Sig under `baseUrl` through `downloader` and
     // checks it against the trusted keys and `catalogue`.
-    virtual ReleaseVerdict CheckCatalogue(CDownloader& downloader, const std::string& baseUrl, const char* modelId,
+    virtual StatementVerdict CheckCatalogue(CDownloader& downloader, const std::string& baseUrl, const char* modelId,
                                           const CatalogueFacts& catalogue, StatementFetch fetch) = 0;
-    // The download of catalogue entry `entry` must be the very file that
-    // `statement`, the one accepted with the device's catalogue, names for it.
-    virtual ReleaseVerdict CheckImage(const ReleaseStatement* statement, int32_t entry, const std::string& name,
-                                      const uint8_t* package, uint32_t length) = 0;
 };

@@ -5,13 +5,16 @@
 #include <memory>
 
 #include "cli/downloader.h"
+#include "cli/exit_codes.h"
+#include "update/release_acceptance.h"
+#include "update/server_layout.h"
 
 namespace {
 
-std::string Code(const char* format, int value)
+std::string RefusalCode(int32_t statementCode)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, format, value);
+    char text[WINDOW_CODE_SIZE];
+    FormatWindowCode({ReleaseVerdict::STATEMENT_REFUSED, statementCode}, text);
     return text;
 }
 
@@ -22,9 +25,9 @@ std::string CatalogueKey(const CatalogueFacts& catalogue)
     return key;
 }
 
-ReleaseVerdict Refused(int32_t code)
+StatementVerdict Refused(int32_t code)
 {
-    return {1, Code("0303 %2d", code),
+    return {EXIT_REFUSED, RefusalCode(code),
             std::string("the release statement was refused: ") + StatementResultName(code) + ", " +
                 StatementResultMeaning(code),
             code, nullptr};
@@ -38,7 +41,7 @@ bool MakeReleaseKey(const uint8_t (&point)[P256_POINT_LENGTH], ReleaseKey& key)
     return ReleaseKeyId(point, key.keyId);
 }
 
-ReleaseVerdict CStatementCheck::CheckCatalogue(CDownloader& downloader, const std::string& baseUrl, const char* modelId,
+StatementVerdict CStatementCheck::CheckCatalogue(CDownloader& downloader, const std::string& baseUrl, const char* modelId,
                                                const CatalogueFacts& catalogue, StatementFetch fetch)
 {
     // One check at a time: a later device of the same model and catalogue
@@ -50,15 +53,15 @@ ReleaseVerdict CStatementCheck::CheckCatalogue(CDownloader& downloader, const st
 
     // One byte more than the longest statement, so a longer one is seen whole and refused.
     uint8_t bytes[STATEMENT_MAX_LENGTH + 1] = {};
-    const std::string url = baseUrl + "Door/" + modelId + ".Sig";
+    const std::string url = ServerPath(baseUrl, ServerFile::STATEMENT, modelId);
     const DownloadResult got = downloader.Download(url, bytes, sizeof bytes);
     if (got.status == DownloadStatus::INTERRUPTED)
-        return {130, "", "interrupted during a download, before any erase; the device is unchanged",
+        return {EXIT_INTERRUPTED, "", "interrupted during a download, before any erase; the device is unchanged",
                 STATEMENT_MALFORMED, nullptr};
     // As in the window, a failed download leaves no statement (-1); it is
     // still a network failure for the exit code, and not remembered.
     if (got.status != DownloadStatus::OK && got.status != DownloadStatus::TOO_LARGE)
-        return {4, Code("0303 %2d", STATEMENT_MALFORMED),
+        return {EXIT_NETWORK, RefusalCode(STATEMENT_MALFORMED),
                 std::string("network (") + DownloadStatusName(got.status) + "): " + url + ": " + got.message +
                     "; no release statement",
                 STATEMENT_MALFORMED, nullptr};
@@ -68,18 +71,8 @@ ReleaseVerdict CStatementCheck::CheckCatalogue(CDownloader& downloader, const st
         got.status == DownloadStatus::OK
             ? CheckStatement(bytes, got.bytes, m_keys.data(), m_keys.size(), modelId, catalogue, statement.get())
             : STATEMENT_MALFORMED;
-    ReleaseVerdict verdict = code == STATEMENT_OK ? ReleaseVerdict{} : Refused(code);
+    StatementVerdict verdict = code == STATEMENT_OK ? StatementVerdict{} : Refused(code);
     if (code == STATEMENT_OK) verdict.statement = std::move(statement);
     m_verdicts[key] = verdict;
     return verdict;
-}
-
-ReleaseVerdict CStatementCheck::CheckImage(const ReleaseStatement* statement, int32_t entry, const std::string& name,
-                                           const uint8_t* package, uint32_t length)
-{
-    if (statement != nullptr && ImageMatchesStatement(*statement, entry, package, length)) return {};
-    return {1, Code("0404+%2d", entry),
-            "image " + name + " (" + std::to_string(length) +
-                " bytes) is not the file the release statement signs; nothing was erased",
-            STATEMENT_OK, nullptr};
 }

@@ -5,6 +5,10 @@
 #include "device/command_port.h"
 #include "device/hid_io_transport.h"
 
+#include <new>
+#include <type_traits>
+#include <utility>
+
 CHidCmd g_hidCmd;
 CommandBlock g_commandBlock;
 
@@ -12,14 +16,35 @@ CHidCmd::CHidCmd() : m_report{} {}
 
 CHidCmd::~CHidCmd() = default;
 
+namespace {
+
+// Built in place and never destroyed: a worker may still send a report
+// through them while the process ends, after static destructors have run.
 // Both only refer to g_hidCmd's members, so they need nothing of it at
-// construction and live as long as it does.
-static CHidIOTransport g_hidTransport(g_hidCmd.m_io);
-static CCommandPort g_hidPort(g_hidTransport, g_hidCmd.m_report, g_commandBlock);
+// construction.
+template <typename T>
+class CNeverDestroyed {
+public:
+    template <typename... Args>
+    explicit CNeverDestroyed(Args&&... args)
+    {
+        new (m_storage) T(std::forward<Args>(args)...);
+    }
+    T& Get() { return *std::launder(reinterpret_cast<T*>(m_storage)); }
+
+private:
+    alignas(T) unsigned char m_storage[sizeof(T)];
+};
+
+CNeverDestroyed<CHidIOTransport> g_hidTransport(g_hidCmd.m_io);
+CNeverDestroyed<CCommandPort> g_hidPort(g_hidTransport.Get(), g_hidCmd.m_report, g_commandBlock);
+static_assert(std::is_trivially_destructible<CNeverDestroyed<CCommandPort>>::value, "nothing runs at exit");
+
+}  // namespace
 
 CCommandPort& GlobalCommandPort()
 {
-    return g_hidPort;
+    return g_hidPort.Get();
 }
 
 int Connect()
@@ -29,20 +54,20 @@ int Connect()
 
 void SendTestCommand(uint32_t subCode, uint32_t value)
 {
-    g_hidPort.SendTestCommand(subCode, value);
+    g_hidPort.Get().SendTestCommand(subCode, value);
 }
 
 int EraseBlock(uint32_t block)
 {
-    return g_hidPort.EraseBlock(block);
+    return g_hidPort.Get().EraseBlock(block);
 }
 
 uint32_t WritePages(uint32_t firstPage, uint32_t pageCount, const uint8_t* source)
 {
-    return g_hidPort.WritePages(firstPage, pageCount, source);
+    return g_hidPort.Get().WritePages(firstPage, pageCount, source);
 }
 
 uint32_t ReadPages(uint32_t firstPage, uint32_t pageCount, uint8_t* destination)
 {
-    return g_hidPort.ReadPages(firstPage, pageCount, destination);
+    return g_hidPort.Get().ReadPages(firstPage, pageCount, destination);
 }

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "update/catalogue.h"
+#include "update/catalogue_entry.h"
 
 struct AppState {
     HINSTANCE instance;           // the program's module

@@ -4,7 +4,7 @@
 #include "resources/resource_ids.h"
 #include "shell/about_box.h"
 #include "shell/app_state.h"
-#include "update/update_threads.h"
+#include "shell/update_threads.h"
 
 // Timer id 0 on the main window; each tick arrives as WM_TIMER.
 constexpr UINT_PTR POLL_TIMER = 0;

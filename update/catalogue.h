@@ -4,13 +4,7 @@
 #include <cstdint>
 
 #include "device/flash_geometry.h"
-
-constexpr int MAX_CATALOGUE_ENTRIES = 8;
-
-struct CatalogueEntry {
-    char name[32];  // image package file name on the server, NUL-terminated
-    int32_t size;   // image package size in bytes; 0 = not to be programmed
-};
+#include "update/catalogue_entry.h"
 
 // Catalogue status byte (header byte 10) that lets identification go on;
 // 0 and 1 mean a stale server, 3 and above a newer updater.

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "bench_device.h"
-#include "device/program_image.h"
+#include "shell/program_image.h"
 #include "shell/app_state.h"
 
 extern "C" {

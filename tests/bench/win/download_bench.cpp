@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "update/download.h"
+#include "shell/download.h"
 #include "update/download_request.h"
 
 namespace {

@@ -12,10 +12,10 @@
 
 #include "recording_platform.h"
 #include "shell/app_state.h"
-#include "update/messages.h"
+#include "shell/messages.h"
 #include "update/release_keys.h"
-#include "update/signed_release.h"
-#include "update/update_threads.h"
+#include "shell/signed_release.h"
+#include "shell/update_threads.h"
 
 #include <cstdio>
 #include <string>

@@ -2,6 +2,7 @@
 // simulator core in-process: every report byte for byte, the progress events,
 // the flash afterwards, and the faults (corrupt read-back, a device that stops
 // answering, unplugging, a failing data report, a stop request).
+#include "tests/support/image_layout.h"
 #include "device/program_sequence.h"
 #include "device/package_header.h"
 #include "tools/simulator/in_process_device.h"
@@ -17,33 +18,9 @@ namespace {
 
 using Report = std::array<uint8_t, REPORT_SIZE>;
 
-struct Layout {
-    uint16_t first;
-    uint16_t last;
-    uint8_t tail;
-};
-
-uint8_t ImageByte(size_t i)
-{
-    return static_cast<uint8_t>((i * 13) ^ (i >> 9));
-}
-
-size_t DataLength(const Layout& layout)
-{
-    return size_t(layout.last - layout.first) * FLASH_BLOCK_SIZE + layout.tail * FLASH_PAGE_SIZE;
-}
-
-// Only what the sequence reads: the header's blocks and tail, then the data.
 std::vector<uint8_t> MakePackage(const Layout& layout)
 {
-    std::vector<uint8_t> package(PACKAGE_HEADER_LENGTH + DataLength(layout));
-    for (size_t i = 0; i < DataLength(layout); ++i) package[PACKAGE_HEADER_LENGTH + i] = ImageByte(i);
-    package[27] = layout.tail;
-    package[28] = uint8_t(layout.first >> 8);
-    package[29] = uint8_t(layout.first);
-    package[30] = uint8_t(layout.last >> 8);
-    package[31] = uint8_t(layout.last);
-    return package;
+    return PlainImagePackage(layout);
 }
 
 // A command report written out by hand: report id 0, opcode, 14, two

@@ -9,6 +9,7 @@
 
 #include "package_fixtures.h"
 #include "signing.h"
+#include "tests/support/sha256_cases.h"
 #include "update/catalogue.h"
 #include "update/release_statement.h"
 
@@ -90,26 +91,7 @@ int32_t Check(const Bytes& statement, const CatalogueFacts& facts, const std::st
 
 TEST(Sha256, MatchesTheStandardVectorsAndIsTheSameInAnyChunking)
 {
-    uint8_t digest[SHA256_LENGTH];
-    ASSERT_TRUE(Sha256(reinterpret_cast<const uint8_t*>("abc"), 3, digest));
-    const uint8_t abc[] = {0xba, 0x78, 0x16, 0xbf, 0x8f, 0x01, 0xcf, 0xea, 0x41, 0x41, 0x40,
-                           0xde, 0x5d, 0xae, 0x22, 0x23, 0xb0, 0x03, 0x61, 0xa3, 0x96, 0x17,
-                           0x7a, 0x9c, 0xb4, 0x10, 0xff, 0x61, 0xf2, 0x00, 0x15, 0xad};
-    EXPECT_EQ(0, std::memcmp(digest, abc, sizeof abc));
-
-    // More than three chunks, fed whole and in odd pieces across the chunk borders.
-    Bytes data(3 * SHA256_CHUNK + 777);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13 + (i >> 9));
-    uint8_t whole[SHA256_LENGTH], pieces[SHA256_LENGTH];
-    ASSERT_TRUE(Sha256(data.data(), data.size(), whole));
-    CSha256 hash;
-    for (size_t at = 0; at < data.size();) {
-        const size_t step = std::min<size_t>(data.size() - at, 40001);
-        hash.Update(data.data() + at, step);
-        at += step;
-    }
-    ASSERT_TRUE(hash.Finish(pieces));
-    EXPECT_EQ(0, std::memcmp(whole, pieces, sizeof whole));
+    ExpectSha256OfStandardVectorsInAnyChunking();
 }
 
 TEST(VerifyP256, AcceptsOnlyTheSignersSignatureOverTheSameHash)

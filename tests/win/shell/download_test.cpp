@@ -1,7 +1,7 @@
 // DownloadFile against the loopback test server (see download_server.sh).
 #include "recording_platform.h"
-#include "update/download.h"
-#include "update/messages.h"
+#include "shell/download.h"
+#include "shell/messages.h"
 
 #include <gtest/gtest.h>
 

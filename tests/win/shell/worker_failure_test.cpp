@@ -1,8 +1,8 @@
 // Boxes of the worker threads that only a failed allocation reaches, proven
 // with the recording platform's injected failure.
-#include "recording_platform.h"
+#include "worker_stage.h"
 #include "shell/app_state.h"
-#include "update/update_threads.h"
+#include "shell/update_threads.h"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +14,8 @@ class WorkerFailure : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_platform = RecordingPlatform();
+        SetUpWorkerControls();
         g_platform.failAllocation = true;
-        std::memset(&g_app, 0, sizeof g_app);
-        g_app.optionList = CreateWindowExW(0, L"ComboBox", L"", CBS_DROPDOWNLIST | CBS_HASSTRINGS, 0, 0, 100, 100,
-                                           nullptr, nullptr, nullptr, nullptr);
-        g_app.updateButton = CreateWindowExW(0, L"button", L"", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-        g_app.exitButton = CreateWindowExW(0, L"button", L"", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     }
     void TearDown() override
     {

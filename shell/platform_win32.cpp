@@ -1,4 +1,4 @@
-#include "update/platform.h"
+#include "shell/platform.h"
 
 #include "shell/app_state.h"
 

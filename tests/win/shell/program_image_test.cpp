@@ -1,12 +1,13 @@
 // ProgramImage against the in-process simulated device: the order of the
 // device commands, the progress texts on the update button, the flash after
 // it, and the mismatch count when the device lies or stops answering.
+#include "tests/support/image_layout.h"
 #include "button_recorder.h"
 #include "recording_platform.h"
 #include "sim_fixture.h"
 
 #include "device/hid_cmd.h"
-#include "device/program_image.h"
+#include "shell/program_image.h"
 #include "shell/app_state.h"
 #include "update/package_builder.h"
 
@@ -18,27 +19,10 @@
 
 namespace {
 
-struct Layout {
-    uint16_t first;
-    uint16_t last;
-    uint8_t tail;
-};
-
-uint8_t ImageByte(size_t i)
-{
-    return static_cast<uint8_t>((i * 13) ^ (i >> 9));
-}
-
 // A checked image package: header, (last - first) blocks, tail pages.
 std::vector<uint8_t> MakePackage(const Layout& layout)
 {
-    const size_t data = size_t(layout.last - layout.first) * FLASH_BLOCK_SIZE + layout.tail * FLASH_PAGE_SIZE;
-    std::vector<uint8_t> package(PACKAGE_HEADER_LENGTH + data);
-    for (size_t i = 0; i < data; ++i) package[PACKAGE_HEADER_LENGTH + i] = ImageByte(i);
-    auto* header = reinterpret_cast<PackageHeader*>(package.data());
-    header->tailPages = layout.tail;
-    WriteBigEndian16(header->firstBlock, layout.first);
-    WriteBigEndian16(header->lastBlock, layout.last);
+    std::vector<uint8_t> package = PlainImagePackage(layout);
     SealPackage(PACKAGE_IMAGE, package, "IMG1");
     EXPECT_EQ(CheckPackage(PACKAGE_IMAGE, package.data(), package.size(), "IMG1", package.size()), PACKAGE_OK);
     return package;

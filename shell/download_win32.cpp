@@ -1,13 +1,13 @@
 // DownloadFile: the download core with the program's boxes. Every failure is
 // shown once, after both handles are released (so nothing stays open while
 // the user reads it and the process may end right after), and returns -1.
-#include "update/download.h"
+#include "shell/download.h"
 
+#include "shell/messages.h"
+#include "shell/platform.h"
 #include "update/download_core.h"
 #include "update/download_deadline.h"
 #include "update/download_request.h"
-#include "update/messages.h"
-#include "update/platform.h"
 #include "update/release_keys.h"
 
 int32_t DownloadFile(const char* url, uint8_t* destination, uint32_t capacity)

@@ -3,16 +3,16 @@
 // Also the CNG back end of the crypto interface under Wine, against a
 // statement that OpenSSL signed with the test-only key a.
 #include "button_recorder.h"
-#include "recording_platform.h"
-#include "sim_fixture.h"
+#include "worker_stage.h"
 
 #include "device/hid_cmd.h"
 #include "shell/app_state.h"
-#include "update/messages.h"
+#include "shell/messages.h"
+#include "tests/support/sha256_cases.h"
 #include "update/package_builder.h"
 #include "update/release_keys.h"
-#include "update/signed_release.h"
-#include "update/update_threads.h"
+#include "shell/signed_release.h"
+#include "shell/update_threads.h"
 
 #include <gtest/gtest.h>
 
@@ -43,25 +43,9 @@ void WriteFile(const std::string& path, const Bytes& bytes)
     std::fclose(file);
 }
 
-TEST(CngSha256, MatchesTheStandardVectorAndIsTheSameInAnyChunking)
+TEST(CngSha256, MatchesTheStandardVectorsAndIsTheSameInAnyChunking)
 {
-    uint8_t digest[SHA256_LENGTH];
-    ASSERT_TRUE(Sha256(reinterpret_cast<const uint8_t*>("abc"), 3, digest));
-    const uint8_t abc[] = {0xba, 0x78, 0x16, 0xbf, 0x8f, 0x01, 0xcf, 0xea, 0x41, 0x41, 0x40,
-                           0xde, 0x5d, 0xae, 0x22, 0x23, 0xb0, 0x03, 0x61, 0xa3, 0x96, 0x17,
-                           0x7a, 0x9c, 0xb4, 0x10, 0xff, 0x61, 0xf2, 0x00, 0x15, 0xad};
-    EXPECT_EQ(0, std::memcmp(digest, abc, sizeof abc));
-
-    Bytes data(2 * SHA256_CHUNK + 99);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13 + (i >> 9));
-    uint8_t whole[SHA256_LENGTH], pieces[SHA256_LENGTH];
-    ASSERT_TRUE(Sha256(data.data(), data.size(), whole));
-    CSha256 hash;
-    for (size_t at = 0; at < data.size(); at += 30001) {
-        hash.Update(data.data() + at, std::min<size_t>(30001, data.size() - at));
-    }
-    ASSERT_TRUE(hash.Finish(pieces));
-    EXPECT_EQ(0, std::memcmp(whole, pieces, sizeof whole));
+    ExpectSha256OfStandardVectorsInAnyChunking();
 }
 
 TEST(CngVerifyP256, AcceptsTheSignatureOpenSslMadeAndNothingElse)
@@ -90,20 +74,9 @@ class SignedUpdateTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(FakesLoaded());
-        g_platform = RecordingPlatform();
-        std::memset(&g_app, 0, sizeof g_app);
+        SetUpWorkerControls(m_button.Handle());
         std::memset(&g_releaseStatement, 0, sizeof g_releaseStatement);
-        g_app.instance = GetModuleHandleW(nullptr);
-        g_app.updateButton = m_button.Handle();
-        g_app.exitButton =
-            CreateWindowExW(0, L"button", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-        g_app.optionList = CreateWindowExW(0, L"ComboBox", L"", WS_POPUP | CBS_DROPDOWNLIST | CBS_HASSTRINGS, 0, 0, 100,
-                                           100, nullptr, nullptr, nullptr, nullptr);
-        m_sim = std::make_unique<SimDevice>(UniquePipe(L"signed"));
-        ASSERT_TRUE(m_sim->Start());
-        SetFakeDevices(Entry(m_sim->path, L"0416:F362"));
-        ASSERT_EQ(Connect(), 1);
+        ConnectSimulatedDevice(L"signed", m_sim);
     }
 
     std::string PoolPath(const char* name) const { return std::string(UPDATE_TEST_POOL) + "\\" + name; }

@@ -1,6 +1,6 @@
 #include "recording_platform.h"
 
-#include "update/platform.h"
+#include "shell/platform.h"
 
 #include <cstdlib>
 

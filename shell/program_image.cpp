@@ -1,6 +1,6 @@
 // ProgramImage: the portable programming sequence over the global command
 // port, with the update button as its progress display.
-#include "device/program_image.h"
+#include "shell/program_image.h"
 
 #include "device/hid_cmd.h"
 #include "device/program_sequence.h"

@@ -4,14 +4,13 @@
 // they are set; texts between images last microseconds and no polling driver
 // could see them.
 #include "button_recorder.h"
-#include "recording_platform.h"
-#include "sim_fixture.h"
+#include "worker_stage.h"
 
 #include "device/hid_cmd.h"
 #include "shell/app_state.h"
-#include "update/messages.h"
+#include "shell/messages.h"
 #include "update/package_builder.h"
-#include "update/update_threads.h"
+#include "shell/update_threads.h"
 
 #include <gtest/gtest.h>
 
@@ -35,20 +34,8 @@ class UpdateThreadTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(FakesLoaded());
-        g_platform = RecordingPlatform();
-        std::memset(&g_app, 0, sizeof g_app);
-        g_app.instance = GetModuleHandleW(nullptr);  // string 140 is in this exe's resources
-        g_app.updateButton = m_button.Handle();
-        g_app.exitButton =
-            CreateWindowExW(0, L"button", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-        g_app.optionList = CreateWindowExW(0, L"ComboBox", L"", WS_POPUP | CBS_DROPDOWNLIST | CBS_HASSTRINGS, 0, 0, 100,
-                                           100, nullptr, nullptr, nullptr, nullptr);
-
-        m_sim = std::make_unique<SimDevice>(UniquePipe(L"update"));
-        ASSERT_TRUE(m_sim->Start());
-        SetFakeDevices(Entry(m_sim->path, L"0416:F362"));
-        ASSERT_EQ(Connect(), 1);
+        SetUpWorkerControls(m_button.Handle());
+        ConnectSimulatedDevice(L"update", m_sim);
     }
 
     // Publishes an image package under `name` (characters 2-5: its id) and
@@ -76,7 +63,18 @@ protected:
 };
 
 size_t g_logLinesAtBox;
+bool g_deviceToldWhileBoxUp;
 SimDevice* g_sim;
+
+// The completion box stays up a while, as it does for a user reading it:
+// nothing may reach the device meanwhile. Everything before the box was
+// answered by the device, so its log is complete when the box appears; the
+// finish command, which gets no answer, would be logged within milliseconds.
+void HoldTheCompletionBox()
+{
+    g_logLinesAtBox = g_sim->Log().size();
+    g_deviceToldWhileBoxUp = g_sim->WaitForLogLines(g_logLinesAtBox + 1, 300);
+}
 
 TEST_F(UpdateThreadTest, ProgressTextsOfAWholeUpdateInTheirOrder)
 {
@@ -86,7 +84,7 @@ TEST_F(UpdateThreadTest, ProgressTextsOfAWholeUpdateInTheirOrder)
     Publish(3, "OPU0HK.bin", 64, 8192 + 256);  // two full blocks, 1 tail page
     SendMessageW(g_app.optionList, CB_SETCURSEL, 1, 0);
     g_sim = m_sim.get();
-    g_platform.onBox = [] { g_logLinesAtBox = g_sim->Log().size(); };
+    g_platform.onBox = HoldTheCompletionBox;
 
     RunWorker(UpdateThread);
 
@@ -105,6 +103,7 @@ TEST_F(UpdateThreadTest, ProgressTextsOfAWholeUpdateInTheirOrder)
     EXPECT_FALSE(g_platform.processEnded);
 
     // The finish command follows the closed box, and the exit button is back.
+    EXPECT_FALSE(g_deviceToldWhileBoxUp) << "the device was told to finish while the completion box was up";
     ASSERT_TRUE(m_sim->WaitForLogLines(g_logLinesAtBox + 1));
     const std::vector<std::string> log = m_sim->Log();
     EXPECT_EQ(log.size(), g_logLinesAtBox + 1);

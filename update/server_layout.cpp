@@ -1,0 +1,41 @@
+#include "update/server_layout.h"
+
+#include <cstdio>
+
+namespace {
+
+const char* PathFormat(ServerFile file)
+{
+    switch (file) {
+    case ServerFile::CATALOGUE: return "%sDoor/%s.Bin";
+    case ServerFile::STATEMENT: return "%sDoor/%s.Sig";
+    case ServerFile::IMAGE: break;
+    }
+    return "%sPool/%s";
+}
+
+}  // namespace
+
+bool FormatServerPath(char* out, size_t capacity, const char* base, ServerFile file, const char* name)
+{
+    const int length = std::snprintf(out, capacity, PathFormat(file), base, name);
+    return length >= 0 && static_cast<size_t>(length) < capacity;
+}
+
+std::string ServerPath(const std::string& base, ServerFile file, const char* name)
+{
+    const size_t capacity = base.size() + std::char_traits<char>::length(name) + sizeof "Door/.Bin";
+    std::string path(capacity, '\0');
+    FormatServerPath(&path[0], capacity, base.c_str(), file, name);
+    path.resize(std::char_traits<char>::length(path.c_str()));
+    return path;
+}
+
+void ImagePackageId(const char* name, char (&id)[PACKAGE_ID_LENGTH + 1])
+{
+    size_t length = 0;
+    const size_t skipped = name[0] == '\0' ? 0 : name[1] == '\0' ? 1 : 2;
+    for (const char* at = name + skipped; length < PACKAGE_ID_LENGTH && at[length] != '\0'; ++length)
+        id[length] = at[length];
+    for (size_t i = length; i <= PACKAGE_ID_LENGTH; ++i) id[i] = '\0';
+}
