@@ -20,7 +20,11 @@ function(ruvo_write_release_keys header keys)
   set(entries "")
   set(seen "")
   set(count 0)
-  set(work ${CMAKE_CURRENT_BINARY_DIR}/release-keys)
+  # Scratch files of this call alone: two configures of one build folder at
+  # once must never read each other's half-written files. A call that fails
+  # leaves its folder behind, to be read.
+  string(RANDOM LENGTH 16 scratch)
+  set(work ${CMAKE_CURRENT_BINARY_DIR}/release-keys/${scratch})
   file(MAKE_DIRECTORY ${work})
   foreach(pem IN LISTS keys)
     if(NOT IS_ABSOLUTE "${pem}")
@@ -73,14 +77,13 @@ function(ruvo_write_release_keys header keys)
     math(EXPR count "${count} + 1")
     message(STATUS "Release key ${keyId}: ${pem}")
   endforeach()
-  file(REMOVE ${work}/key.der ${work}/point.der ${work}/point.bin)
   if(ARGC GREATER 2)
     set(${ARGV2} "${ids}" PARENT_SCOPE)
   endif()
   if(count EQUAL 0)
     set(entries "    {{0}, {0}},  // none: releases are not signed\n")
   endif()
-  file(CONFIGURE OUTPUT ${header} CONTENT "#pragma once
+  set(content "#pragma once
 // Generated at configure time from RUVO_RELEASE_KEYS; do not edit.
 // Publisher keys whose signed release statements the updater accepts. With
 // none, releases are not signed and nothing is checked.
@@ -92,7 +95,21 @@ constexpr size_t RELEASE_KEY_COUNT = ${count};
 constexpr bool SIGNED_RELEASES = RELEASE_KEY_COUNT > 0;
 constexpr ReleaseKey RELEASE_KEYS[] = {
 ${entries}};
-" @ONLY)
+")
+  # Replaced in one step, and only when it changes: a compile running beside
+  # another configure sees the old header or the new one, never half of one,
+  # and an unchanged header rebuilds nothing.
+  set(current "")
+  if(EXISTS ${header})
+    file(READ ${header} current)
+  endif()
+  if(NOT current STREQUAL content)
+    file(WRITE ${work}/release_keys.h "${content}")
+    get_filename_component(headerDir ${header} DIRECTORY)
+    file(MAKE_DIRECTORY ${headerDir})
+    file(RENAME ${work}/release_keys.h ${header})
+  endif()
+  file(REMOVE_RECURSE ${work})
 endfunction()
 
 # The key ids of tests/fixtures/keys/: their private halves are public, so a
