@@ -1,27 +1,13 @@
 #include "cli/multi_device.h"
 
 #include <cstdio>
-#include <ctime>
 #include <thread>
 
 #include "cli/event_output.h"
+#include "common/utc_time.h"
 #include "update/display_text.h"
 
 namespace {
-
-std::string UtcNow()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &now);
-#else
-    gmtime_r(&now, &utc);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
 
 // Passes every event on and keeps what the closing table needs.
 class COutcomeEvents : public CFlashEvents {
