@@ -93,16 +93,17 @@ OpenStatus OpenDevicePath(const std::string& path, OpenedDevice& out, std::strin
         auto socket = std::make_unique<CSocketTransport>();
         const std::string socketPath = path.substr(std::strlen(SIM_PREFIX));
         switch (socket->Open(socketPath)) {
-        case OpenResult::OK:
+        case OpenStatus::OK:
             out.transport = std::move(socket);
             return OpenStatus::OK;
-        case OpenResult::NOT_FOUND:
+        case OpenStatus::NOT_FOUND:
             detail = "no simulated device listens at " + socketPath;
             return OpenStatus::NOT_FOUND;
-        case OpenResult::NO_ACCESS:
+        case OpenStatus::NO_ACCESS:
             detail = "no permission to open " + socketPath;
             return OpenStatus::NO_ACCESS;
-        case OpenResult::FAILED:
+        case OpenStatus::IN_USE:
+        case OpenStatus::FAILED:
             break;
         }
         detail = std::string("cannot connect to ") + socketPath + ": " + std::strerror(errno);

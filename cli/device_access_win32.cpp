@@ -7,26 +7,11 @@
 
 #include <cstring>
 
+#include "common/wide_text_win32.h"
 #include "device/hid_io.h"
 #include "device/hid_io_transport.h"
 
 namespace {
-
-std::string Narrow(const std::wstring& wide)
-{
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string text(bytes > 0 ? bytes - 1 : 0, '\0');
-    if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &text[0], bytes, nullptr, nullptr);
-    return text;
-}
-
-std::wstring Widen(const std::string& text)
-{
-    const int chars = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring wide(chars > 0 ? chars - 1 : 0, L'\0');
-    if (chars > 1) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], chars);
-    return wide;
-}
 
 // The transport owns its CHidIO, which keeps its handles until it goes.
 class COwnedHidIO : public CReportTransport {
@@ -46,7 +31,7 @@ private:
 std::vector<std::string> ListDevicePaths()
 {
     std::vector<std::string> paths;
-    for (const std::wstring& path : CHidIO::MatchingDevicePaths()) paths.push_back(Narrow(path));
+    for (const std::wstring& path : CHidIO::MatchingDevicePaths()) paths.push_back(Utf8(path));
     return paths;
 }
 
@@ -58,7 +43,7 @@ OpenStatus OpenDevicePath(const std::string& path, OpenedDevice& out, std::strin
         return OpenStatus::NOT_FOUND;
     }
     auto transport = std::make_unique<COwnedHidIO>();
-    const std::wstring wide = Widen(path);
+    const std::wstring wide = Wide(path);
     switch (transport->Io().OpenDevicePath(wide.c_str())) {
     case 1:
         out.transport = std::move(transport);

@@ -3,7 +3,6 @@
 #include <curl/curl.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 
 #include "update/download_request.h"
@@ -95,13 +94,11 @@ DownloadResult CCurlDownloader::Download(const std::string& url, uint8_t* destin
     const long long ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
             .count();
-    char agent[40];
-    std::snprintf(agent, sizeof agent, "Agent%ld", static_cast<long>(static_cast<int32_t>(ms)));
+    char agent[USER_AGENT_SIZE];
+    FormatUserAgent(agent, static_cast<uint32_t>(ms));
     char error[CURL_ERROR_SIZE] = "";
     curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, "Accept: */*");
-    headers = curl_slist_append(headers, "Cache-Control: no-cache");  // a fresh copy from the origin
-    headers = curl_slist_append(headers, "Pragma: no-cache");
+    for (const char* line : REQUEST_HEADER_LINES) headers = curl_slist_append(headers, line);
 
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");

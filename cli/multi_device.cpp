@@ -1,27 +1,14 @@
 #include "cli/multi_device.h"
 
 #include <cstdio>
-#include <ctime>
 #include <thread>
 
 #include "cli/event_output.h"
+#include "cli/exit_codes.h"
+#include "common/utc_time.h"
 #include "update/display_text.h"
 
 namespace {
-
-std::string UtcNow()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &now);
-#else
-    gmtime_r(&now, &utc);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
 
 // Passes every event on and keeps what the closing table needs.
 class COutcomeEvents : public CFlashEvents {
@@ -78,7 +65,7 @@ void RunOne(const MultiDeviceRun& run, CImageCache& cache, size_t row, DeviceOut
     std::unique_ptr<CReportTransport> device;
     std::string detail;
     const int opened = run.open(outcome.path, device, detail);
-    if (opened != 0) {
+    if (opened != EXIT_DONE) {
         events.Failed("", detail, opened);
         outcome.finishedAt = UtcNow();
         return;
@@ -92,13 +79,13 @@ void RunOne(const MultiDeviceRun& run, CImageCache& cache, size_t row, DeviceOut
 
     Identity identity;
     int code = IdentifyDevice(setup, outcome.path, identity);
-    if (code == 0)
+    if (code == EXIT_DONE)
         code = UpdateDevice(setup, identity, run.option, [](const std::vector<PlannedImage>&) {
             return true;  // asked once for the whole run, before any device started
         });
     outcome.exitCode = code;
     // What the device says of itself now.
-    if (code == 0 && !outcome.images.empty()) {
+    if (code == EXIT_DONE && !outcome.images.empty()) {
         uint8_t page[FLASH_PAGE_SIZE] = {};
         if (port.ReadPages(DEVICE_INFO_PAGE, 1, page) >= DEVICE_INFO_SIZE)
             outcome.versionAfter = DecodeDeviceInfo(page).versionText;
@@ -126,11 +113,11 @@ std::vector<DeviceOutcome> UpdateDevices(const MultiDeviceRun& run)
 
 int CombinedExitCode(const std::vector<DeviceOutcome>& outcomes)
 {
-    if (outcomes.empty()) return 3;
-    int combined = 0;
+    if (outcomes.empty()) return EXIT_NO_DEVICE;
+    int combined = EXIT_DONE;
     for (const DeviceOutcome& outcome : outcomes) {
-        if (outcome.exitCode == 130) return 130;
-        if (outcome.exitCode != 0) combined = 1;
+        if (outcome.exitCode == EXIT_INTERRUPTED) return EXIT_INTERRUPTED;
+        if (outcome.exitCode != EXIT_DONE) combined = EXIT_REFUSED;
     }
     return combined;
 }
@@ -144,7 +131,7 @@ std::string OutcomeTable(const std::vector<DeviceOutcome>& outcomes)
         std::string images;
         for (const std::string& name : o.images) images += (images.empty() ? "" : ",") + name;
         std::string result;
-        if (o.exitCode == 0)
+        if (o.exitCode == EXIT_DONE)
             result = o.images.empty() ? "nothing to do" : "ok";
         else
             result = "exit " + std::to_string(o.exitCode) + (o.code.empty() ? "" : " " + o.code) + ": " + o.text;

@@ -14,15 +14,15 @@ CSocketTransport::~CSocketTransport()
     if (m_fd >= 0) close(m_fd);
 }
 
-OpenResult CSocketTransport::Open(const std::string& path, int boundMs)
+OpenStatus CSocketTransport::Open(const std::string& path, int boundMs)
 {
     m_boundMs = boundMs;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) return OpenResult::NOT_FOUND;
+    if (path.size() >= sizeof address.sun_path) return OpenStatus::NOT_FOUND;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     m_fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (m_fd < 0) return OpenResult::FAILED;
+    if (m_fd < 0) return OpenStatus::FAILED;
     // The smallest send buffer the system allows (a few reports): a write
     // completes about when the device has taken the report, as on a real
     // endpoint, so the write phase's progress is the device's, not a buffer's.
@@ -32,11 +32,11 @@ OpenResult CSocketTransport::Open(const std::string& path, int boundMs)
         const int error = errno;
         close(m_fd);
         m_fd = -1;
-        if (error == EACCES || error == EPERM) return OpenResult::NO_ACCESS;
-        if (error == ENOENT || error == ECONNREFUSED || error == ENOTDIR) return OpenResult::NOT_FOUND;
-        return OpenResult::FAILED;
+        if (error == EACCES || error == EPERM) return OpenStatus::NO_ACCESS;
+        if (error == ENOENT || error == ECONNREFUSED || error == ENOTDIR) return OpenStatus::NOT_FOUND;
+        return OpenStatus::FAILED;
     }
-    return OpenResult::OK;
+    return OpenStatus::OK;
 }
 
 // Waits for readiness within the bound; a signal does not end the wait early,

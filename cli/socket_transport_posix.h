@@ -4,16 +4,16 @@
 // transfer bounded by poll().
 #include <string>
 
+#include "cli/device_access.h"  // OpenStatus
 #include "device/report_transport.h"
 
 constexpr int SOCKET_TRANSFER_BOUND_MS = 5000;  // as the program's bound: room for erase and programming
 
-enum class OpenResult { OK, NOT_FOUND, NO_ACCESS, FAILED };
-
 class CSocketTransport : public CReportTransport {
 public:
     ~CSocketTransport() override;
-    OpenResult Open(const std::string& path, int boundMs = SOCKET_TRANSFER_BOUND_MS);
+    // Never IN_USE: the simulator takes one client at a time by itself.
+    OpenStatus Open(const std::string& path, int boundMs = SOCKET_TRANSFER_BOUND_MS);
 
     int ReadReport(uint8_t* buffer, uint32_t* count) override;
     int WriteReport(const uint8_t* buffer, uint32_t* count) override;

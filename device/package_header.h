@@ -5,7 +5,7 @@
 // Portable: no platform header.
 #include <cstdint>
 
-#include "device/bytes.h"
+#include "common/bytes.h"
 
 constexpr uint32_t PACKAGE_HEADER_LENGTH = 32;
 

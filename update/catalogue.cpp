@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "device/bytes.h"
+#include "common/bytes.h"
 #include "update/device_info.h"
 #include "update/package.h"
 #include "update/result_text.h"

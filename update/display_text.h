@@ -3,15 +3,10 @@
 // version texts, the model id), made safe to show. Such text may carry any
 // bytes: shown raw, an escape sequence or a C1 control would drive the
 // user's terminal. Portable; ruvo-flash and ruvo-pack use the same rules.
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
-// Length (1 to 4) of the well-formed UTF-8 sequence that starts at
-// text[at], with its code point in *code. 0 when none starts there: a stray
-// continuation byte, an overlong or cut-short encoding, a surrogate, or a
-// code point past U+10FFFF.
-size_t Utf8SequenceAt(const std::string& text, size_t at, uint32_t* code);
+#include "common/utf.h"  // Utf8SequenceAt: what counts as well-formed UTF-8
 
 // The code points a terminal acts on: C0 (U+0000-U+001F), DEL (U+007F) and
 // C1 (U+0080-U+009F).

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 constexpr uint32_t DOWNLOAD_CHUNK = 16384;
 
@@ -43,6 +44,13 @@ inline uint32_t DownloadAccessType(uint32_t connectionFlags)
 constexpr char ACCEPT_HEADER[] = "Accept: */*\r\n\r\n";
 constexpr uint32_t ACCEPT_HEADER_LENGTH = sizeof(ACCEPT_HEADER) - 1;
 static_assert(ACCEPT_HEADER_LENGTH == 15, "the request header is sent with its length, 15 bytes");
+
+// The same request for a client that writes every header line itself
+// (libcurl): the Accept line above, and the lines that WinINet's no-cache
+// flags add, so that each download is a fresh copy from the origin server.
+constexpr const char* REQUEST_HEADER_LINES[] = {"Accept: */*", "Cache-Control: no-cache", "Pragma: no-cache"};
+static_assert(std::string_view(ACCEPT_HEADER).substr(0, ACCEPT_HEADER_LENGTH - 4) == REQUEST_HEADER_LINES[0],
+              "both clients send the same Accept line");
 
 // "Agent" and the millisecond timer as a signed 32-bit decimal: from
 // 2147483648 ms on (24.8 days of uptime) it reads as a negative number.

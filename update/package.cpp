@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "device/bytes.h"
+#include "common/bytes.h"
 #include "update/result_text.h"
 
 namespace {

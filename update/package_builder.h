@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "device/bytes.h"  // WriteBigEndian16/32 for the header fields
+#include "common/bytes.h"  // WriteBigEndian16/32 for the header fields
 #include "update/package.h"
 
 struct ImageLayout {

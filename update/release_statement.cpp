@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "common/bytes.h"
 #include "update/result_text.h"
 
 namespace {
@@ -32,16 +33,6 @@ constexpr size_t AT_RECORD_SHA256 = STATEMENT_NAME_FIELD + 4;
 static_assert(AT_CATALOGUE_SHA256 + SHA256_LENGTH == STATEMENT_HEADER_LENGTH, "records follow the header");
 static_assert(AT_RECORD_SHA256 + SHA256_LENGTH == STATEMENT_RECORD_LENGTH, "record fields fill the record");
 static_assert(STATEMENT_MAX_LENGTH == 664, "the documented limit");
-
-uint32_t ReadBigEndian32(const uint8_t* bytes)
-{
-    return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
-}
-
-void WriteBigEndian32At(uint8_t* bytes, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
-}
 
 // A name field holds the name, then NULs only: one spelling per statement.
 bool ReadNameField(const uint8_t* field, char (&name)[STATEMENT_NAME_FIELD])
@@ -133,7 +124,7 @@ size_t WriteStatementBody(const ReleaseStatement& statement, uint8_t (&out)[STAT
     out[AT_COUNT] = static_cast<uint8_t>(statement.recordCount);
     std::memcpy(out + AT_KEY_ID, statement.keyId, RELEASE_KEY_ID_LENGTH);
     std::memcpy(out + AT_MODEL, statement.modelId, 4);
-    WriteBigEndian32At(out + AT_CATALOGUE_LENGTH, statement.catalogueLength);
+    WriteBigEndian32(out + AT_CATALOGUE_LENGTH, statement.catalogueLength);
     std::memcpy(out + AT_CATALOGUE_SHA256, statement.catalogueSha256, SHA256_LENGTH);
     for (int32_t i = 0; i < statement.recordCount; ++i) {
         const StatementRecord& record = statement.records[i];
@@ -141,7 +132,7 @@ size_t WriteStatementBody(const ReleaseStatement& statement, uint8_t (&out)[STAT
         if (nameLength >= STATEMENT_NAME_FIELD) return 0;
         uint8_t* at = out + STATEMENT_HEADER_LENGTH + i * STATEMENT_RECORD_LENGTH;
         std::memcpy(at, record.name, nameLength);
-        WriteBigEndian32At(at + AT_RECORD_SIZE, record.size);
+        WriteBigEndian32(at + AT_RECORD_SIZE, record.size);
         std::memcpy(at + AT_RECORD_SHA256, record.sha256, SHA256_LENGTH);
     }
     return STATEMENT_HEADER_LENGTH + static_cast<size_t>(statement.recordCount) * STATEMENT_RECORD_LENGTH;

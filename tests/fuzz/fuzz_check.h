@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "device/bytes.h"
+#include "common/bytes.h"
 #include "update/catalogue.h"
 #include "update/package.h"
 

@@ -2,7 +2,7 @@
 
 #include <type_traits>
 
-#include "device/bytes.h"
+#include "common/bytes.h"
 
 namespace {
 

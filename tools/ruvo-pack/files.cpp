@@ -21,6 +21,8 @@
 #include <unistd.h>
 #endif
 
+#include "common/quoted.h"
+
 const char TEMP_FILE_PREFIX[] = ".~ruvo-";
 
 namespace {
@@ -106,11 +108,6 @@ unsigned long ProcessId()
     return static_cast<unsigned long>(getpid());
 }
 #endif
-
-std::string Quoted(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
 
 std::string SystemMessage(int code)
 {

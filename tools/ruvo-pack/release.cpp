@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "common/bytes.h"
 #include "tools/common/numbers.h"
 #include "update/catalogue.h"
 #include "utf.h"
@@ -17,11 +18,6 @@ bool IsSafeCharacter(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
            c == '-';
-}
-
-bool IsHexDigit(char c)
-{
-    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
 
 std::string Lower(std::string text)
@@ -107,7 +103,7 @@ bool CheckRecordNames(const std::vector<std::string>& names, std::string* error)
             return false;
         }
     }
-    if (!names.empty() && !(IsHexDigit(names[0][4]) && IsHexDigit(names[0][5]))) {
+    if (!names.empty() && !(HexDigit(names[0][4]) >= 0 && HexDigit(names[0][5]) >= 0)) {
         *error = "record 0 \"" + names[0] + "\" must carry its version as two hex digits in characters 4-5";
         return false;
     }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/quoted.h"
 #include "files.h"
 #include "package_reader.h"
 #include "release.h"
@@ -20,11 +21,6 @@ using Bytes = std::vector<uint8_t>;
 // Longer than any statement, so that a longer file is read and named as
 // malformed rather than refused unread.
 constexpr uint64_t STATEMENT_FILE_MAX = 64 * 1024;
-
-std::string Quoted(const std::string& text)
-{
-    return "\"" + text + "\"";
-}
 
 std::string Hex(const uint8_t* bytes, size_t length)
 {

@@ -10,7 +10,9 @@
 #include "tools/simulator/sim_options.h"
 #include "tools/simulator/sim_run.h"
 
-static std::wstring Widen(const std::string& text)
+// main's arguments arrive in the ANSI code page, not in UTF-8, so this is
+// not common/wide_text_win32.h's Wide.
+static std::wstring WidenFromAnsi(const std::string& text)
 {
     const int chars = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
     std::wstring wide(chars > 0 ? chars - 1 : 0, L'\0');
@@ -37,7 +39,7 @@ int main(int argc, char** argv)
     if (!PrepareSimulator(options, device, &log)) return 2;
 
     PipeServerConfig config;
-    config.pipePath = Widen(options.pipe);
+    config.pipePath = WidenFromAnsi(options.pipe);
     config.spares = options.spares;
     config.commandLog = CommandLogWriter(log);
     PipeServer server(device, config);

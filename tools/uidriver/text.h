@@ -1,13 +1,12 @@
 #pragma once
-// Text helpers of the driver: UTF-8 <-> UTF-16, quoting for the transcript,
-// and the transcript itself (UTF-8 bytes written with WriteFile, which keeps
-// Chinese intact where printf("%ls") would not).
+// Text helpers of the driver: UTF-8 <-> UTF-16 (Utf8, Wide), quoting for
+// the transcript, and the transcript itself (UTF-8 bytes written with
+// WriteFile, which keeps Chinese intact where printf("%ls") would not).
 #include <windows.h>
 
 #include <string>
 
-std::string Utf8(const std::wstring& text);
-std::wstring Wide(const std::string& utf8);
+#include "common/wide_text_win32.h"
 
 // "text" with \" \\ \n \r \t and \xNN for other control characters.
 std::string Quote(const std::wstring& text);

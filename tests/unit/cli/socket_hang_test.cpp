@@ -29,7 +29,7 @@ TEST(SocketSimulator, HungDeviceStallsTheHostsWrites)
     std::thread serving([&] { server.Serve(stop[0]); });
 
     CSocketTransport host;
-    ASSERT_EQ(host.Open(path, 200), OpenResult::OK);
+    ASSERT_EQ(host.Open(path, 200), OpenStatus::OK);
     uint8_t report[REPORT_SIZE] = {};
     uint32_t count = 0;
     int taken = 0;

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "device/bytes.h"
+#include "common/bytes.h"
 #include "update/device_info.h"
 
 namespace {

@@ -1,8 +1,9 @@
 #pragma once
 // Byte-level helpers of the portable code: hex digits and big-endian numbers,
-// as the package header, the catalogue records and the device record store
-// them. In the lowest layer, so the programming sequence and the update
-// service share them; header-only, so the fuzz targets and the tools do too.
+// as the package header, the catalogue records, the release statement and
+// the device record store them. In the lowest layer, so the device code, the
+// update code and the tools share one set; header-only, so the fuzz targets
+// take it without a library.
 #include <cstdint>
 
 // '0'-'9' give 0-9, 'A'-'F' and 'a'-'f' give 10-15, anything else -1.
