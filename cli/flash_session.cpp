@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "cli/exit_codes.h"
+#include "common/utf.h"
 #include "device/package_header.h"
 #include "device/program_sequence.h"
 #include "update/buffer_sizes.h"
@@ -174,34 +175,6 @@ int CInterruptibleTransport::WriteReport(const uint8_t* buffer, uint32_t* count)
     return m_inner.WriteReport(buffer, count);
 }
 
-std::string Utf8(const char16_t* text)
-{
-    std::string out;
-    for (; *text != 0; ++text) {
-        uint32_t c = *text;
-        if (c >= 0xD800 && c < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(text[1]) - 0xDC00);
-            ++text;
-        }
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | c >> 6);
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | c >> 12);
-            out += char(0x80 | (c >> 6 & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | c >> 18);
-            out += char(0x80 | (c >> 12 & 0x3F));
-            out += char(0x80 | (c >> 6 & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 int IdentifyDevice(const SessionSetup& setup, const std::string& path, Identity& out)
 {
     out = Identity();
@@ -272,7 +245,7 @@ Offer MakeOffer(const Identity& identity)
 {
     Offer offer;
     for (int32_t line = 0; line < identity.walk.optionLineCount; ++line)
-        offer.optionLines.push_back(Utf8(identity.walk.optionLines[line]));
+        offer.optionLines.push_back(Utf16ToUtf8(identity.walk.optionLines[line]));
     for (int32_t i = 0; i < identity.walk.count && i < 2; ++i)
         (identity.walk.entries[i].size == 0 ? offer.skippedBases : offer.neededBases)
             .push_back(identity.walk.entries[i].name);

@@ -114,6 +114,3 @@ std::vector<PlannedImage> PlanImages(const Identity& identity, int option);
 // each, then sends the finish command. Returns an exit code.
 using ConfirmErase = std::function<bool(const std::vector<PlannedImage>& images)>;
 int UpdateDevice(const SessionSetup& setup, const Identity& identity, int option, const ConfirmErase& confirm);
-
-// UTF-16 text as UTF-8.
-std::string Utf8(const char16_t* text);

@@ -5,9 +5,9 @@
 #include "device/command_port.h"
 #include "device/hid_io_transport.h"
 
-#include <new>
 #include <type_traits>
-#include <utility>
+
+#include "common/never_destroyed.h"
 
 CHidCmd g_hidCmd;
 CommandBlock g_commandBlock;
@@ -18,24 +18,9 @@ CHidCmd::~CHidCmd() = default;
 
 namespace {
 
-// Built in place and never destroyed: a worker may still send a report
-// through them while the process ends, after static destructors have run.
-// Both only refer to g_hidCmd's members, so they need nothing of it at
-// construction.
-template <typename T>
-class CNeverDestroyed {
-public:
-    template <typename... Args>
-    explicit CNeverDestroyed(Args&&... args)
-    {
-        new (m_storage) T(std::forward<Args>(args)...);
-    }
-    T& Get() { return *std::launder(reinterpret_cast<T*>(m_storage)); }
-
-private:
-    alignas(T) unsigned char m_storage[sizeof(T)];
-};
-
+// Never destroyed: a worker may still send a report through them while the
+// process ends. Both only refer to g_hidCmd's members, so they need nothing
+// of it at construction.
 CNeverDestroyed<CHidIOTransport> g_hidTransport(g_hidCmd.m_io);
 CNeverDestroyed<CCommandPort> g_hidPort(g_hidTransport.Get(), g_hidCmd.m_report, g_commandBlock);
 static_assert(std::is_trivially_destructible<CNeverDestroyed<CCommandPort>>::value, "nothing runs at exit");
