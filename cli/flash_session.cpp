@@ -213,8 +213,9 @@ int IdentifyDevice(const SessionSetup& setup, const std::string& path, Identity&
     std::vector<uint8_t> buffer(CATALOGUE_BUFFER_SIZE, 0);
     CSessionReleaseSource source(setup, out.info.modelId);
     const CStatementSigning signing(nullptr);  // the catalogue's hash only
-    const ReleaseResult result = AcceptCatalogue(source, out.info, setup.releaseCheck != nullptr ? &signing : nullptr,
-                                                 buffer.data(), &out.walk);
+    const ReleaseResult result = AcceptCatalogue(source, out.info.modelId, &out.info,
+                                                 setup.releaseCheck != nullptr ? &signing : nullptr, buffer.data(),
+                                                 &out.walk);
     switch (result.verdict) {
     case ReleaseVerdict::ACCEPTED:
         out.statement = source.AcceptedStatement();

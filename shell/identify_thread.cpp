@@ -106,7 +106,7 @@ DWORD WINAPI IdentifyThread(LPVOID)
 
     CWindowReleaseSource source(buffer);
     CatalogueWalk walk;
-    const ReleaseResult result = AcceptCatalogue(source, info, ReleaseSigning(), buffer, &walk);
+    const ReleaseResult result = AcceptCatalogue(source, info.modelId, &info, ReleaseSigning(), buffer, &walk);
     switch (result.verdict) {
     case ReleaseVerdict::ACCEPTED:
         break;

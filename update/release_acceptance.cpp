@@ -61,21 +61,21 @@ ReleaseResult AcceptDevice(const DeviceInfo& info)
     return {ReleaseVerdict::ACCEPTED, 0};
 }
 
-ReleaseResult AcceptCatalogue(CReleaseSource& source, const DeviceInfo& info, const CReleaseSigning* signing,
-                              uint8_t* buffer, CatalogueWalk* walk)
+ReleaseResult AcceptCatalogue(CReleaseSource& source, const char* modelId, const DeviceInfo* device,
+                              const CReleaseSigning* signing, uint8_t* buffer, CatalogueWalk* walk)
 {
     bool stop = false;
     uint32_t length = source.FetchCatalogue(buffer, CATALOGUE_BUFFER_SIZE, false, &stop);
     if (stop) return {ReleaseVerdict::NOT_FETCHED, 0};
     CatalogueFacts facts{};
-    const int32_t code = CheckCatalogueBytes(buffer, length, info.modelId, signing, &facts);
+    const int32_t code = CheckCatalogueBytes(buffer, length, modelId, signing, &facts);
     if (code != PACKAGE_OK) return {ReleaseVerdict::CATALOGUE_REFUSED, code};
 
     // Nothing of the catalogue is used before its publisher's statement holds.
     if (signing != nullptr) {
         const int32_t statementCode =
             CheckReleasePair([&] { return source.CheckStatement(facts, false); },
-                             [&] { return CheckPairAgain(source, info.modelId, *signing, buffer, &length); });
+                             [&] { return CheckPairAgain(source, modelId, *signing, buffer, &length); });
         if (statementCode != STATEMENT_OK) return {ReleaseVerdict::STATEMENT_REFUSED, statementCode};
     }
 
@@ -90,7 +90,9 @@ ReleaseResult AcceptCatalogue(CReleaseSource& source, const DeviceInfo& info, co
     // that breaks a limit is refused as a whole, never cut.
     const int32_t walkCode = WalkCatalogue(buffer, CATALOGUE_BUFFER_SIZE, walk);
     if (walkCode != CATALOGUE_OK) return {ReleaseVerdict::CATALOGUE_REFUSED, walkCode};
-    ApplySkipRules(walk->entries, walk->count, walk->comparisonText, info.deviceVersion, info.deviceSecondVersion);
+    if (device != nullptr)
+        ApplySkipRules(walk->entries, walk->count, walk->comparisonText, device->deviceVersion,
+                       device->deviceSecondVersion);
     return {ReleaseVerdict::ACCEPTED, 0};
 }
 

@@ -70,13 +70,14 @@ public:
 // The device's record: a device of a later updater generation is refused.
 ReleaseResult AcceptDevice(const DeviceInfo& info);
 
-// Fetches and accepts the catalogue of `info`'s model into `buffer` (of
-// CATALOGUE_BUFFER_SIZE bytes), then walks it into `walk` with the skip
-// rules applied. With `signing` (a signed release) the release statement
-// must hold; a pair that a release swapped between the two requests may have
-// split is fetched once more (update/release_pair.h), into the same buffer.
-ReleaseResult AcceptCatalogue(CReleaseSource& source, const DeviceInfo& info, const CReleaseSigning* signing,
-                              uint8_t* buffer, CatalogueWalk* walk);
+// Fetches and accepts the catalogue of model `modelId` into `buffer` (of
+// CATALOGUE_BUFFER_SIZE bytes), then walks it into `walk`, with the skip
+// rules of `device` applied (null: the publisher's check, every record
+// kept). With `signing` (a signed release) the release statement must hold;
+// a pair that a release swapped between the two requests may have split is
+// fetched once more (update/release_pair.h), into the same buffer.
+ReleaseResult AcceptCatalogue(CReleaseSource& source, const char* modelId, const DeviceInfo* device,
+                              const CReleaseSigning* signing, uint8_t* buffer, CatalogueWalk* walk);
 
 // An image download of catalogue entry `index`, `length` bytes (or NO_BODY)
 // in a buffer of `capacity`: on a signed release (`signing` not null) the

@@ -4,21 +4,21 @@
 
 namespace {
 
-const char* PathFormat(ServerFile file)
+const char* FolderOf(ServerFile file)
 {
-    switch (file) {
-    case ServerFile::CATALOGUE: return "%sDoor/%s.Bin";
-    case ServerFile::STATEMENT: return "%sDoor/%s.Sig";
-    case ServerFile::IMAGE: break;
-    }
-    return "%sPool/%s";
+    return file == ServerFile::IMAGE ? "Pool/" : "Door/";
+}
+
+const char* SuffixOf(ServerFile file)
+{
+    return file == ServerFile::CATALOGUE ? ".Bin" : file == ServerFile::STATEMENT ? ".Sig" : "";
 }
 
 }  // namespace
 
 bool FormatServerPath(char* out, size_t capacity, const char* base, ServerFile file, const char* name)
 {
-    const int length = std::snprintf(out, capacity, PathFormat(file), base, name);
+    const int length = std::snprintf(out, capacity, "%s%s%s%s", base, FolderOf(file), name, SuffixOf(file));
     return length >= 0 && static_cast<size_t>(length) < capacity;
 }
 
@@ -29,6 +29,11 @@ std::string ServerPath(const std::string& base, ServerFile file, const char* nam
     FormatServerPath(&path[0], capacity, base.c_str(), file, name);
     path.resize(std::char_traits<char>::length(path.c_str()));
     return path;
+}
+
+std::string ServerFileName(ServerFile file, const char* name)
+{
+    return std::string(name) + SuffixOf(file);
 }
 
 void ImagePackageId(const char* name, char (&id)[PACKAGE_ID_LENGTH + 1])

@@ -14,6 +14,10 @@ enum class ServerFile { CATALOGUE, STATEMENT, IMAGE };
 bool FormatServerPath(char* out, size_t capacity, const char* base, ServerFile file, const char* name);
 std::string ServerPath(const std::string& base, ServerFile file, const char* name);
 
+// The file's name in its folder ("D220.Bin", "BTD222.bin"), for the
+// publisher, whose folders may be staged apart.
+std::string ServerFileName(ServerFile file, const char* name);
+
 // An image's package id is characters 2 to 5 of its file name ("BTR122.bin"
 // gives "R122"). `name` holds at least those characters or ends before
 // them: the id is then as much as there is.

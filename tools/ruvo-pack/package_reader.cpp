@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "release.h"
+#include "update/buffer_sizes.h"
 #include "update/catalogue.h"
 #include "update/package.h"
 #include "utf.h"
 
 namespace {
-
-constexpr size_t DOWNLOAD_SLACK = 128;  // the updater's image buffer is size + 128
 
 // How far a refused package got through the check, to pick the likeliest
 // reading when nothing is accepted.
@@ -74,7 +74,7 @@ void PrintCatalogue(const std::vector<uint8_t>& plain, std::ostream& out)
     for (int32_t i = 0; i < walk.count; ++i) {
         const std::string name = walk.entries[i].name;
         out << "  [" << i << "] " << Printable(name) << "  size " << walk.entries[i].size << "  image id \""
-            << Printable(name.size() >= 6 ? name.substr(2, 4) : name.substr(std::min<size_t>(2, name.size())))
+            << Printable(PackageIdOfName(name))
             << "\"  \"" << Utf16ToUtf8(walk.descriptions[i]) << "\"";
         if (i == 0) out << "  (base, version " << Printable(name.substr(std::min<size_t>(4, name.size()), 2)) << ")";
         if (i == 1) out << "  (base, second version " << Printable(walk.comparisonText) << ")";
@@ -112,7 +112,7 @@ const char* CatalogueStatusMeaning(uint8_t status)
 int32_t CheckStoredPackage(int mode, const std::vector<uint8_t>& stored, const std::string& id,
                            std::vector<uint8_t>* plain)
 {
-    std::vector<uint8_t> buffer(std::max<size_t>(stored.size(), PACKAGE_HEADER_LENGTH) + DOWNLOAD_SLACK, 0);
+    std::vector<uint8_t> buffer(std::max<size_t>(stored.size(), PACKAGE_HEADER_LENGTH) + IMAGE_BUFFER_SLACK, 0);
     std::copy(stored.begin(), stored.end(), buffer.begin());
     char idText[4] = {};
     std::memcpy(idText, id.data(), std::min<size_t>(id.size(), 4));

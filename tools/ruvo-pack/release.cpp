@@ -8,6 +8,7 @@
 #include "common/bytes.h"
 #include "tools/common/numbers.h"
 #include "update/catalogue.h"
+#include "update/server_layout.h"
 #include "utf.h"
 
 namespace {
@@ -53,7 +54,9 @@ bool Fail(std::string* error, int line, const std::string& message)
 
 std::string PackageIdOfName(const std::string& name)
 {
-    return name.size() >= 6 ? name.substr(2, 4) : "";
+    char id[PACKAGE_ID_LENGTH + 1];
+    ImagePackageId(name.c_str(), id);
+    return id;
 }
 
 bool CheckPackageIdText(const std::string& id, const std::string& what, std::string* error)

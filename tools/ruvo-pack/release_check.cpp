@@ -9,18 +9,17 @@
 #include "files.h"
 #include "package_reader.h"
 #include "release.h"
+#include "tools/ruvo-pack/folder_release_source.h"
+#include "update/buffer_sizes.h"
 #include "update/catalogue.h"
 #include "update/package.h"
+#include "update/release_signing.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// Longer than any statement, so that a longer file is read and named as
-// malformed rather than refused unread.
-constexpr uint64_t STATEMENT_FILE_MAX = 64 * 1024;
 
 std::string Hex(const uint8_t* bytes, size_t length)
 {
@@ -63,60 +62,6 @@ bool ListDoor(const std::string& doorDir, DoorListing* listing, std::string* err
     return true;
 }
 
-// A catalogue as a client holds it: the stored bytes (hashed by the
-// statement check) and the package after the check decoded it.
-struct HeldCatalogue {
-    std::string path;
-    Bytes stored, plain;
-};
-
-bool CheckCatalogue(const std::string& doorDir, const std::string& poolDir, const std::string& model,
-                    HeldCatalogue* catalogue, std::string* error)
-{
-    catalogue->path = (fs::path(doorDir) / (model + ".Bin")).string();
-    const std::string& path = catalogue->path;
-    if (!ReadWholeFile(path, CATALOGUE_FILE_MAX, &catalogue->stored, error)) return false;
-    const int32_t code = CheckStoredPackage(PACKAGE_CATALOGUE, catalogue->stored, model, &catalogue->plain);
-    if (code != PACKAGE_OK) {
-        *error = Quoted(path) + " fails the catalogue check: " + PackageResultName(code);
-        return false;
-    }
-    if (catalogue->plain[10] != CATALOGUE_STATUS_CURRENT) return true;  // the updater reads no records then
-    CatalogueWalk walk;
-    const int32_t walked = WalkCatalogue(catalogue->plain.data(), catalogue->plain.size(), &walk);
-    if (walked != CATALOGUE_OK) {
-        *error = Quoted(path) + " fails the record walk: " + CatalogueResultName(walked);
-        return false;
-    }
-    for (int32_t i = 0; i < walk.count; ++i) {
-        const std::string name = walk.entries[i].name;
-        const std::string record = "record " + std::to_string(i) + " of " + Quoted(path);
-        if (walk.entries[i].size == 0) continue;  // the updater skips such a record
-        std::string reason;
-        if (!CheckPoolName(name, &reason)) {
-            *error = record + ": " + reason;
-            return false;
-        }
-        const std::string imagePath = (fs::path(poolDir) / name).string();
-        Bytes image;
-        if (!ReadWholeFile(imagePath, IMAGE_PACKAGE_FILE_MAX, &image, error)) {
-            *error = record + ": " + *error;
-            return false;
-        }
-        if (image.size() != static_cast<uint64_t>(walk.entries[i].size)) {
-            *error = Quoted(imagePath) + " is " + std::to_string(image.size()) + " bytes, but " + record + " says " +
-                     std::to_string(walk.entries[i].size);
-            return false;
-        }
-        const int32_t imageCode = CheckStoredPackage(PACKAGE_IMAGE, image, PackageIdOfName(name), nullptr);
-        if (imageCode != PACKAGE_OK) {
-            *error = Quoted(imagePath) + " fails the image check: " + PackageResultName(imageCode);
-            return false;
-        }
-    }
-    return true;
-}
-
 // Why a statement failed the signature step: which key id it names, and
 // whether that key was given at all.
 std::string SignatureFinding(const Bytes& bytes, const std::vector<ReleaseKey>& keys)
@@ -132,46 +77,80 @@ std::string SignatureFinding(const Bytes& bytes, const std::vector<ReleaseKey>& 
     return "; it names key id " + id + ", which is none of the keys given (the signing key, --key PUB.pem)";
 }
 
-bool CheckStatementOf(const std::string& doorDir, const std::string& poolDir, const std::string& model,
-                      const HeldCatalogue& catalogue, const std::vector<ReleaseKey>& keys, std::string* error)
+// One model's catalogue, its statement when it has one, and every image a
+// client may fetch, accepted as a client accepts them (update/release_acceptance.h),
+// with the publisher's words for what fails.
+bool CheckModel(const std::string& doorDir, const std::string& poolDir, const std::string& model, bool signedRelease,
+                const std::vector<ReleaseKey>& keys, std::string* error)
 {
-    const std::string path = (fs::path(doorDir) / (model + ".Sig")).string();
-    if (keys.empty()) {
-        *error = Quoted(path) +
+    CFolderReleaseSource release(doorDir, poolDir, model, keys);
+    const std::string path = release.Path(ServerFile::CATALOGUE, model.c_str());
+    const std::string statementPath = release.Path(ServerFile::STATEMENT, model.c_str());
+    if (signedRelease && keys.empty()) {
+        *error = Quoted(statementPath) +
                  " is a signed statement, and no key to check it was given: give its public key "
                  "with --key PUB.pem";
         return false;
     }
-    Bytes bytes;
-    if (!ReadWholeFile(path, STATEMENT_FILE_MAX, &bytes, error)) return false;
+    std::vector<uint8_t> buffer(CATALOGUE_BUFFER_SIZE, 0);
+    CatalogueWalk walk;
+    const CStatementSigning signing(&release.Statement());
+    const CReleaseSigning* checks = signedRelease ? &signing : nullptr;
+    const ReleaseResult result = AcceptCatalogue(release, model.c_str(), nullptr, checks, buffer.data(), &walk);
+    switch (result.verdict) {
+    case ReleaseVerdict::ACCEPTED:
+        break;
+    case ReleaseVerdict::CATALOGUE_STALE:
+    case ReleaseVerdict::UPDATER_OUTDATED:
+        return true;  // the updater reads no records then
+    case ReleaseVerdict::CATALOGUE_REFUSED:
+        *error = result.code <= CATALOGUE_NO_BUFFER
+                     ? Quoted(path) + " fails the record walk: " + CatalogueResultName(result.code)
+                     : Quoted(path) + " fails the catalogue check: " + PackageResultName(result.code);
+        return false;
+    case ReleaseVerdict::STATEMENT_REFUSED:
+        if (!release.Error().empty()) {
+            *error = release.Error();
+            return false;
+        }
+        *error = Quoted(statementPath) + " fails the statement check: " + StatementResultName(result.code) + ": " +
+                 StatementResultMeaning(result.code) +
+                 (result.code == STATEMENT_BAD_SIGNATURE ? SignatureFinding(release.StatementBytes(), keys) : "");
+        return false;
+    default:
+        *error = release.Error();
+        return false;
+    }
 
-    CatalogueFacts facts{};
-    facts.length = static_cast<uint32_t>(catalogue.stored.size());
-    if (!Sha256(catalogue.stored.data(), catalogue.stored.size(), facts.sha256)) {
-        *error = "SHA-256 failed";
-        return false;
-    }
-    facts.decoded = catalogue.plain.data();
-    facts.capacity = catalogue.plain.size();
-    ReleaseStatement statement;
-    const int32_t code =
-        CheckStatement(bytes.data(), bytes.size(), keys.data(), keys.size(), model.c_str(), facts, &statement);
-    if (code != STATEMENT_OK) {
-        *error = Quoted(path) + " fails the statement check: " + StatementResultName(code) + ": " +
-                 StatementResultMeaning(code) + (code == STATEMENT_BAD_SIGNATURE ? SignatureFinding(bytes, keys) : "");
-        return false;
-    }
-    // Each image as a client takes it: exactly the length and SHA-256 the
-    // statement names (the catalogue check has vouched for the names).
-    for (int32_t i = 0; i < statement.recordCount; ++i) {
-        const StatementRecord& record = statement.records[i];
-        if (record.size == 0) continue;  // the updater skips such a record
-        const std::string imagePath = (fs::path(poolDir) / record.name).string();
-        Bytes image;
-        if (!ReadWholeFile(imagePath, IMAGE_PACKAGE_FILE_MAX, &image, error)) return false;
-        if (!ImageMatchesStatement(statement, i, image.data(), static_cast<uint32_t>(image.size()))) {
-            *error = Quoted(imagePath) + " is not the image " + Quoted(path) + " names: its " +
-                     (image.size() != record.size ? "length" : "SHA-256") + " differs";
+    for (int32_t i = 0; i < walk.count; ++i) {
+        const CatalogueEntry& entry = walk.entries[i];
+        if (entry.size == 0) continue;  // the updater skips such a record
+        const std::string record = "record " + std::to_string(i) + " of " + Quoted(path);
+        std::string reason;
+        if (!CheckPoolName(entry.name, &reason)) {
+            *error = record + ": " + reason;
+            return false;
+        }
+        const std::string imagePath = release.Path(ServerFile::IMAGE, entry.name);
+        std::vector<uint8_t> image;
+        uint32_t length = 0;
+        uint64_t fileSize = 0;
+        if (!release.FetchImage(entry.name, entry.size, &image, &length, &fileSize)) {
+            *error = record + ": " + release.Error();
+            return false;
+        }
+        if (fileSize != static_cast<uint64_t>(entry.size)) {
+            *error = Quoted(imagePath) + " is " + std::to_string(fileSize) + " bytes, but " + record + " says " +
+                     std::to_string(entry.size);
+            return false;
+        }
+        const ReleaseResult accepted = AcceptImage(checks, i, entry, image.data(), length, uint32_t(image.size()));
+        if (accepted.verdict == ReleaseVerdict::IMAGE_NOT_SIGNED) {
+            *error = Quoted(imagePath) + " is not the image " + Quoted(statementPath) + " names: its SHA-256 differs";
+            return false;
+        }
+        if (accepted.verdict != ReleaseVerdict::ACCEPTED) {
+            *error = Quoted(imagePath) + " fails the image check: " + PackageResultName(accepted.code);
             return false;
         }
     }
@@ -197,10 +176,8 @@ bool CheckStagedRelease(const std::string& doorDir, const std::string& poolDir, 
         }
     }
     for (const std::string& model : listing.catalogues) {
-        HeldCatalogue catalogue;
-        if (!CheckCatalogue(doorDir, poolDir, model, &catalogue, error)) return false;
         const bool hasStatement = std::binary_search(listing.statements.begin(), listing.statements.end(), model);
-        if (hasStatement && !CheckStatementOf(doorDir, poolDir, model, catalogue, keys, error)) return false;
+        if (!CheckModel(doorDir, poolDir, model, hasStatement, keys, error)) return false;
     }
     return true;
 }

@@ -2,13 +2,17 @@
 // part that only needs the crypto interface, the same on every platform.
 #include "signing.h"
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
 #include "files.h"
 #include "package_reader.h"
 #include "release.h"
+#include "tools/ruvo-pack/folder_release_source.h"
+#include "update/buffer_sizes.h"
 #include "update/package.h"
+#include "update/release_signing.h"
 
 bool MakeSignedStatement(const std::string& keyPemPath, const std::string& model, const std::vector<uint8_t>& catalogue,
                          const std::vector<StatementImage>& images, std::vector<uint8_t>* statement, std::string* error)
@@ -67,71 +71,68 @@ bool MakeSignedStatement(const std::string& keyPemPath, const std::string& model
     return true;
 }
 
-namespace {
-
-// Longer than any statement, so that a longer file is read and named as
-// malformed rather than refused unread.
-constexpr uint64_t STATEMENT_FILE_MAX = 64 * 1024;
-
-}  // namespace
-
 int VerifyRelease(const std::string& outDir, const std::string& model, const uint8_t (&point)[P256_POINT_LENGTH],
                   std::ostream& out)
 {
-    const std::filesystem::path root = std::filesystem::path(outDir) / "BRELM";
-    const std::string cataloguePath = (root / "Door" / (model + ".Bin")).string();
-    const std::string statementPath = (root / "Door" / (model + ".Sig")).string();
-    std::vector<uint8_t> catalogue, statementBytes, plain;
-    std::string error;
-    if (!ReadWholeFile(cataloguePath, CATALOGUE_FILE_MAX, &catalogue, &error)) {
-        out << "catalogue: " << error << "\n";
-        return 1;
-    }
-    if (!ReadWholeFile(statementPath, STATEMENT_FILE_MAX, &statementBytes, &error)) {
-        out << "statement: " << error << "\n";
-        return 1;
-    }
-
-    // The catalogue as the updater holds it: hashed as stored, then checked.
-    CatalogueFacts facts{};
-    facts.length = static_cast<uint32_t>(catalogue.size());
-    Sha256(catalogue.data(), catalogue.size(), facts.sha256);
-    const int32_t packageCode = CheckStoredPackage(PACKAGE_CATALOGUE, catalogue, model, &plain);
-    out << "catalogue " << cataloguePath << ": " << packageCode << " " << PackageResultName(packageCode) << "\n";
-    if (packageCode != PACKAGE_OK) return 1;
-    facts.decoded = plain.data();
-    facts.capacity = plain.size();
-
     ReleaseKey key{};
     std::memcpy(key.point, point, sizeof key.point);
     ReleaseKeyId(point, key.keyId);
-    ReleaseStatement statement;
-    const int32_t code =
-        CheckStatement(statementBytes.data(), statementBytes.size(), &key, 1, model.c_str(), facts, &statement);
+    const std::filesystem::path root = std::filesystem::path(outDir) / "BRELM";
+    CFolderReleaseSource release((root / "Door").string(), (root / "Pool").string(), model, {key});
+    const std::string cataloguePath = release.Path(ServerFile::CATALOGUE, model.c_str());
+    const std::string statementPath = release.Path(ServerFile::STATEMENT, model.c_str());
+
+    // The catalogue and its statement as a signed updater accepts them.
+    std::vector<uint8_t> buffer(CATALOGUE_BUFFER_SIZE, 0);
+    CatalogueWalk walk;
+    const CStatementSigning signing(&release.Statement());
+    const ReleaseResult result = AcceptCatalogue(release, model.c_str(), nullptr, &signing, buffer.data(), &walk);
+    if (result.verdict == ReleaseVerdict::NOT_FETCHED) {
+        out << "catalogue: " << release.Error() << "\n";
+        return 1;
+    }
+    const int32_t packageCode = result.verdict == ReleaseVerdict::CATALOGUE_REFUSED ? result.code : PACKAGE_OK;
+    out << "catalogue " << cataloguePath << ": " << packageCode << " "
+        << (packageCode <= CATALOGUE_NO_BUFFER ? CatalogueResultName(packageCode) : PackageResultName(packageCode))
+        << "\n";
+    if (packageCode != PACKAGE_OK) return 1;
+    const int32_t code = result.verdict == ReleaseVerdict::STATEMENT_REFUSED ? result.code : STATEMENT_OK;
+    if (code != STATEMENT_OK && !release.Error().empty()) {
+        out << "statement: " << release.Error() << "\n";
+        return 1;
+    }
     out << "statement " << statementPath << ": " << code << " " << StatementResultName(code) << ": "
         << StatementResultMeaning(code) << "\n";
     if (code != STATEMENT_OK) return 1;
+    // A catalogue that turns clients away still names its images.
+    if (result.verdict == ReleaseVerdict::CATALOGUE_STALE || result.verdict == ReleaseVerdict::UPDATER_OUTDATED)
+        out << "catalogue status " << result.code << ": " << CatalogueStatusMeaning(uint8_t(result.code)) << "\n";
 
+    // Every image the statement names, as a signed updater accepts it.
     int failures = 0;
+    const ReleaseStatement& statement = release.Statement();
     for (int32_t i = 0; i < statement.recordCount; ++i) {
         const StatementRecord& record = statement.records[i];
-        const std::string path = (root / "Pool" / record.name).string();
-        std::vector<uint8_t> image;
+        CatalogueEntry entry{};
+        std::snprintf(entry.name, sizeof entry.name, "%s", record.name);
+        entry.size = static_cast<int32_t>(record.size);
         out << "image " << i << " " << record.name << ": ";
-        if (!ReadWholeFile(path, IMAGE_PACKAGE_FILE_MAX, &image, &error)) {
-            out << error << "\n";
+        std::vector<uint8_t> image;
+        uint32_t length = 0;
+        uint64_t fileSize = 0;
+        if (!release.FetchImage(entry.name, entry.size, &image, &length, &fileSize)) {
+            out << release.Error() << "\n";
             ++failures;
             continue;
         }
-        if (!ImageMatchesStatement(statement, i, image.data(), static_cast<uint32_t>(image.size()))) {
-            out << (image.size() != record.size ? "length differs from the statement's\n"
-                                                : "SHA-256 differs from the statement's\n");
-            ++failures;
-            continue;
-        }
-        const int32_t imageCode = CheckStoredPackage(PACKAGE_IMAGE, image, PackageIdOfName(record.name), nullptr);
-        out << (imageCode == PACKAGE_OK ? "ok" : PackageResultName(imageCode)) << "\n";
-        if (imageCode != PACKAGE_OK) ++failures;
+        const ReleaseResult accepted =
+            AcceptImage(&signing, i, entry, image.data(), length, static_cast<uint32_t>(image.size()));
+        if (accepted.verdict == ReleaseVerdict::IMAGE_NOT_SIGNED)
+            out << (fileSize != record.size ? "length differs from the statement's\n"
+                                          : "SHA-256 differs from the statement's\n");
+        else
+            out << (accepted.verdict == ReleaseVerdict::ACCEPTED ? "ok" : PackageResultName(accepted.code)) << "\n";
+        if (accepted.verdict != ReleaseVerdict::ACCEPTED) ++failures;
     }
     return failures;
 }

@@ -149,7 +149,8 @@ Accepted Accept(CScriptedSource& source, bool signedRelease, const DeviceInfo& i
     std::vector<uint8_t> buffer(CATALOGUE_BUFFER_SIZE, 0);
     Accepted out{};
     const CStatementSigning signing(nullptr);
-    out.result = AcceptCatalogue(source, info, signedRelease ? &signing : nullptr, buffer.data(), &out.walk);
+    out.result =
+        AcceptCatalogue(source, info.modelId, &info, signedRelease ? &signing : nullptr, buffer.data(), &out.walk);
     return out;
 }
 
