@@ -1,17 +1,17 @@
 // Subcommands of ruvo-pack, dispatched from one table that also makes the help.
-#include "cli.h"
+#include "tools/ruvo-pack/cli.h"
 
 #include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <system_error>
 
-#include "files.h"
-#include "package_reader.h"
-#include "release.h"
-#include "release_store.h"
-#include "signing_cli.h"
-#include "utf.h"
+#include "tools/ruvo-pack/files.h"
+#include "tools/ruvo-pack/package_reader.h"
+#include "tools/ruvo-pack/release.h"
+#include "tools/ruvo-pack/release_store.h"
+#include "tools/ruvo-pack/signing_cli.h"
+#include "tools/ruvo-pack/utf.h"
 #include "update/catalogue.h"
 #include "update/package.h"
 #include "tools/common/numbers.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "exit_codes.h"
+#include "tools/ruvo-pack/exit_codes.h"
 
 // `args` excludes the program name. Normal output goes to `out`, messages
 // ("ruvo-pack: ...") to `err`.

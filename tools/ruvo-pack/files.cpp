@@ -1,5 +1,5 @@
 // Whole-file I/O with messages that name the file.
-#include "files.h"
+#include "tools/ruvo-pack/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

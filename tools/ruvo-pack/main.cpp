@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
+#include "tools/ruvo-pack/cli.h"
 
 int main(int argc, char** argv)
 {

@@ -1,5 +1,5 @@
 // COpenFolder on POSIX: openat, fstatat and unlinkat on the folder's descriptor.
-#include "open_folder.h"
+#include "tools/ruvo-pack/open_folder.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "files.h"
+#include "tools/ruvo-pack/files.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
 // Decoding stored packages for people: id recovery, header and contents.
-#include "package_reader.h"
+#include "tools/ruvo-pack/package_reader.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "release.h"
+#include "tools/ruvo-pack/release.h"
 #include "update/buffer_sizes.h"
 #include "update/catalogue.h"
 #include "update/package.h"
-#include "utf.h"
+#include "tools/ruvo-pack/utf.h"
 
 namespace {
 

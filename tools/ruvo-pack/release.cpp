@@ -1,5 +1,5 @@
 // Manifest parsing and the naming rules of a release.
-#include "release.h"
+#include "tools/ruvo-pack/release.h"
 
 #include <cctype>
 #include <set>
@@ -9,7 +9,7 @@
 #include "tools/common/numbers.h"
 #include "update/catalogue.h"
 #include "update/server_layout.h"
-#include "utf.h"
+#include "tools/ruvo-pack/utf.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
 // The check of a whole release's Door, with the updater's own functions.
-#include "release_check.h"
+#include "tools/ruvo-pack/release_check.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
 
 #include "common/quoted.h"
-#include "files.h"
-#include "package_reader.h"
-#include "release.h"
+#include "tools/ruvo-pack/files.h"
+#include "tools/ruvo-pack/package_reader.h"
+#include "tools/ruvo-pack/release.h"
 #include "tools/ruvo-pack/folder_release_source.h"
 #include "update/buffer_sizes.h"
 #include "update/catalogue.h"

@@ -1,5 +1,5 @@
 // Publishing, listing and rolling back releases in a server folder.
-#include "release_store.h"
+#include "tools/ruvo-pack/release_store.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,17 +12,17 @@
 #include <sstream>
 #include <system_error>
 
-#include "exit_codes.h"
-#include "files.h"
-#include "package_reader.h"
-#include "release.h"
-#include "release_check.h"
-#include "utf.h"
+#include "tools/ruvo-pack/exit_codes.h"
+#include "tools/ruvo-pack/files.h"
+#include "tools/ruvo-pack/package_reader.h"
+#include "tools/ruvo-pack/release.h"
+#include "tools/ruvo-pack/release_check.h"
+#include "tools/ruvo-pack/utf.h"
 #include "update/catalogue.h"
 #include "update/package.h"
 
 #ifndef _WIN32
-#include "open_folder.h"
+#include "tools/ruvo-pack/open_folder.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

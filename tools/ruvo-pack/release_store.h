@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "release_check.h"
+#include "tools/ruvo-pack/release_check.h"
 
 struct PublishedImage {
     std::string name;  // record name = file name under Pool/

@@ -1,14 +1,14 @@
 // The statement of a release and the check of a published release: the
 // part that only needs the crypto interface, the same on every platform.
-#include "signing.h"
+#include "tools/ruvo-pack/signing.h"
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
-#include "files.h"
-#include "package_reader.h"
-#include "release.h"
+#include "tools/ruvo-pack/files.h"
+#include "tools/ruvo-pack/package_reader.h"
+#include "tools/ruvo-pack/release.h"
 #include "tools/ruvo-pack/folder_release_source.h"
 #include "update/buffer_sizes.h"
 #include "update/package.h"

@@ -1,9 +1,9 @@
 // keygen, verify-release and publish --sign.
-#include "signing_cli.h"
+#include "tools/ruvo-pack/signing_cli.h"
 
-#include "cli.h"
-#include "files.h"
-#include "signing.h"
+#include "tools/ruvo-pack/cli.h"
+#include "tools/ruvo-pack/files.h"
+#include "tools/ruvo-pack/signing.h"
 
 namespace {
 

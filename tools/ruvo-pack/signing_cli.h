@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "release_store.h"
+#include "tools/ruvo-pack/release_store.h"
 
 int RunKeygen(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunVerifyRelease(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

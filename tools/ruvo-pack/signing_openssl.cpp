@@ -1,5 +1,5 @@
 // Key files and signing with OpenSSL (native builds of ruvo-pack).
-#include "signing.h"
+#include "tools/ruvo-pack/signing.h"
 
 #include <openssl/core_names.h>
 #include <openssl/ecdsa.h>
@@ -17,7 +17,7 @@
 #include <cstring>
 #include <vector>
 
-#include "files.h"
+#include "tools/ruvo-pack/files.h"
 
 namespace {
 

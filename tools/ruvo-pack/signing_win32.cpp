@@ -1,11 +1,11 @@
 // Key files on Windows: public keys are read with the system's crypt32 so
 // that verify-release works through CNG; making keys and signing need the
 // native (OpenSSL) build and are refused here.
-#include "signing.h"
+#include "tools/ruvo-pack/signing.h"
 
 #include <vector>
 
-#include "files.h"
+#include "tools/ruvo-pack/files.h"
 #include "update/public_key_pem.h"
 
 namespace {

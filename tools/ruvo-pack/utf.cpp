@@ -1,5 +1,5 @@
 // The tool's messages escape what the updater would escape.
-#include "utf.h"
+#include "tools/ruvo-pack/utf.h"
 
 #include "update/display_text.h"
 

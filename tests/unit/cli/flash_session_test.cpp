@@ -6,7 +6,7 @@
 #include "cli/memo_downloader.h"
 #include "cli/multi_device.h"
 #include "cli/statement_check.h"
-#include "signing.h"
+#include "tools/ruvo-pack/signing.h"
 #include "tools/simulator/in_process_device.h"
 #include "update/package_builder.h"
 

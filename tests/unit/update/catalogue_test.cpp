@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "package_fixtures.h"
+#include "tests/support/package_fixtures.h"
 #include "update/catalogue.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "package_fixtures.h"
+#include "tests/support/package_fixtures.h"
 #include "update/catalogue.h"
 
 namespace {

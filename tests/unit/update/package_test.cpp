@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <set>
 
-#include "package_fixtures.h"
+#include "tests/support/package_fixtures.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/unit/update/package_fixtures.h"
+#include "tests/support/package_fixtures.h"
 
 namespace {
 

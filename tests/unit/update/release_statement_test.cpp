@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "package_fixtures.h"
-#include "signing.h"
+#include "tests/support/package_fixtures.h"
+#include "tools/ruvo-pack/signing.h"
 #include "tests/support/sha256_cases.h"
 #include "update/catalogue.h"
 #include "update/release_statement.h"

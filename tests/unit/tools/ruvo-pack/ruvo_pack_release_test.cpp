@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "release_store.h"
-#include "ruvo_pack_fixture.h"
-#include "signing.h"
+#include "tools/ruvo-pack/release_store.h"
+#include "tests/unit/tools/ruvo-pack/ruvo_pack_fixture.h"
+#include "tools/ruvo-pack/signing.h"
 
 namespace fs = std::filesystem;
 

@@ -8,9 +8,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli.h"
-#include "files.h"
-#include "package_fixtures.h"
+#include "tools/ruvo-pack/cli.h"
+#include "tools/ruvo-pack/files.h"
+#include "tests/support/package_fixtures.h"
 
 namespace fs = std::filesystem;
 

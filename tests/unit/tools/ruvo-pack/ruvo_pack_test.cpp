@@ -7,14 +7,14 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli.h"
-#include "files.h"
-#include "package_reader.h"
-#include "package_fixtures.h"
-#include "ruvo_pack_fixture.h"
-#include "release.h"
+#include "tools/ruvo-pack/cli.h"
+#include "tools/ruvo-pack/files.h"
+#include "tools/ruvo-pack/package_reader.h"
+#include "tests/support/package_fixtures.h"
+#include "tests/unit/tools/ruvo-pack/ruvo_pack_fixture.h"
+#include "tools/ruvo-pack/release.h"
 #include "update/catalogue.h"
-#include "utf.h"
+#include "tools/ruvo-pack/utf.h"
 
 namespace fs = std::filesystem;
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
-#include "files.h"
-#include "package_fixtures.h"
+#include "tools/ruvo-pack/cli.h"
+#include "tools/ruvo-pack/files.h"
+#include "tests/support/package_fixtures.h"
 
 // A scratch folder per test, removed afterwards.
 class RuvoPackCli : public ::testing::Test {

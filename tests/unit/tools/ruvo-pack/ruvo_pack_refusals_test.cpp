@@ -13,7 +13,7 @@
 #include <fstream>
 #include <map>
 
-#include "ruvo_pack_fixture.h"
+#include "tests/unit/tools/ruvo-pack/ruvo_pack_fixture.h"
 
 namespace fs = std::filesystem;
 
