@@ -43,14 +43,32 @@ build_all() {
     -DRUVO_UPDATE_BASE_URL=https://localhost/BRELM/
 }
 
-run_tests() {
-  build_preset sanitize
-  scripts/run-tests.sh
+# Set-up and builds, one command at a time per checkout: two commands
+# started at once (two demos, a demo and the tests, ...) would otherwise
+# install, configure and build the same folders together. The runs after it
+# go on in parallel, each in a run of its own (scripts/session.sh). flock
+# holds the lock in its own process and closes it in this script's copy
+# (-o), so nothing the build starts (a service a package install starts)
+# can keep holding it.
+LOCK=build/dev.lock
+CONFLICT=75
+build_locked() {  # [EXTRA PRESET...]
+  mkdir -p build
+  local status=0
+  flock -n -E "$CONFLICT" -o "$LOCK" "$RUVO_ROOT/dev.sh" locked-build "$@" || status=$?
+  if [ "$status" -eq "$CONFLICT" ]; then
+    echo "dev.sh: another ./dev.sh command is setting up or building this checkout; waiting for it ($LOCK)" >&2
+    flock -o "$LOCK" "$RUVO_ROOT/dev.sh" locked-build "$@"
+  elif [ "$status" -ne 0 ]; then
+    exit "$status"
+  fi
 }
 
 case "${1:-}" in
-  demo)  setup; build_all; exec scripts/demo.sh ;;
-  test)  setup; build_all; run_tests ;;
-  build) setup; build_all ;;
+  demo)  build_locked; exec scripts/demo.sh ;;
+  test)  build_locked sanitize; exec scripts/run-tests.sh ;;
+  build) build_locked ;;
+  # Only through build_locked, which holds the lock.
+  locked-build) shift; setup; build_all; for preset in "$@"; do build_preset "$preset"; done ;;
   *)     sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

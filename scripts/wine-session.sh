@@ -115,9 +115,10 @@ ruvo_wine_start() {
   ruvo_make_template
   ruvo_mount_prefix
   # A persistent server and one warm-up process: later programs start in
-  # milliseconds, and nothing holds the caller's output pipes.
-  wineserver -p >/dev/null 2>&1 </dev/null
-  wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+  # milliseconds, and nothing holds the caller's output pipes. What they
+  # say goes to the run's Wine log, which a failing run keeps.
+  wineserver -p >>"$RUVO_RUN_DIR/wine.log" 2>&1 </dev/null
+  wine cmd /c exit >>"$RUVO_RUN_DIR/wine.log" 2>&1 </dev/null || true
 }
 
 ruvo_wine_stop() {

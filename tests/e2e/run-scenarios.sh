@@ -37,6 +37,10 @@ BIN=$BUILD_DIR/bin
 NATIVE_SIM=${RUVO_E2E_NATIVE_SIM:-$RUVO_ROOT/build/native/tools/simulator/ruvo-sim}
 WORK_ROOT=$RUVO_RUN_DIR/e2e
 DRIVER_TIMEOUT=${RUVO_E2E_DRIVER_TIMEOUT:-300}
+# Wine's own errors for the driver and the program it starts land in
+# driver.err, beside the driver's diagnostics; the rest of Wine stays quiet.
+DRIVER_WINEDEBUG=${RUVO_E2E_DRIVER_WINEDEBUG:--all,err+all}
+WINE_LOG=$RUVO_RUN_DIR/wine.log
 SCREENSHOTS=
 NAMES=()
 
@@ -192,6 +196,50 @@ stop_server() {
   rm -f "$work/server.pids"
 }
 
+# Why the driver ran no step, as far as the run can tell. Its transcript
+# starts with its first step, so an empty one, or one that starts otherwise
+# (Wine prints its own failures to standard output), means the driver never
+# ran its script: Wine did not start it, it refused its arguments, or its
+# output was lost. Said plainly instead of a diff against nothing: its exit
+# status, what it printed, its standard error (its diagnostics and Wine's
+# own errors), the tail of the run's Wine log, and whether Wine starts a
+# program now.
+explain_no_step() {
+  local work=$1 status=$2 meaning probe=0
+  case $status in
+    0) meaning="it says every step ran: not the driver" ;;
+    1) meaning="Wine could not start it: the driver gives 1 only after a step" ;;
+    2) meaning="it refused its arguments or its script (one without steps too)" ;;
+    3) meaning="it could not write its transcript" ;;
+    124) meaning="cut short after $DRIVER_TIMEOUT s, before its first step" ;;
+    126 | 127) meaning="wine could not be run" ;;
+    *) meaning="Wine's status for the process" ;;
+  esac
+  ((status > 128 && status != 255)) && meaning="ended by signal $((status - 128))"
+  echo "    the driver ran no step: exit status $status ($meaning)"
+  if [ -s "$work/transcript" ]; then
+    echo "    its standard output, which should start with its first step:"
+    sed 's/^/    | /' "$work/transcript"
+  else
+    echo "    its standard output (the transcript) is empty"
+  fi
+  if [ -s "$work/driver.err" ]; then
+    echo "    its standard error ($work/driver.err):"
+    sed 's/^/    | /' "$work/driver.err"
+  else
+    echo "    its standard error is empty"
+  fi
+  if [ -s "$WINE_LOG" ]; then
+    echo "    the Wine log, last lines ($WINE_LOG):"
+    tail -n 20 "$WINE_LOG" | sed 's/^/    | /'
+  else
+    echo "    the Wine log is empty ($WINE_LOG)"
+  fi
+  timeout 30 wine cmd /c exit >/dev/null 2>&1 </dev/null || probe=$?
+  if [ "$probe" -eq 0 ]; then echo "    Wine starts a program now (cmd /c exit: 0)"
+  else echo "    Wine does not start a program now either (cmd /c exit: status $probe)"; fi
+}
+
 # Compares one produced file with its expected one (line ends of either kind:
 # the Windows programs write CRLF); prints a diff when they differ.
 same_or_diff() {
@@ -250,7 +298,7 @@ run_program() {
     plug_when_seen "$case_dir" "$work" "$pipe" "$flash_in" &
     plug_pid=$!
   fi
-  env "${overrides[@]}" timeout "$DRIVER_TIMEOUT" wine "$BIN/ruvo-driver.exe" \
+  env "${overrides[@]}" WINEDEBUG="$DRIVER_WINEDEBUG" timeout "$DRIVER_TIMEOUT" wine "$BIN/ruvo-driver.exe" \
     --program "$(winpath "$program_bin/RUVO.exe")" \
     --env "RUVO_FAKE_HID_DEVICES=$devices" \
     --program-output "$(winpath "$work/program.out")" \
@@ -275,7 +323,14 @@ run_program() {
   stop_device
 
   local ok=0
-  same_or_diff transcript "$work/expected" "$work/transcript" || ok=1
+  local ran_steps=0
+  head -n 1 "$work/transcript" | grep -q '^> ' && ran_steps=1
+  if [ "$ran_steps" -eq 0 ]; then
+    explain_no_step "$work" "$driver_status"
+    ok=1
+  else
+    same_or_diff transcript "$work/expected" "$work/transcript" || ok=1
+  fi
   # On the real stacks nothing may pass by accident: a device that never
   # heard from the program means the program never reached the emulated node.
   if [ "$TRANSPORT" != fake ] && [ -f "$case_dir/device" ] && [ ! -s "$work/device.log" ]; then
@@ -294,7 +349,7 @@ run_program() {
       ok=1
     fi
   fi
-  if [ "$ok" -ne 0 ] && [ "$driver_status" -ne 0 ] && [ "$driver_status" -ne 1 ]; then
+  if [ "$ok" -ne 0 ] && [ "$ran_steps" -eq 1 ] && [ "$driver_status" -ne 0 ] && [ "$driver_status" -ne 1 ]; then
     echo "    driver exit status $driver_status; its diagnostics:"
     sed 's/^/    /' "$work/driver.err"
   fi

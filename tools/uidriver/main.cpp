@@ -84,6 +84,11 @@ int wmain(int argc, wchar_t** argv)
         Diagnostic(error);
         return 2;
     }
+    // A script without steps would pass while checking nothing.
+    if (steps.empty()) {
+        Diagnostic("the script has no steps");
+        return 2;
+    }
 
     Transcript transcript;
     if (!outFile.empty() && !transcript.OpenFile(outFile)) {
@@ -91,5 +96,9 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
     StepRunner runner(options, transcript);
-    return runner.Run(steps) ? 0 : 1;
+    const bool passed = runner.Run(steps);
+    if (transcript.Lost()) {
+        return 3;
+    }
+    return passed ? 0 : 1;
 }

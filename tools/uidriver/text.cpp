@@ -36,7 +36,7 @@ std::string Quote(const std::wstring& text)
     return Utf8(out);
 }
 
-Transcript::Transcript() : m_file(INVALID_HANDLE_VALUE) {}
+Transcript::Transcript() : m_file(INVALID_HANDLE_VALUE), m_lost(false) {}
 
 Transcript::~Transcript()
 {
@@ -52,22 +52,59 @@ bool Transcript::OpenFile(const std::wstring& path)
     return m_file != INVALID_HANDLE_VALUE;
 }
 
-static void WriteAll(HANDLE handle, const std::string& bytes)
+static bool Usable(HANDLE handle)
 {
-    DWORD written = 0;
-    if (handle != INVALID_HANDLE_VALUE && handle != nullptr) {
-        WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    return handle != INVALID_HANDLE_VALUE && handle != nullptr;
+}
+
+// Every byte, or false with the error: a pipe may take a write in parts.
+static bool WriteAll(HANDLE handle, const std::string& bytes, DWORD& error)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr)) {
+            error = GetLastError();
+            return false;
+        }
+        if (written == 0) {
+            error = ERROR_WRITE_FAULT;
+            return false;
+        }
+        done += written;
     }
+    return true;
+}
+
+void Transcript::Lose(const char* where, DWORD error)
+{
+    if (!m_lost) {
+        Diagnostic(std::string("the transcript is lost: ") + where + " (error " + std::to_string(error) + ")");
+    }
+    m_lost = true;
 }
 
 void Transcript::Line(const std::string& utf8)
 {
     const std::string line = utf8 + "\n";
-    WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), line);
-    WriteAll(m_file, line);
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD error = 0;
+    if (Usable(out) && !WriteAll(out, line, error)) {
+        Lose("standard output does not take it", error);
+    }
+    if (Usable(m_file) && !WriteAll(m_file, line, error)) {
+        Lose("the --out file does not take it", error);
+    }
+    if (!Usable(out) && !Usable(m_file)) {
+        Lose("no standard output and no --out file", GetLastError());
+    }
 }
 
 void Diagnostic(const std::string& utf8)
 {
-    WriteAll(GetStdHandle(STD_ERROR_HANDLE), "ruvo-driver: " + utf8 + "\n");
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD error = 0;
+    if (Usable(err)) {
+        WriteAll(err, "ruvo-driver: " + utf8 + "\n", error);
+    }
 }
