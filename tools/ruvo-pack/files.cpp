@@ -22,6 +22,7 @@
 #endif
 
 #include "common/quoted.h"
+#include "common/system_message.h"
 
 const char TEMP_FILE_PREFIX[] = ".~ruvo-";
 
@@ -108,11 +109,6 @@ unsigned long ProcessId()
     return static_cast<unsigned long>(getpid());
 }
 #endif
-
-std::string SystemMessage(int code)
-{
-    return std::generic_category().message(code);
-}
 
 // Refusal text for a file that is not a regular file.
 std::string KindOf(const StatBuffer& info)

@@ -10,19 +10,11 @@
 #include <cerrno>
 #include <system_error>
 
+#include "common/quoted.h"
+#include "common/system_message.h"
 #include "tools/ruvo-pack/files.h"
 
 namespace {
-
-std::string Quoted(const std::string& text)
-{
-    return "\"" + text + "\"";
-}
-
-std::string SystemMessage(int code)
-{
-    return std::generic_category().message(code);
-}
 
 bool IsSingleEntry(const std::string& name)
 {
