@@ -19,17 +19,8 @@ fi
 
 WORK=$(mktemp -d /tmp/ruvo-bench-multi.XXXXXX)
 SIM_PIDS=()
-cleanup() {
-  local status=$?
-  set +e
-  for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  "$ROOT/tools/update-server/nginx-serve.sh" stop "$WORK/nginx"
-  wait 2>/dev/null
-  rm -rf "$WORK"
-  exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
+# shellcheck source=tests/e2e/cli/end-run.sh
+source "$ROOT/tests/e2e/cli/end-run.sh"
 
 cp -r "$HERE/release" "$WORK/release"
 python3 "$ROOT/tools/demo/make_firmware.py" "$WORK/release/firmware.txt" "$WORK/release"

@@ -30,19 +30,9 @@ NGINX_UP=0
 FLASH_PID=
 SERVER_PIDS=()  # the https redirect server, the slow server, the swap server
 
-cleanup() {
-  local status=$?
-  set +e
-  [ -n "$FLASH_PID" ] && kill "$FLASH_PID" 2>/dev/null
-  stop_sims
-  for pid in "${SERVER_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  "$ROOT/tools/update-server/nginx-serve.sh" stop "$WORK/nginx"
-  wait 2>/dev/null
-  rm -rf "$WORK"
-  exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
+stop_own() { stop_sims; }
+# shellcheck source=tests/e2e/cli/end-run.sh
+source "$HERE/end-run.sh"
 
 # shellcheck source=tests/e2e/cli/checks.sh
 source "$HERE/checks.sh"
@@ -402,25 +392,35 @@ done 9<<<"$CASES"
 [ "$NGINX_UP" = 1 ] || start_nginx
 serve good
 
-# Ctrl-C (SIGNALS times) during the second image, then a re-run of the same
-# device that completes. Paced like a real device, so the second image takes
-# a while.
-interrupt_during_second_image() {  # NAME SIGNALS MESSAGE
-  fresh_devices dev
-  start_sims dev --report-us 2000 --erase-ms 5
-  "$FLASH" update --device "sim:$WORK/dev.sock" --yes --json >"$WORK/out" 2>"$WORK/err" &
+# Runs ruvo-flash update with ARGS in the background (JSON events to out),
+# sends it SIGNALS Ctrl-Cs once its events match PATTERN, and leaves its exit
+# code in `code` with the simulators stopped.
+interrupt_when() {  # PATTERN SIGNALS ARGS...
+  local pattern=$1 signals=$2
+  shift 2
+  "$FLASH" update "$@" --yes --json >"$WORK/out" 2>"$WORK/err" &
   FLASH_PID=$!
   for _ in $(seq 200); do
-    grep -q '"event":"progress","device":"[^"]*","image":"BVRABD.bin".*"phase":"write","done":1' "$WORK/out" && break
+    grep -q "$pattern" "$WORK/out" && break
     sleep 0.05
   done
-  for _ in $(seq "$2"); do kill -INT "$FLASH_PID"; sleep 0.05; done
+  for _ in $(seq "$signals"); do kill -INT "$FLASH_PID"; sleep 0.05; done
   set +e
   wait "$FLASH_PID"
   code=$?
   set -e
   FLASH_PID=
   stop_sims
+}
+
+# Ctrl-C (SIGNALS times) during the second image, then a re-run of the same
+# device that completes. Paced like a real device, so the second image takes
+# a while.
+interrupt_during_second_image() {  # NAME SIGNALS MESSAGE
+  fresh_devices dev
+  start_sims dev --report-us 2000 --erase-ms 5
+  interrupt_when '"event":"progress","device":"[^"]*","image":"BVRABD.bin".*"phase":"write","done":1' "$2" \
+    --device "sim:$WORK/dev.sock"
   expect_exit "$1" 130 "$code"
   expect_grep "$1: the message names the image" "$3" "$WORK/out"
   expect_grep "$1: running again completes" "running the update again completes the device" "$WORK/out"
@@ -466,19 +466,7 @@ name="Ctrl-C with two devices"
 fresh_devices bench1 bench2
 start_sims "bench1 bench2" --report-us 2000 --erase-ms 5
 # shellcheck disable=SC2046
-"$FLASH" update $(devices_args bench1 bench2) --yes --json >"$WORK/out" 2>"$WORK/err" &
-FLASH_PID=$!
-for _ in $(seq 200); do
-  grep -q '"event":"progress".*"image":"BTR122.bin".*"phase":"write","done":1' "$WORK/out" && break
-  sleep 0.05
-done
-kill -INT "$FLASH_PID"
-set +e
-wait "$FLASH_PID"
-code=$?
-set -e
-FLASH_PID=
-stop_sims
+interrupt_when '"event":"progress".*"image":"BTR122.bin".*"phase":"write","done":1' 1 $(devices_args bench1 bench2)
 expect_exit "$name" 130 "$code"
 if [ "$(grep -c '"event":"verified".*"image":"BTR122.bin".*"mismatches":0' "$WORK/out")" = 2 ] &&
   [ "$(grep -c 'BTR122.bin is complete, BVRABD.bin, OPR0TW.bin not programmed' "$WORK/out")" = 2 ]; then

@@ -29,18 +29,8 @@ FLASH=$WORK/bin/ruvo-flash
 declare -A SIM_PIDS=()
 FLASH_PID=
 
-cleanup() {
-  local status=$?
-  set +e
-  [ -n "$FLASH_PID" ] && kill "$FLASH_PID" 2>/dev/null
-  for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  "$ROOT/tools/update-server/nginx-serve.sh" stop "$WORK/nginx"
-  wait 2>/dev/null
-  rm -rf "$WORK"
-  exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
+# shellcheck source=tests/e2e/cli/end-run.sh
+source "$HERE/end-run.sh"
 
 # shellcheck source=tests/e2e/cli/checks.sh
 source "$HERE/checks.sh"

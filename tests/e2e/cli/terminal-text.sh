@@ -15,17 +15,8 @@ CRAFT=$3
 WORK=$(mktemp -d /tmp/ruvo-terminal-text.XXXXXX)
 SERVER_PID=
 SIM_PIDS=()
-cleanup() {
-  local status=$?
-  set +e
-  [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null
-  for pid in "${SIM_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$WORK"
-  exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
+# shellcheck source=tests/e2e/cli/end-run.sh
+source "$HERE/end-run.sh"
 
 # shellcheck source=tests/e2e/cli/checks.sh
 source "$HERE/checks.sh"
