@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "common/bytes.h"
 #include "update/result_text.h"
 
 namespace {
@@ -52,14 +51,6 @@ const char* PackageResultMeaning(int32_t code)
 {
     const ResultText* text = FindResultText(PACKAGE_RESULT_TEXTS, code);
     return text ? text->meaning : "not a package check result";
-}
-
-uint64_t PackageImageDataLength(const PackageHeader& header)
-{
-    // Signed, so that a first block past the last one cannot wrap into a small length.
-    const int64_t fullBlocks = int64_t{PackageLastBlock(header)} - int64_t{PackageFirstBlock(header)};
-    if (fullBlocks < 0) return 0;
-    return uint64_t(fullBlocks) * FLASH_BLOCK_SIZE + uint64_t{header.tailPages} * FLASH_PAGE_SIZE;
 }
 
 uint32_t PackageKeyBase(const char* id)
@@ -133,14 +124,9 @@ int32_t CheckPackage(int mode, uint8_t* buffer, uint32_t length, const char* id,
     // here, e.g. a failed download (4294967295) checked as an image.
     if (totalLength > capacity) return PACKAGE_BEYOND_BUFFER;
 
-    uint8_t xorValue = 0;
-    uint8_t sumValue = 0;
-    for (uint32_t i = 10; i < totalLength; ++i) {
-        xorValue ^= buffer[i];
-        sumValue = static_cast<uint8_t>(sumValue + buffer[i]);
-    }
-    if (xorValue != header.xorCheck) return PACKAGE_BAD_XOR;
-    if (sumValue != header.sumCheck) return PACKAGE_BAD_SUM;
+    const PackageChecks checks = ComputePackageChecks(buffer, totalLength);
+    if (checks.xorValue != header.xorCheck) return PACKAGE_BAD_XOR;
+    if (checks.sumValue != header.sumCheck) return PACKAGE_BAD_SUM;
 
     // The programmer reads the blocks and the tail straight from the package and
     // the tail goes through a one-block buffer: refuse any header whose data

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "device/flash_geometry.h"  // the pages and blocks an image header describes
-#include "device/package_header.h"  // the header itself, shared with the programming sequence
+#include "device/package_header.h"  // the header, its checks and data length, shared with the programming sequence
 
 // Kinds, passed to CheckPackage as the mode.
 constexpr int PACKAGE_CATALOGUE = 5;
@@ -15,9 +15,6 @@ constexpr int PACKAGE_IMAGE = 32;
 constexpr uint32_t CATALOGUE_MAX_LENGTH = 2048;
 constexpr uint32_t PACKAGE_KEY_LENGTH = 64;
 constexpr char PACKAGE_MAGIC[8] = {'K', 'O', 'V', 'R', 'E', 'L', 'I', 'N'};
-
-// Bytes of flash data the image header describes: (last - first) blocks plus the tail.
-uint64_t PackageImageDataLength(const PackageHeader& header);
 
 // Results of CheckPackage. The first eight are shown to users as numbers and
 // keep their values; the table in package.cpp holds a name and meaning for each.

@@ -1,27 +1,42 @@
 // Packages in their stored form, made with the same transformation the check undoes.
 #include "update/package_builder.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "update/catalogue.h"
 
+namespace {
+
+// A package's plain bytes begin with its header.
+PackageHeader HeaderOf(const std::vector<uint8_t>& package)
+{
+    PackageHeader header;
+    std::memcpy(&header, package.data(), sizeof header);
+    return header;
+}
+
+void PutHeader(std::vector<uint8_t>& package, const PackageHeader& header)
+{
+    std::memcpy(package.data(), &header, sizeof header);
+}
+
+}  // namespace
+
 void SetPackageChecks(uint8_t* package, size_t length)
 {
-    uint8_t xorValue = 0;
-    uint8_t sumValue = 0;
-    for (size_t i = 10; i < length; ++i) {
-        xorValue ^= package[i];
-        sumValue = static_cast<uint8_t>(sumValue + package[i]);
-    }
-    package[8] = xorValue;
-    package[9] = sumValue;
+    const PackageChecks checks = ComputePackageChecks(package, length);
+    package[offsetof(PackageHeader, xorCheck)] = checks.xorValue;
+    package[offsetof(PackageHeader, sumCheck)] = checks.sumValue;
 }
 
 void SealPackage(int mode, std::vector<uint8_t>& package, const char* id)
 {
-    std::memcpy(package.data(), PACKAGE_MAGIC, sizeof PACKAGE_MAGIC);
-    std::memcpy(package.data() + 16, id, 4);
-    WriteBigEndian32(package.data() + 20, static_cast<uint32_t>(package.size()));
+    PackageHeader header = HeaderOf(package);
+    std::memcpy(header.magic, PACKAGE_MAGIC, sizeof header.magic);
+    std::memcpy(header.packageId, id, sizeof header.packageId);
+    SetPackageTotalLength(header, static_cast<uint32_t>(package.size()));
+    PutHeader(package, header);
     SetPackageChecks(package.data(), package.size());
     ObfuscatePackage(mode, package.data(), package.size(), id);
 }
@@ -51,14 +66,14 @@ bool BuildImagePackage(const char* id, uint32_t firstBlock, const std::vector<ui
 {
     ImageLayout layout;
     if (!PlanImageLayout(firstBlock, firmware.size(), &layout, error)) return false;
-    const size_t dataLength =
-        (size_t{layout.lastBlock} - layout.firstBlock) * FLASH_BLOCK_SIZE + size_t{layout.tailPages} * FLASH_PAGE_SIZE;
+    PackageHeader header{};
+    header.tailPages = layout.tailPages;
+    SetPackageFirstBlock(header, layout.firstBlock);
+    SetPackageLastBlock(header, layout.lastBlock);
+    const size_t dataLength = static_cast<size_t>(PackageImageDataLength(header));
     std::vector<uint8_t> bytes(PACKAGE_HEADER_LENGTH + dataLength, 0xFF);
-    std::memset(bytes.data(), 0, PACKAGE_HEADER_LENGTH);
+    PutHeader(bytes, header);
     std::memcpy(bytes.data() + PACKAGE_HEADER_LENGTH, firmware.data(), firmware.size());
-    bytes[27] = layout.tailPages;
-    WriteBigEndian16(bytes.data() + 28, layout.firstBlock);
-    WriteBigEndian16(bytes.data() + 30, layout.lastBlock);
     SealPackage(PACKAGE_IMAGE, bytes, id);
     *package = std::move(bytes);
     return true;
@@ -87,8 +102,10 @@ bool BuildCataloguePackage(const char* id, uint8_t status, const std::vector<Cat
         *error = "a catalogue holds at most " + std::to_string(MAX_CATALOGUE_ENTRIES) + " records";
         return false;
     }
-    std::vector<uint8_t> bytes(PACKAGE_HEADER_LENGTH, 0);
-    bytes[10] = status;
+    PackageHeader header{};
+    header.status = status;
+    std::vector<uint8_t> bytes(PACKAGE_HEADER_LENGTH);
+    PutHeader(bytes, header);
     for (const CatalogueRecordInput& record : records) {
         if (record.name.empty() || record.name.size() > static_cast<size_t>(CATALOGUE_NAME_MAX) ||
             record.name.find('\0') != std::string::npos) {

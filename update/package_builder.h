@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/bytes.h"  // WriteBigEndian16/32 for the header fields
-#include "update/package.h"
+#include "update/package.h"  // PackageHeader with its accessors, and common/bytes.h
 
 struct ImageLayout {
     uint16_t firstBlock;
