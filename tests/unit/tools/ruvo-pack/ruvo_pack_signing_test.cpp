@@ -11,6 +11,7 @@
 #include "tools/ruvo-pack/cli.h"
 #include "tools/ruvo-pack/files.h"
 #include "tests/support/package_fixtures.h"
+#include "tests/unit/tools/ruvo-pack/ruvo_pack_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -19,31 +20,12 @@ namespace {
 const std::string KEY_A = std::string(TEST_KEYS_DIR) + "/test-only-release-key-a";
 const std::string KEY_B = std::string(TEST_KEYS_DIR) + "/test-only-release-key-b";
 
-class RuvoPackSigning : public ::testing::Test {
+class RuvoPackSigning : public RuvoPackCli {
 protected:
-    fs::path dir;
-
     void SetUp() override
     {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() / ("ruvo-pack-signing-" + std::string(info->name()) + "-" +
-                                           std::to_string(reinterpret_cast<uintptr_t>(this)));
-        fs::remove_all(dir);
+        RuvoPackCli::SetUp();
         fs::create_directories(dir / "fw");
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::string Path(const std::string& name) const { return (dir / name).string(); }
-
-    struct Run {
-        int exitCode;
-        std::string out, err;
-    };
-    Run Pack(const std::vector<std::string>& args) const
-    {
-        std::ostringstream out, err;
-        const int code = RunRuvoPack(args, out, err);
-        return {code, out.str(), err.str()};
     }
 
     // A signed release of model M01A with three images in Path("server").
