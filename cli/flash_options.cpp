@@ -5,9 +5,10 @@
 
 const char FLASH_USAGE[] =
     "usage: ruvo-flash list [--device D]... [--json]\n"
-    "       ruvo-flash info [--device D] [--base-url URL] [--key PUB.pem] [--json]\n"
-    "       ruvo-flash update [--device D]... [--all] [--option K] [--base-url URL] [--key PUB.pem]\n"
-    "                         [--json] [--yes] [--log FILE]\n"
+    "       ruvo-flash info [--device D] [--base-url URL] [--key PUB.pem]... [--threshold N] [--state DIR]\n"
+    "                       [--json]\n"
+    "       ruvo-flash update [--device D]... [--all] [--option K] [--base-url URL] [--key PUB.pem]...\n"
+    "                         [--threshold N] [--state DIR] [--json] [--yes] [--log FILE]\n"
     "       ruvo-flash --help | --version\n"
     "\n"
     "  --device D      a device path from 'list', or sim:PATH for a simulated device on a local socket;\n"
@@ -16,9 +17,12 @@ const char FLASH_USAGE[] =
     "  --option K      the optional image of option line K (default 0, as the window preselects)\n"
     "  --base-url URL  the update server's base URL, ending in '/' (default: the built-in one)\n"
     "  --key PUB.pem   check the signed release statement with this publisher key (ECDSA P-256, PEM)\n"
-    "                  instead of the built-in ones; with either, nothing unsigned is flashed.\n"
-    "                  A build with built-in keys takes it only with --trust-key\n"
+    "                  instead of the built-in ones; with either, nothing unsigned is flashed. Repeat it\n"
+    "                  to trust several keys. A build with built-in keys takes it only with --trust-key\n"
+    "  --threshold N   with --key: how many distinct given keys must sign a release (default 1)\n"
     "  --trust-key     let --key replace the built-in keys (the key id is printed)\n"
+    "  --state DIR     remember accepted releases in DIR (default: $XDG_STATE_HOME/ruvo-flash,\n"
+    "                  ~/.local/state/ruvo-flash; on Windows the registry, HKCU\\Software\\RUVO)\n"
     "  --allow-http    let a build with built-in keys fetch a signed release from an http --base-url\n"
     "  --json          one JSON object per line per event on stdout\n"
     "  --yes           do not ask before the first erase (needed without a terminal)\n"
@@ -30,13 +34,13 @@ const char FLASH_USAGE[] =
     "130 interrupted.\n"
     "The first Ctrl-C finishes the current image, the second stops after the current report.\n";
 
-static bool ParseOption(const char* text, int& value)
+static bool ParseNumber(const char* text, long lowest, long highest, int& value)
 {
     if (*text < '0' || *text > '9') return false;
     errno = 0;
     char* end = nullptr;
     const long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || parsed > 5) return false;  // at most six option lines
+    if (errno != 0 || *end != '\0' || parsed < lowest || parsed > highest) return false;
     value = static_cast<int>(parsed);
     return true;
 }
@@ -87,7 +91,7 @@ bool ParseFlashOptions(int argc, const char* const* argv, FlashOptions& out, std
                 }
                 out.devices.push_back(value);
             } else if (arg == "--option") {
-                if (!ParseOption(value.c_str(), out.option)) {
+                if (!ParseNumber(value.c_str(), 0, 5, out.option)) {  // at most six option lines
                     error = "--option: a line number from 0 to 5";
                     return false;
                 }
@@ -98,7 +102,18 @@ bool ParseFlashOptions(int argc, const char* const* argv, FlashOptions& out, std
                 }
                 out.baseUrl = value.back() == '/' ? value : value + "/";
             } else if (arg == "--key") {
-                out.keyFile = value;
+                out.keyFiles.push_back(value);
+            } else if (arg == "--threshold") {
+                if (!ParseNumber(value.c_str(), 1, 3, out.threshold)) {  // a statement carries three signatures
+                    error = "--threshold: a number of keys from 1 to 3";
+                    return false;
+                }
+            } else if (arg == "--state") {
+                if (value.empty()) {
+                    error = "--state: empty folder";
+                    return false;
+                }
+                out.stateDir = value;
             } else if (arg == "--log") {
                 out.logFile = value;
             } else {
@@ -139,13 +154,22 @@ bool ParseFlashOptions(int argc, const char* const* argv, FlashOptions& out, std
 
 bool CheckTrustOptions(const FlashOptions& options, bool signedBuild, std::string& error)
 {
-    if (options.trustKey && options.keyFile.empty()) {
+    if (options.trustKey && options.keyFiles.empty()) {
         error = "--trust-key goes with --key";
         return false;
     }
-    if (signedBuild && !options.keyFile.empty() && !options.trustKey) {
+    if (signedBuild && !options.keyFiles.empty() && !options.trustKey) {
         error = "--key: this build trusts its own publisher keys (see --version); add --trust-key to replace "
-                "them with this one";
+                "them with these";
+        return false;
+    }
+    if (options.threshold > 0 && options.keyFiles.empty()) {
+        error = "--threshold goes with --key: a build's own keys keep its own threshold (see --version)";
+        return false;
+    }
+    if (options.threshold > static_cast<int>(options.keyFiles.size())) {
+        error = "--threshold " + std::to_string(options.threshold) + " asks for more keys than the " +
+                std::to_string(options.keyFiles.size()) + " given with --key";
         return false;
     }
     if (signedBuild && options.baseUrl.compare(0, 7, "http://") == 0 && !options.allowHttp) {

@@ -11,8 +11,10 @@ struct FlashOptions {
     bool all = false;                  // --all
     int option = 0;                    // --option K: option line K (line k is catalogue entry k + 2)
     std::string baseUrl;               // --base-url, ending in '/'; empty: the built-in one
-    std::string keyFile;               // --key PUB.pem
-    bool trustKey = false;             // --trust-key: --key may replace a signed build's keys
+    std::vector<std::string> keyFiles;  // --key PUB.pem, repeatable
+    int threshold = 0;                  // --threshold N: distinct --key keys that must sign; 0: not given
+    bool trustKey = false;              // --trust-key: --key may replace a signed build's keys
+    std::string stateDir;               // --state DIR: where accepted releases are remembered
     bool allowHttp = false;            // --allow-http: a signed release over an http --base-url
     std::string logFile;               // --log FILE: one JSON line per device outcome (several devices)
     bool json = false;
@@ -34,6 +36,8 @@ bool ParseFlashOptions(int argc, const char* const* argv, FlashOptions& out, std
 // signed releases off TLS only with --allow-http, so that a command line
 // from a stranger cannot make the tool trust another publisher silently.
 // An unsigned build may take --key (it only adds checks) and any base URL.
+// --threshold goes with --key (the build's own threshold stands for its own
+// keys) and asks for at most as many keys as were given.
 // False with the reason in `error`.
 bool CheckTrustOptions(const FlashOptions& options, bool signedBuild, std::string& error);
 

@@ -104,13 +104,24 @@ std::string Code(const ReleaseResult& result)
     return text;
 }
 
+// The release core's crypto and memory for one device; unused on a run
+// without statement checks.
+CStatementSigning DeviceSigning(const SessionSetup& setup, const ReleaseStatement* statement)
+{
+    return setup.releaseCheck != nullptr ? setup.releaseCheck->Signing(statement)
+                                         : CStatementSigning(statement, nullptr, nullptr, 0);
+}
+
 // The session's downloads for the release core. The first pair goes through
 // the run's memo and the verdicts other devices left; a second pair, fetched
 // when a release may have been swapped between the two requests, goes past
 // both. Keeps what each step said, for the words of a refusal.
 class CSessionReleaseSource : public CReleaseSource {
 public:
-    CSessionReleaseSource(const SessionSetup& setup, const char* modelId) : m_setup(setup), m_modelId(modelId) {}
+    CSessionReleaseSource(const SessionSetup& setup, const char* modelId, CStatementSigning* signing)
+        : m_setup(setup), m_modelId(modelId), m_signing(signing)
+    {
+    }
 
     uint32_t FetchCatalogue(uint8_t* buffer, uint32_t capacity, bool again, bool* stop) override
     {
@@ -131,7 +142,10 @@ public:
         StatementVerdict& verdict = again ? m_second : m_first;
         verdict = m_setup.releaseCheck->CheckCatalogue(Downloader(again), m_setup.baseUrl, m_modelId, catalogue,
                                                        again ? StatementFetch::AGAIN : StatementFetch::SHARED);
-        if (verdict.statementCode == STATEMENT_OK) m_accepted = verdict.statement;
+        if (verdict.statementCode == STATEMENT_OK) {
+            m_accepted = verdict.statement;
+            m_signing->Hold(m_accepted.get());
+        }
         return verdict.statementCode;
     }
 
@@ -149,6 +163,7 @@ private:
 
     const SessionSetup& m_setup;
     const char* m_modelId;
+    CStatementSigning* m_signing;
     std::string m_url;
     DownloadResult m_got;
     StatementVerdict m_first, m_second;
@@ -211,8 +226,8 @@ int IdentifyDevice(const SessionSetup& setup, const std::string& path, Identity&
     }
 
     std::vector<uint8_t> buffer(CATALOGUE_BUFFER_SIZE, 0);
-    CSessionReleaseSource source(setup, out.info.modelId);
-    const CStatementSigning signing(nullptr);  // the catalogue's hash only
+    CStatementSigning signing = DeviceSigning(setup, nullptr);
+    CSessionReleaseSource source(setup, out.info.modelId, &signing);
     const ReleaseResult result = AcceptCatalogue(source, out.info.modelId, &out.info,
                                                  setup.releaseCheck != nullptr ? &signing : nullptr, buffer.data(),
                                                  &out.walk);
@@ -223,10 +238,26 @@ int IdentifyDevice(const SessionSetup& setup, const std::string& path, Identity&
     case ReleaseVerdict::NOT_FETCHED:
         return source.NetworkFailure();
     case ReleaseVerdict::STATEMENT_REFUSED: {
+        // The statement's own refusals come with the check's words; the
+        // refusals against this client's memory and the device, with these.
+        if (result.code == STATEMENT_SUPERSEDED || result.code == STATEMENT_BASE_IMAGE_OLDER) {
+            setup.events->Failed(Code(result),
+                                 std::string("the release statement was refused: ") + StatementResultName(result.code) +
+                                     ", " + StatementResultMeaning(result.code),
+                                 EXIT_REFUSED);
+            return EXIT_REFUSED;
+        }
         const StatementVerdict& told = source.StatementRefusal();
         setup.events->Failed(told.code, told.text, told.exitCode);
         return told.exitCode;
     }
+    case ReleaseVerdict::HISTORY_FAILED:
+        setup.events->Failed(Code(result),
+                             std::string("cannot ") + (result.code == HISTORY_UNREADABLE ? "read" : "write") +
+                                 " the record of accepted releases in " + setup.releaseCheck->HistoryPlace() +
+                                 "; nothing was erased (give another place with --state DIR)",
+                             EXIT_REFUSED);
+        return EXIT_REFUSED;
     case ReleaseVerdict::CATALOGUE_STALE:
         setup.events->Failed("", "the server's data is out of date; try another server", EXIT_REFUSED);
         return EXIT_REFUSED;
@@ -285,7 +316,7 @@ FetchedImage FetchImage(const SessionSetup& setup, const Identity& identity, int
     }
     const uint32_t length = got.status == DownloadStatus::OK ? uint32_t(got.bytes) : NO_BODY;
     // Signed releases: held against the statement accepted with the catalogue.
-    const CStatementSigning signing(identity.statement.get());
+    const CStatementSigning signing = DeviceSigning(setup, identity.statement.get());
     const ReleaseResult result = AcceptImage(setup.releaseCheck != nullptr ? &signing : nullptr, index, entry,
                                              buffer->data(), length, uint32_t(buffer->size()));
     if (result.verdict == ReleaseVerdict::IMAGE_NOT_SIGNED) {

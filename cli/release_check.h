@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "update/release_signing.h"
 #include "update/release_statement.h"
 
 class CDownloader;
@@ -30,8 +31,14 @@ enum class StatementFetch {
 class CReleaseCheck {
 public:
     virtual ~CReleaseCheck() = default;
-    // Fetches Door/<model>.Sig under `baseUrl` through `downloader` and
+    // Fetches Door/<model>.Sig2 under `baseUrl` through `downloader` and
     // checks it against the trusted keys and `catalogue`.
     virtual StatementVerdict CheckCatalogue(CDownloader& downloader, const std::string& baseUrl, const char* modelId,
                                           const CatalogueFacts& catalogue, StatementFetch fetch) = 0;
+    // The release core's crypto and memory for one device: images held
+    // against `statement` (null: none accepted yet), releases against the
+    // newest this client accepted.
+    virtual CStatementSigning Signing(const ReleaseStatement* statement) const = 0;
+    // Where the accepted releases are kept, for messages.
+    virtual std::string HistoryPlace() const = 0;
 };

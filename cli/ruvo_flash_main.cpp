@@ -16,9 +16,11 @@
 #include "cli/memo_downloader.h"
 #include "cli/multi_device.h"
 #include "cli/public_key_file.h"
+#include "cli/release_history_default.h"
 #include "cli/statement_check.h"
 #include "cli/version_text.h"
 #include "update/display_text.h"
+#include "update/release_history_folder.h"
 #include "update/release_keys.h"
 #include "update/update_base_url.h"
 
@@ -208,29 +210,39 @@ int UpdateMany(const FlashOptions& options, OutputStyle style, const SessionSetu
     return CombinedExitCode(outcomes);
 }
 
-// The statement check of this run: --key replaces the compiled-in keys;
-// with neither, releases are not signed. False (with the reason) when the
-// key file cannot be used.
-bool MakeReleaseCheck(const FlashOptions& options, std::unique_ptr<CReleaseCheck>& check, std::string& error)
+// The statement check of this run: --key replaces the compiled-in keys
+// (and --threshold their threshold); with neither, releases are not signed.
+// False (with the reason) when a key file cannot be used.
+bool MakeReleaseCheck(const FlashOptions& options, CReleaseHistory& history, const std::string& historyPlace,
+                      std::unique_ptr<CReleaseCheck>& check, std::string& error)
 {
     std::vector<ReleaseKey> keys;
-    if (!options.keyFile.empty()) {
+    for (const std::string& keyFile : options.keyFiles) {
         uint8_t point[P256_POINT_LENGTH];
         ReleaseKey key{};
-        if (!ReadPublicKeyFile(options.keyFile, point, error)) return false;
+        if (!ReadPublicKeyFile(keyFile, point, error)) return false;
         if (!MakeReleaseKey(point, key)) {
-            error = "cannot compute the key id of \"" + options.keyFile + "\"";
+            error = "cannot compute the key id of \"" + keyFile + "\"";
             return false;
         }
+        // A key given twice would count twice towards nothing: say so.
+        for (const ReleaseKey& given : keys)
+            if (std::memcmp(given.keyId, key.keyId, RELEASE_KEY_ID_LENGTH) == 0) {
+                error = "\"" + keyFile + "\" repeats key " + KeyIdText(key.keyId);
+                return false;
+            }
         keys.push_back(key);
         // Never silent: on a signed build this replaces its own keys.
         if (SIGNED_RELEASES)
             std::fprintf(stderr, "ruvo-flash: --trust-key: trusting key %s from %s instead of the built-in keys\n",
-                         KeyIdText(key.keyId).c_str(), options.keyFile.c_str());
-    } else if (SIGNED_RELEASES) {
-        keys.assign(RELEASE_KEYS, RELEASE_KEYS + RELEASE_KEY_COUNT);
+                         KeyIdText(key.keyId).c_str(), keyFile.c_str());
     }
-    if (!keys.empty()) check = std::make_unique<CStatementCheck>(std::move(keys));
+    int32_t threshold = options.threshold > 0 ? options.threshold : 1;
+    if (keys.empty() && SIGNED_RELEASES) {
+        keys.assign(RELEASE_KEYS, RELEASE_KEYS + RELEASE_KEY_COUNT);
+        threshold = RELEASE_KEY_THRESHOLD;
+    }
+    if (!keys.empty()) check = std::make_unique<CStatementCheck>(std::move(keys), threshold, &history, historyPlace);
     return true;
 }
 
@@ -256,8 +268,16 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "ruvo-flash: %s\n", error.c_str());
         return EXIT_USAGE;
     }
+    std::unique_ptr<CReleaseHistory> history;
+    std::string historyPlace;
+    if (options.stateDir.empty()) {
+        history = DefaultReleaseHistory(historyPlace);
+    } else {
+        history = std::make_unique<CFolderHistory>(options.stateDir);
+        historyPlace = options.stateDir;
+    }
     std::unique_ptr<CReleaseCheck> releaseCheck;
-    if (!MakeReleaseCheck(options, releaseCheck, error)) {
+    if (!MakeReleaseCheck(options, *history, historyPlace, releaseCheck, error)) {
         std::fprintf(stderr, "ruvo-flash: --key: %s\n", error.c_str());
         return EXIT_USAGE;
     }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 #include "cli/downloader.h"
@@ -53,7 +54,7 @@ StatementVerdict CStatementCheck::CheckCatalogue(CDownloader& downloader, const 
 
     // One byte more than the longest statement, so a longer one is seen whole and refused.
     uint8_t bytes[STATEMENT_MAX_LENGTH + 1] = {};
-    const std::string url = ServerPath(baseUrl, ServerFile::STATEMENT, modelId);
+    const std::string url = ServerPath(baseUrl, ServerFile::STATEMENT2, modelId);
     const DownloadResult got = downloader.Download(url, bytes, sizeof bytes);
     if (got.status == DownloadStatus::INTERRUPTED)
         return {EXIT_INTERRUPTED, "", "interrupted during a download, before any erase; the device is unchanged",
@@ -67,10 +68,11 @@ StatementVerdict CStatementCheck::CheckCatalogue(CDownloader& downloader, const 
                 STATEMENT_MALFORMED, nullptr};
 
     auto statement = std::make_shared<ReleaseStatement>();
-    const int32_t code =
-        got.status == DownloadStatus::OK
-            ? CheckStatement(bytes, got.bytes, m_keys.data(), m_keys.size(), modelId, catalogue, statement.get())
-            : STATEMENT_MALFORMED;
+    const StatementTrust trust = {m_keys.data(), m_keys.size(), m_threshold, STATEMENT_FORMAT_2,
+                                  static_cast<int64_t>(std::time(nullptr))};
+    const int32_t code = got.status == DownloadStatus::OK
+                             ? CheckStatement(bytes, got.bytes, trust, modelId, catalogue, statement.get())
+                             : STATEMENT_MALFORMED;
     StatementVerdict verdict = code == STATEMENT_OK ? StatementVerdict{} : Refused(code);
     if (code == STATEMENT_OK) verdict.statement = std::move(statement);
     m_verdicts[key] = verdict;

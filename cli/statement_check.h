@@ -11,13 +11,27 @@
 
 class CStatementCheck : public CReleaseCheck {
 public:
-    explicit CStatementCheck(std::vector<ReleaseKey> keys) : m_keys(std::move(keys)) {}
+    // `threshold`: distinct keys of `keys` that must sign; `history`: where
+    // accepted releases are remembered, named `historyPlace` in messages.
+    CStatementCheck(std::vector<ReleaseKey> keys, int32_t threshold, CReleaseHistory* history,
+                    std::string historyPlace)
+        : m_keys(std::move(keys)), m_threshold(threshold), m_history(history), m_historyPlace(std::move(historyPlace))
+    {
+    }
 
     StatementVerdict CheckCatalogue(CDownloader& downloader, const std::string& baseUrl, const char* modelId,
                                   const CatalogueFacts& catalogue, StatementFetch fetch) override;
+    CStatementSigning Signing(const ReleaseStatement* statement) const override
+    {
+        return CStatementSigning(statement, m_history, m_keys.data(), m_keys.size());
+    }
+    std::string HistoryPlace() const override { return m_historyPlace; }
 
 private:
     std::vector<ReleaseKey> m_keys;
+    int32_t m_threshold;
+    CReleaseHistory* m_history;
+    std::string m_historyPlace;
     std::mutex m_mutex;
     // Verdicts by model and catalogue (its length and SHA-256): devices that
     // met different catalogues of one model keep their own.

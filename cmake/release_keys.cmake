@@ -83,6 +83,16 @@ function(ruvo_write_release_keys header keys)
   if(count EQUAL 0)
     set(entries "    {{0}, {0}},  // none: releases are not signed\n")
   endif()
+  # How many distinct trusted keys must sign a release: with k of n, fewer
+  # than k stolen keys sign nothing a client accepts.
+  set(threshold 1)
+  if(DEFINED RUVO_RELEASE_KEY_THRESHOLD AND NOT RUVO_RELEASE_KEY_THRESHOLD STREQUAL "")
+    set(threshold ${RUVO_RELEASE_KEY_THRESHOLD})
+  endif()
+  if(NOT threshold MATCHES "^[1-9][0-9]*$" OR (count GREATER 0 AND threshold GREATER count))
+    message(FATAL_ERROR "RUVO_RELEASE_KEY_THRESHOLD must be a whole number from 1 to the number of keys in "
+                        "RUVO_RELEASE_KEYS (${count}), not '${threshold}'")
+  endif()
   set(content "#pragma once
 // Generated at configure time from RUVO_RELEASE_KEYS; do not edit.
 // Publisher keys whose signed release statements the updater accepts. With
@@ -93,6 +103,8 @@ function(ruvo_write_release_keys header keys)
 
 constexpr size_t RELEASE_KEY_COUNT = ${count};
 constexpr bool SIGNED_RELEASES = RELEASE_KEY_COUNT > 0;
+// Distinct keys of these whose signatures a release statement must carry.
+constexpr int RELEASE_KEY_THRESHOLD = ${threshold};
 constexpr ReleaseKey RELEASE_KEYS[] = {
 ${entries}};
 ")
@@ -114,7 +126,7 @@ endfunction()
 
 # The key ids of tests/fixtures/keys/: their private halves are public, so a
 # build that trusts one trusts anyone.
-set(RUVO_TEST_ONLY_KEY_IDS 6479c7bdad0f2145 19804222e904f473)
+set(RUVO_TEST_ONLY_KEY_IDS 6479c7bdad0f2145 19804222e904f473 346574fe19483a57)
 
 # What a build that ships may trust. A test-only key, and keys whose
 # statements would travel over plain http (where a network attacker sees

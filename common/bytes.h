@@ -32,6 +32,11 @@ inline uint32_t ReadBigEndian32(const uint8_t* bytes)
     return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
 }
 
+inline uint64_t ReadBigEndian64(const uint8_t* bytes)
+{
+    return (uint64_t{ReadBigEndian32(bytes)} << 32) | ReadBigEndian32(bytes + 4);
+}
+
 inline void WriteBigEndian16(uint8_t* bytes, uint16_t value)
 {
     bytes[0] = static_cast<uint8_t>(value >> 8);
@@ -41,4 +46,10 @@ inline void WriteBigEndian16(uint8_t* bytes, uint16_t value)
 inline void WriteBigEndian32(uint8_t* bytes, uint32_t value)
 {
     for (int i = 3; i >= 0; --i, value >>= 8) bytes[i] = static_cast<uint8_t>(value);
+}
+
+inline void WriteBigEndian64(uint8_t* bytes, uint64_t value)
+{
+    WriteBigEndian32(bytes, static_cast<uint32_t>(value >> 32));
+    WriteBigEndian32(bytes + 4, static_cast<uint32_t>(value));
 }

@@ -60,7 +60,7 @@ public:
     int32_t CheckStatement(const CatalogueFacts& catalogue, bool) override
     {
         uint8_t* statement = m_buffer + STATEMENT_OFFSET;
-        const uint32_t length = Fetch(ServerFile::STATEMENT, statement, STATEMENT_CAPACITY);
+        const uint32_t length = Fetch(ServerFile::STATEMENT2, statement, STATEMENT_CAPACITY);
         return length == NO_BODY ? STATEMENT_MALFORMED
                                  : CheckReleaseStatement(statement, length, g_app.modelId, catalogue);
     }
@@ -114,6 +114,9 @@ DWORD WINAPI IdentifyThread(LPVOID)
         EndWithRefusal(buffer, FORMAT_CATALOGUE_REFUSED, result.code);
     case ReleaseVerdict::STATEMENT_REFUSED:
         EndWithRefusal(buffer, FORMAT_STATEMENT_REFUSED, result.code);
+    case ReleaseVerdict::HISTORY_FAILED:
+        wsprintfW(g_app.scratchText, FORMAT_HISTORY_FAILED, result.code);
+        EndWithBox(buffer, g_app.scratchText, CAPTION_RUNTIME_ERROR, MB_ICONERROR);
     case ReleaseVerdict::CATALOGUE_STALE:
         EndWithBox(buffer, TEXT_CATALOGUE_OUTDATED, CAPTION_CATALOGUE_OUTDATED, MB_ICONINFORMATION);
     case ReleaseVerdict::UPDATER_OUTDATED:

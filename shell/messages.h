@@ -20,6 +20,9 @@ constexpr wchar_t FORMAT_IMAGE_MISMATCH[] = L"錯誤碼: 0403+%2d\n%8d\n%8d";
 // download that is not the file the statement names (the entry index).
 constexpr wchar_t FORMAT_STATEMENT_REFUSED[] = L"錯誤碼: 0303 %2d";
 constexpr wchar_t FORMAT_IMAGE_NOT_SIGNED[] = L"錯誤碼: 0404+%2d";
+// Signed builds only: the record of accepted releases (HKCU\Software\RUVO)
+// could not be read (-1) or written (-2).
+constexpr wchar_t FORMAT_HISTORY_FAILED[] = L"錯誤碼: 0304 %2d\n無法讀寫已接受版本的紀錄";
 
 // Out of date
 constexpr wchar_t TEXT_UPDATER_OUTDATED[] = L"請下載最新版更新程式";

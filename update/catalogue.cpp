@@ -144,10 +144,14 @@ int32_t WalkCatalogue(const uint8_t* package, size_t capacity, CatalogueWalk* wa
     return CATALOGUE_OK;
 }
 
+int32_t BaseImageVersion(const char* name)
+{
+    return HexDigitValue(name[4]) * 16 + HexDigitValue(name[5]);
+}
+
 void ApplySkipRules(CatalogueEntry* table, int32_t count, const char* comparisonText, int32_t deviceVersion,
                     const char* deviceSecondVersion)
 {
-    const CatalogueEntry& base = table[0];
-    if (HexDigitValue(base.name[4]) * 16 + HexDigitValue(base.name[5]) == deviceVersion) table[0].size = 0;
+    if (BaseImageVersion(table[0].name) == deviceVersion) table[0].size = 0;
     if (count >= 2 && std::memcmp(comparisonText, deviceSecondVersion, 3) == 0) table[1].size = 0;
 }

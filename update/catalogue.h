@@ -57,6 +57,10 @@ struct CatalogueWalk {
 // result but CATALOGUE_OK, `walk` is left empty (count 0, no lines).
 int32_t WalkCatalogue(const uint8_t* package, size_t capacity, CatalogueWalk* walk);
 
+// The version base image 0 carries: its name's characters 4-5 read as hex
+// (a character that is not a hex digit reads as 0).
+int32_t BaseImageVersion(const char* name);
+
 // Marks the base images the device already carries as not to be programmed:
 // entry 0 when its characters 4-5, read as hex, equal the device version;
 // entry 1 (only with two or more records) when the comparison text equals the

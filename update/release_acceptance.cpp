@@ -50,6 +50,7 @@ void FormatWindowCode(const ReleaseResult& result, char (&text)[WINDOW_CODE_SIZE
     case ReleaseVerdict::IMAGE_REFUSED: format = "0402 %2d"; break;
     case ReleaseVerdict::IMAGE_NOT_SIGNED: format = "0404+%2d"; break;
     case ReleaseVerdict::IMAGE_NOT_VERIFIED: format = "0403+%2d"; break;
+    case ReleaseVerdict::HISTORY_FAILED: format = "0304 %2d"; break;
     default: break;
     }
     std::snprintf(text, sizeof text, format, static_cast<int>(result.code));
@@ -77,6 +78,8 @@ ReleaseResult AcceptCatalogue(CReleaseSource& source, const char* modelId, const
             CheckReleasePair([&] { return source.CheckStatement(facts, false); },
                              [&] { return CheckPairAgain(source, modelId, *signing, buffer, &length); });
         if (statementCode != STATEMENT_OK) return {ReleaseVerdict::STATEMENT_REFUSED, statementCode};
+        const ReleaseResult history = signing->CheckHistory(modelId);
+        if (history.verdict != ReleaseVerdict::ACCEPTED) return history;
     }
 
     const uint8_t status = reinterpret_cast<const PackageHeader*>(buffer)->status;
@@ -90,6 +93,16 @@ ReleaseResult AcceptCatalogue(CReleaseSource& source, const char* modelId, const
     // that breaks a limit is refused as a whole, never cut.
     const int32_t walkCode = WalkCatalogue(buffer, CATALOGUE_BUFFER_SIZE, walk);
     if (walkCode != CATALOGUE_OK) return {ReleaseVerdict::CATALOGUE_REFUSED, walkCode};
+    // A signed release never takes the firmware back, even on a client that
+    // has never seen a newer release. Only base image 0's version is
+    // ordered; image 1's is compared as text.
+    if (signing != nullptr && device != nullptr && walk->count > 0 &&
+        BaseImageVersion(walk->entries[0].name) < device->deviceVersion)
+        return {ReleaseVerdict::STATEMENT_REFUSED, STATEMENT_BASE_IMAGE_OLDER};
+    if (signing != nullptr) {
+        const ReleaseResult kept = signing->KeepAccepted(modelId);
+        if (kept.verdict != ReleaseVerdict::ACCEPTED) return kept;
+    }
     if (device != nullptr)
         ApplySkipRules(walk->entries, walk->count, walk->comparisonText, device->deviceVersion,
                        device->deviceSecondVersion);

@@ -24,14 +24,19 @@ enum class ReleaseVerdict {
     IMAGE_REFUSED,       // 0402: the package check, `code` its result
     IMAGE_NOT_SIGNED,    // 0404+: not the file the statement names, `code` the entry
     IMAGE_NOT_VERIFIED,  // 0403+: programmed, but read back differently, `code` the entry
+    HISTORY_FAILED,      // 0304: the store of accepted releases, `code` HISTORY_UNREADABLE or _UNWRITABLE
 };
+
+// Codes of a failed store of accepted releases (update/release_history.h).
+constexpr int32_t HISTORY_UNREADABLE = -1;
+constexpr int32_t HISTORY_UNWRITABLE = -2;
 
 struct ReleaseResult {
     ReleaseVerdict verdict;
     int32_t code;
 };
 
-// The window's code of a refusal, "0302 -7", "0404+ 1"; empty for a verdict
+// The window's code of a refusal, "0302 -7", "0404+ 1", "0304 -1"; empty for a verdict
 // without one.
 constexpr size_t WINDOW_CODE_SIZE = 16;
 void FormatWindowCode(const ReleaseResult& result, char (&text)[WINDOW_CODE_SIZE]);
@@ -40,9 +45,9 @@ void FormatWindowCode(const ReleaseResult& result, char (&text)[WINDOW_CODE_SIZE
 // that failed after its failure was shown. The checks refuse it as a length.
 constexpr uint32_t NO_BODY = UINT32_MAX;
 
-// The crypto of a signed release, behind an interface so that a build
-// without release keys links none of it (update/release_signing.h has the
-// one implementation).
+// The crypto and the memory of a signed release, behind an interface so
+// that a build without release keys links none of it
+// (update/release_signing.h has the one implementation).
 class CReleaseSigning {
 public:
     virtual ~CReleaseSigning() = default;
@@ -50,6 +55,13 @@ public:
     // True when the download of catalogue entry `index` is the very file the
     // accepted statement names for it.
     virtual bool ImageMatches(int32_t index, const uint8_t* bytes, uint32_t length) const = 0;
+    // The statement that holds against the newest release this client
+    // accepted for the model: ACCEPTED, STATEMENT_REFUSED with
+    // STATEMENT_SUPERSEDED, or HISTORY_FAILED.
+    virtual ReleaseResult CheckHistory(const char* modelId) const = 0;
+    // Remembers the statement's release as accepted (raises, never lowers):
+    // ACCEPTED or HISTORY_FAILED.
+    virtual ReleaseResult KeepAccepted(const char* modelId) const = 0;
 };
 
 // What identification fetches, through the front end's downloads.
@@ -73,9 +85,12 @@ ReleaseResult AcceptDevice(const DeviceInfo& info);
 // Fetches and accepts the catalogue of model `modelId` into `buffer` (of
 // CATALOGUE_BUFFER_SIZE bytes), then walks it into `walk`, with the skip
 // rules of `device` applied (null: the publisher's check, every record
-// kept). With `signing` (a signed release) the release statement must hold;
-// a pair that a release swapped between the two requests may have split is
-// fetched once more (update/release_pair.h), into the same buffer.
+// kept). With `signing` (a signed release) the release statement must hold
+// (a pair that a release swapped between the two requests may have split is
+// fetched once more, update/release_pair.h, into the same buffer), its
+// release must not be older than the newest this client accepted, and with
+// a device, base image 0 must not go below the device's version; only then
+// is the release remembered as accepted.
 ReleaseResult AcceptCatalogue(CReleaseSource& source, const char* modelId, const DeviceInfo* device,
                               const CReleaseSigning* signing, uint8_t* buffer, CatalogueWalk* walk);
 

@@ -11,7 +11,12 @@ const char* FolderOf(ServerFile file)
 
 const char* SuffixOf(ServerFile file)
 {
-    return file == ServerFile::CATALOGUE ? ".Bin" : file == ServerFile::STATEMENT ? ".Sig" : "";
+    switch (file) {
+    case ServerFile::CATALOGUE: return ".Bin";
+    case ServerFile::STATEMENT: return ".Sig";
+    case ServerFile::STATEMENT2: return ".Sig2";
+    default: return "";
+    }
 }
 
 }  // namespace
@@ -24,7 +29,7 @@ bool FormatServerPath(char* out, size_t capacity, const char* base, ServerFile f
 
 std::string ServerPath(const std::string& base, ServerFile file, const char* name)
 {
-    const size_t capacity = base.size() + std::char_traits<char>::length(name) + sizeof "Door/.Bin";
+    const size_t capacity = base.size() + std::char_traits<char>::length(name) + sizeof "Door/.Sig2";
     std::string path(capacity, '\0');
     FormatServerPath(&path[0], capacity, base.c_str(), file, name);
     path.resize(std::char_traits<char>::length(path.c_str()));

@@ -1,12 +1,13 @@
 #pragma once
 // Where a release lies under the update server's base URL, and the names
 // taken from it. Every updater and the publisher's checks build their paths
-// here: Door/<model>.Bin the catalogue, Door/<model>.Sig its release
-// statement, Pool/<name> each image package.
+// here: Door/<model>.Bin the catalogue, Door/<model>.Sig2 its release
+// statement (Door/<model>.Sig in the first format, which updaters that know
+// the second never read), Pool/<name> each image package.
 #include <cstddef>
 #include <string>
 
-enum class ServerFile { CATALOGUE, STATEMENT, IMAGE };
+enum class ServerFile { CATALOGUE, STATEMENT, STATEMENT2, IMAGE };
 
 // `base` (ending in '/') followed by the file's path; `name` is the model id
 // for the Door files and the image's file name for the Pool. Writes at most

@@ -53,8 +53,9 @@ int32_t CFolderReleaseSource::CheckStatement(const CatalogueFacts& catalogue, bo
     if (!ReadAsDownloaded(Path(ServerFile::STATEMENT, m_model.c_str()), STATEMENT_CAPACITY, &m_statementBytes,
                           &tooLarge, &m_error))
         return STATEMENT_MALFORMED;
-    return ::CheckStatement(m_statementBytes.data(), m_statementBytes.size(), m_keys.data(), m_keys.size(),
-                            m_model.c_str(), catalogue, &m_statement);
+    const StatementTrust trust = {m_keys.data(), m_keys.size(), 1, STATEMENT_FORMAT_1, 0};
+    return ::CheckStatement(m_statementBytes.data(), m_statementBytes.size(), trust, m_model.c_str(), catalogue,
+                            &m_statement);
 }
 
 bool CFolderReleaseSource::FetchImage(const char* name, int32_t size, std::vector<uint8_t>* buffer,

@@ -67,10 +67,11 @@ bool ListDoor(const std::string& doorDir, DoorListing* listing, std::string* err
 std::string SignatureFinding(const Bytes& bytes, const std::vector<ReleaseKey>& keys)
 {
     ReleaseStatement parsed;
-    if (ParseStatement(bytes.data(), bytes.size(), &parsed) != STATEMENT_OK) return "";
-    const std::string id = Hex(parsed.keyId, sizeof parsed.keyId);
+    if (ParseStatement(bytes.data(), bytes.size(), STATEMENT_FORMAT_1, &parsed) != STATEMENT_OK) return "";
+    const uint8_t(&keyId)[RELEASE_KEY_ID_LENGTH] = parsed.signatures[0].keyId;
+    const std::string id = Hex(keyId, sizeof keyId);
     for (const ReleaseKey& key : keys) {
-        if (std::equal(key.keyId, key.keyId + RELEASE_KEY_ID_LENGTH, parsed.keyId)) {
+        if (std::equal(key.keyId, key.keyId + RELEASE_KEY_ID_LENGTH, keyId)) {
             return "; it names key id " + id + " and does not verify under that key";
         }
     }
@@ -94,7 +95,7 @@ bool CheckModel(const std::string& doorDir, const std::string& poolDir, const st
     }
     std::vector<uint8_t> buffer(CATALOGUE_BUFFER_SIZE, 0);
     CatalogueWalk walk;
-    const CStatementSigning signing(&release.Statement());
+    const CStatementSigning signing(&release.Statement(), nullptr, nullptr, 0);
     const CReleaseSigning* checks = signedRelease ? &signing : nullptr;
     const ReleaseResult result = AcceptCatalogue(release, model.c_str(), nullptr, checks, buffer.data(), &walk);
     switch (result.verdict) {

@@ -14,7 +14,8 @@
 #include "update/package.h"
 #include "update/release_signing.h"
 
-bool MakeSignedStatement(const std::string& keyPemPath, const std::string& model, const std::vector<uint8_t>& catalogue,
+bool MakeSignedStatement(const std::vector<std::string>& keyPemPaths, const StatementTerms& terms,
+                         const std::string& model, const std::vector<uint8_t>& catalogue,
                          const std::vector<StatementImage>& images, std::vector<uint8_t>* statement, std::string* error)
 {
     if (model.size() != 4) {
@@ -25,7 +26,17 @@ bool MakeSignedStatement(const std::string& keyPemPath, const std::string& model
         *error = "a statement holds at most 8 records";
         return false;
     }
+    const size_t most = terms.format == STATEMENT_FORMAT_1 ? 1 : STATEMENT_MAX_SIGNATURES;
+    if (keyPemPaths.empty() || keyPemPaths.size() > most) {
+        *error = "a statement of format " + std::to_string(terms.format) + " is signed by 1 to " +
+                 std::to_string(most) + (most == 1 ? " key" : " keys");
+        return false;
+    }
     ReleaseStatement content{};
+    content.format = terms.format;
+    content.serial = terms.format == STATEMENT_FORMAT_1 ? 0 : terms.serial;
+    content.expires = terms.expires;
+    content.signatureCount = static_cast<int32_t>(keyPemPaths.size());
     std::memcpy(content.modelId, model.data(), 4);
     content.catalogueLength = static_cast<uint32_t>(catalogue.size());
     content.recordCount = static_cast<int32_t>(images.size());
@@ -45,29 +56,43 @@ bool MakeSignedStatement(const std::string& keyPemPath, const std::string& model
         return false;
     }
 
-    // The key id goes into the signed bytes, so the key's public half is
-    // needed first: taken from the private key that signs, so the id always
-    // names the key that made the signature.
-    uint8_t body[STATEMENT_MAX_LENGTH];
-    uint8_t signature[P256_SIGNATURE_LENGTH];
-    uint8_t point[P256_POINT_LENGTH], signer[P256_POINT_LENGTH];
-    if (!LoadSigningKey(keyPemPath, point, error)) return false;
-    if (!ReleaseKeyId(point, content.keyId)) {
-        *error = "SHA-256 failed";
-        return false;
+    // Format 1 signs its key id, so every key's public half is needed before
+    // anything is signed: each taken from the private key that signs, so an
+    // id always names the key that made its signature.
+    uint8_t points[STATEMENT_MAX_SIGNATURES][P256_POINT_LENGTH];
+    for (size_t k = 0; k < keyPemPaths.size(); ++k) {
+        if (!LoadSigningKey(keyPemPaths[k], points[k], error)) return false;
+        if (!ReleaseKeyId(points[k], content.signatures[k].keyId)) {
+            *error = "SHA-256 failed";
+            return false;
+        }
+        for (size_t earlier = 0; earlier < k; ++earlier)
+            if (std::memcmp(points[earlier], points[k], P256_POINT_LENGTH) == 0) {
+                *error = "\"" + keyPemPaths[k] + "\" is the same key as \"" + keyPemPaths[earlier] +
+                         "\": a key that signs twice counts once";
+                return false;
+            }
     }
+    uint8_t body[STATEMENT_MAX_LENGTH];
     const size_t length = WriteStatementBody(content, body);
     if (length == 0) {
         *error = "the statement cannot be written";
         return false;
     }
-    if (!SignBody(keyPemPath, body, length, signature, signer, error)) return false;
-    if (std::memcmp(signer, point, sizeof point) != 0) {
-        *error = "\"" + keyPemPath + "\" changed while it was read";
+    for (size_t k = 0; k < keyPemPaths.size(); ++k) {
+        uint8_t signer[P256_POINT_LENGTH];
+        if (!SignBody(keyPemPaths[k], body, length, content.signatures[k].signature, signer, error)) return false;
+        if (std::memcmp(signer, points[k], P256_POINT_LENGTH) != 0) {
+            *error = "\"" + keyPemPaths[k] + "\" changed while it was read";
+            return false;
+        }
+    }
+    const size_t whole = WriteStatementSignatures(content, length, body);
+    if (whole == 0) {
+        *error = "the statement cannot be written";
         return false;
     }
-    statement->assign(body, body + length);
-    statement->insert(statement->end(), signature, signature + sizeof signature);
+    statement->assign(body, body + whole);
     return true;
 }
 
@@ -85,7 +110,7 @@ int VerifyRelease(const std::string& outDir, const std::string& model, const uin
     // The catalogue and its statement as a signed updater accepts them.
     std::vector<uint8_t> buffer(CATALOGUE_BUFFER_SIZE, 0);
     CatalogueWalk walk;
-    const CStatementSigning signing(&release.Statement());
+    const CStatementSigning signing(&release.Statement(), nullptr, nullptr, 0);
     const ReleaseResult result = AcceptCatalogue(release, model.c_str(), nullptr, &signing, buffer.data(), &walk);
     if (result.verdict == ReleaseVerdict::NOT_FETCHED) {
         out << "catalogue: " << release.Error() << "\n";

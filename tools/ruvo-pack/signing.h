@@ -39,8 +39,19 @@ struct StatementImage {
     const std::vector<uint8_t>* package;  // the image package file as published
 };
 
-// The whole signed statement of one release, in its stored form.
-bool MakeSignedStatement(const std::string& keyPemPath, const std::string& model, const std::vector<uint8_t>& catalogue,
+// What a statement says beyond the files: its format and, in format 2, its
+// place in the model's releases and its end.
+struct StatementTerms {
+    uint8_t format = STATEMENT_FORMAT_2;
+    uint64_t serial = 1;                         // format 2: 1 and up
+    uint64_t expires = STATEMENT_NEVER_EXPIRES;  // format 2: seconds since 1970-01-01 UTC
+};
+
+// The whole signed statement of one release, in its stored form, signed by
+// each key of `keyPemPaths` in turn (format 1: exactly one; format 2: one to
+// three, of distinct key pairs).
+bool MakeSignedStatement(const std::vector<std::string>& keyPemPaths, const StatementTerms& terms,
+                         const std::string& model, const std::vector<uint8_t>& catalogue,
                          const std::vector<StatementImage>& images, std::vector<uint8_t>* statement,
                          std::string* error);
 

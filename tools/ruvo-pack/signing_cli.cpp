@@ -60,7 +60,9 @@ bool MakeReleaseStatement(const std::string& keyPath, const PublishInput& releas
     if (!SigningAvailable(error)) return false;
     std::vector<StatementImage> images;
     for (const PublishedImage& image : release.images) images.push_back({image.name, &image.package});
-    if (!MakeSignedStatement(keyPath, release.model, release.catalogue, images, statement, error)) return false;
+    const StatementTerms terms = {STATEMENT_FORMAT_1, 0, STATEMENT_NEVER_EXPIRES};
+    if (!MakeSignedStatement({keyPath}, terms, release.model, release.catalogue, images, statement, error))
+        return false;
     if (!LoadSigningKey(keyPath, signer->point, error) || !ReleaseKeyId(signer->point, signer->keyId)) {
         if (error->empty()) *error = "SHA-256 failed";
         return false;

@@ -7,6 +7,7 @@
 #include "cli/multi_device.h"
 #include "cli/statement_check.h"
 #include "tools/ruvo-pack/signing.h"
+#include "tests/support/memory_history.h"
 #include "tools/simulator/in_process_device.h"
 #include "update/package_builder.h"
 
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <string>
@@ -343,29 +345,42 @@ TEST(FlashSession, HungDeviceFailsTheImage)
 const std::string KEY_A = std::string(TEST_KEYS_DIR) + "/test-only-release-key-a";
 const std::string KEY_B = std::string(TEST_KEYS_DIR) + "/test-only-release-key-b";
 
+const std::string KEY_C = std::string(TEST_KEYS_DIR) + "/test-only-release-key-c";
+// Serial 5, expiring in a day.
+StatementTerms Terms(uint64_t serial = 5, int64_t expiresIn = 86400)
+{
+    return {STATEMENT_FORMAT_2, serial, uint64_t(int64_t(std::time(nullptr)) + expiresIn)};
+}
+
 // The statement of `release` as ruvo-pack publishes it, signed with `key`.
 Bytes Statement(const Release& release, const std::string& key = KEY_A, const std::string& model = "R100",
-                const Bytes* catalogue = nullptr, size_t imageCount = SIZE_MAX)
+                const Bytes* catalogue = nullptr, size_t imageCount = SIZE_MAX, const StatementTerms& terms = Terms(),
+                std::vector<std::string> keys = {})
 {
+    if (keys.empty()) keys = {key};
+    for (std::string& pem : keys) pem += ".pem";
     std::vector<StatementImage> images;
     for (const Image& image : release.images)
         if (images.size() < imageCount) images.push_back({image.name, &image.package});
     Bytes statement;
     std::string error;
-    EXPECT_TRUE(MakeSignedStatement(key + ".pem", model, catalogue ? *catalogue : release.catalogue, images, &statement,
-                                    &error))
+    EXPECT_TRUE(MakeSignedStatement(keys, terms, model, catalogue ? *catalogue : release.catalogue, images,
+                                    &statement, &error))
         << error;
     return statement;
 }
 
-std::vector<ReleaseKey> Trusted(const std::string& key = KEY_A)
+std::vector<ReleaseKey> Trusted(const std::vector<std::string>& keys = {KEY_A})
 {
-    uint8_t point[P256_POINT_LENGTH];
-    std::string error;
-    EXPECT_TRUE(LoadPublicKey(key + ".pub.pem", point, &error)) << error;
-    ReleaseKey trusted{};
-    EXPECT_TRUE(MakeReleaseKey(point, trusted));
-    return {trusted};
+    std::vector<ReleaseKey> trusted;
+    for (const std::string& key : keys) {
+        uint8_t point[P256_POINT_LENGTH];
+        std::string error;
+        EXPECT_TRUE(LoadPublicKey(key + ".pub.pem", point, &error)) << error;
+        trusted.emplace_back();
+        EXPECT_TRUE(MakeReleaseKey(point, trusted.back()));
+    }
+    return trusted;
 }
 
 // The same package at the same size with one firmware byte changed: its XOR
@@ -383,11 +398,18 @@ Bytes ChangedPackage(const Image& image)
 }
 
 struct SignedBench : Bench {
-    SignedBench() : check(Trusted())
+    explicit SignedBench(const std::vector<std::string>& trusted = {KEY_A}, int32_t threshold = 1)
+        : check(Trusted(trusted), threshold, &history, "memory")
     {
-        server.Put("Door/R100.Sig", Statement(release));
+        server.Put("Door/R100.Sig2", Statement(release));
         setup.releaseCheck = &check;
     }
+    // The serial this client remembers for R100, 0 for none.
+    uint64_t Remembered() const
+    {
+        return history.records.empty() ? 0 : history.records.begin()->second.serial;
+    }
+    CMemoryHistory history;
     CStatementCheck check;
 };
 
@@ -395,11 +417,21 @@ TEST(SignedRelease, SignedUpdateChecksTheStatementAfterTheCatalogue)
 {
     SignedBench bench;
     EXPECT_EQ(bench.Update(1), 0) << bench.events.failure;
-    EXPECT_EQ(bench.server.requests, (std::vector<std::string>{"Door/R100.Bin", "Door/R100.Sig", "Pool/BTR122.bin",
+    EXPECT_EQ(bench.Remembered(), 5u);
+    EXPECT_EQ(bench.server.requests, (std::vector<std::string>{"Door/R100.Bin", "Door/R100.Sig2", "Pool/BTR122.bin",
                                                                "Pool/BVRABD.bin", "Pool/OPR0HK.bin"}));
     EXPECT_TRUE(bench.FlashHolds(bench.release.images[0]));
     EXPECT_TRUE(bench.FlashHolds(bench.release.images[1]));
     EXPECT_TRUE(bench.FlashHolds(bench.release.images[3]));
+}
+
+// Stores serial `serial` of another release as the newest `bench` accepted.
+void Remember(SignedBench& bench, uint64_t serial)
+{
+    char name[HISTORY_NAME_SIZE];
+    const std::vector<ReleaseKey> keys = Trusted();
+    ASSERT_TRUE(HistoryName("R100", keys.data(), keys.size(), name));
+    bench.history.records[name] = {serial, {0x5A}};
 }
 
 // Each refusal carries the window's code, stops before any erase, and a
@@ -412,7 +444,7 @@ TEST(SignedRelease, RefusalsCarryTheWindowsCodesAndEraseNothing)
         int exitCode;
         const char* failure;  // start of the message
     };
-    auto sig = [](SignedBench& b) -> Bytes& { return b.server.files[std::string(BASE) + "Door/R100.Sig"]; };
+    auto sig = [](SignedBench& b) -> Bytes& { return b.server.files[std::string(BASE) + "Door/R100.Sig2"]; };
     const Case cases[] = {
         {"no statement (the server's 404 page)",
          [&](SignedBench& b) {
@@ -421,7 +453,7 @@ TEST(SignedRelease, RefusalsCarryTheWindowsCodesAndEraseNothing)
          },
          1, "0303 -1: "},
         {"statement one byte too long", [&](SignedBench& b) { sig(b).push_back(0); }, 1, "0303 -1: "},
-        {"statement download fails", [&](SignedBench& b) { b.server.files.erase(std::string(BASE) + "Door/R100.Sig"); },
+        {"statement download fails", [&](SignedBench& b) { b.server.files.erase(std::string(BASE) + "Door/R100.Sig2"); },
          4, "0303 -1: network (connect)"},
         {"signed by another key", [&](SignedBench& b) { sig(b) = Statement(b.release, KEY_B); }, 1, "0303 -2: "},
         {"signature spoiled", [&](SignedBench& b) { sig(b)[sig(b).size() - 5] ^= 0x10; }, 1, "0303 -2: "},
@@ -443,6 +475,24 @@ TEST(SignedRelease, RefusalsCarryTheWindowsCodesAndEraseNothing)
         {"image 1 changed after signing",
          [&](SignedBench& b) { b.server.Put("Pool/BVRABD.bin", ChangedPackage(b.release.images[1])); }, 1,
          "0404+ 1: image BVRABD.bin"},
+        {"expired an hour ago",
+         [&](SignedBench& b) { sig(b) = Statement(b.release, KEY_A, "R100", nullptr, SIZE_MAX, Terms(5, -3600)); }, 1,
+         "0303 -6: "},
+        {"older than the release this client accepted",
+         [&](SignedBench& b) { Remember(b, 6); }, 1,
+         "0303 -7: "},
+        {"base image 0 older than the device's",
+         [&](SignedBench& b) {
+             uint8_t info[DEVICE_INFO_SIZE];
+             std::memcpy(info, INFO, sizeof info);
+             info[0] = 0x23;  // entry 0 is "BTR122": version 22
+             b.device.device.SetInfoRecord(info);
+         },
+         1, "0303 -8: "},
+        {"a record of accepted releases that cannot be read", [&](SignedBench& b) { b.history.readFails = true; }, 1,
+         "0304 -1: cannot read the record of accepted releases in memory"},
+        {"a record of accepted releases that cannot be written", [&](SignedBench& b) { b.history.writeFails = true; },
+         1, "0304 -2: cannot write"},
         // The statement is held before the package check, as in the window.
         {"image 0 corrupted", [&](SignedBench& b) { b.server.files[std::string(BASE) + "Pool/BTR122.bin"][40] ^= 1; },
          1, "0404+ 0: "},
@@ -460,10 +510,58 @@ TEST(SignedRelease, RefusalsCarryTheWindowsCodesAndEraseNothing)
         // a second catalogue and statement.
         const std::string failure = c.failure;
         const bool pairFetchedTwice = failure.rfind("0303 -4", 0) == 0 || failure.rfind("0303 -5", 0) == 0;
-        if (failure.rfind("0303", 0) == 0)
+        if (failure.rfind("0303", 0) == 0 || failure.rfind("0304", 0) == 0)
             EXPECT_EQ(bench.server.requests.size(), pairFetchedTwice ? 4u : 2u) << c.name;
         else
             EXPECT_GT(bench.server.requests.size(), 2u) << c.name;
+    }
+}
+
+// The newest accepted release is remembered: a replay of an older one is
+// refused before anything is erased, the same release again and a newer one
+// are taken, and only the newer one raises the record.
+TEST(SignedRelease, AcceptedReleasesAreRememberedAndAReplayIsRefused)
+{
+    SignedBench bench;
+    const std::string sig = std::string(BASE) + "Door/R100.Sig2";
+    const struct {
+        const char* what;
+        uint64_t serial;
+        int exitCode;
+        uint64_t remembered;
+    } steps[] = {
+        {"serial 5", 5, 0, 5},
+        {"serial 5 again", 5, 0, 5},
+        {"a replay of serial 4", 4, 1, 5},
+        {"serial 6", 6, 0, 6},
+    };
+    for (const auto& step : steps) {
+        bench.server.files[sig] = Statement(bench.release, KEY_A, "R100", nullptr, SIZE_MAX, Terms(step.serial));
+        // Each step a run of its own, over the one record.
+        CStatementCheck run(Trusted(), 1, &bench.history, "memory");
+        bench.setup.releaseCheck = &run;
+        const size_t commands = bench.device.log.size();
+        EXPECT_EQ(bench.Update(1), step.exitCode) << step.what << ": " << bench.events.failure;
+        EXPECT_EQ(bench.Remembered(), step.remembered) << step.what;
+        if (step.exitCode != 0) {
+            EXPECT_EQ(bench.events.failure.rfind("0303 -7: ", 0), 0u) << bench.events.failure;
+            EXPECT_EQ(bench.device.log.size(), commands + 1) << "only the record read";
+        }
+    }
+}
+
+TEST(SignedRelease, AThresholdOfTwoNeedsTwoDistinctTrustedKeys)
+{
+    const struct {
+        std::vector<std::string> signers;
+        int exitCode;
+    } cases[] = {{{KEY_A}, 1}, {{KEY_B}, 1}, {{KEY_A, KEY_C}, 0}, {{KEY_C, KEY_B, KEY_A}, 0}};
+    for (const auto& c : cases) {
+        SignedBench bench({KEY_A, KEY_B, KEY_C}, 2);
+        bench.server.Put("Door/R100.Sig2",
+                         Statement(bench.release, KEY_A, "R100", nullptr, SIZE_MAX, Terms(), c.signers));
+        EXPECT_EQ(bench.Update(1), c.exitCode) << c.signers.size() << " signers: " << bench.events.failure;
+        if (c.exitCode != 0) EXPECT_EQ(bench.events.failure.rfind("0303 -2: ", 0), 0u) << bench.events.failure;
     }
 }
 
@@ -481,7 +579,7 @@ void GoLiveAfter(FakeServer& server, const Release& next, size_t requests)
     server.afterRequest = [&next, requests](FakeServer& s) {
         if (s.requests.size() != requests) return;
         next.Publish(s);
-        s.Put("Door/R100.Sig", Statement(next));
+        s.Put("Door/R100.Sig2", Statement(next));
     };
 }
 
@@ -491,9 +589,9 @@ void GoLiveAfter(FakeServer& server, const Release& next, size_t requests)
 TEST(SignedRelease, ACatalogueAndStatementOfTwoReleasesAreFetchedOnceMore)
 {
     const Release next = NextRelease();
-    const std::string sig = std::string(BASE) + "Door/R100.Sig";
+    const std::string sig = std::string(BASE) + "Door/R100.Sig2";
     const std::string bin = std::string(BASE) + "Door/R100.Bin";
-    const std::vector<std::string> pairTwice{"Door/R100.Bin", "Door/R100.Sig", "Door/R100.Bin", "Door/R100.Sig"};
+    const std::vector<std::string> pairTwice{"Door/R100.Bin", "Door/R100.Sig2", "Door/R100.Bin", "Door/R100.Sig2"};
     // Word for word what the first pair's refusal has always said.
     const std::string refusedAsBefore =
         "0303 -4: the release statement was refused: STATEMENT_OTHER_CATALOGUE, the catalogue's length or "
@@ -532,7 +630,7 @@ TEST(SignedRelease, ACatalogueAndStatementOfTwoReleasesAreFetchedOnceMore)
              b.server.afterRequest = [&](FakeServer& s) {
                  if (s.requests.size() != 2) return;
                  next.Publish(s);
-                 s.Put("Door/R100.Sig", Statement(next, KEY_B));
+                 s.Put("Door/R100.Sig2", Statement(next, KEY_B));
              };
          },
          1, pairTwice},
@@ -566,6 +664,7 @@ struct MultiBench {
     Release release;
     FakeServer server;
     std::unique_ptr<CMemoDownloader> shared;
+    CMemoryHistory history;
     std::unique_ptr<CStatementCheck> check;
     std::vector<std::unique_ptr<CInProcessDevice>> devices;
     std::atomic<int> interrupts{0};
@@ -576,8 +675,8 @@ struct MultiBench {
     {
         release.Publish(server);
         if (!statementKey.empty()) {
-            server.Put("Door/R100.Sig", Statement(release, statementKey));
-            check = std::make_unique<CStatementCheck>(Trusted());
+            server.Put("Door/R100.Sig2", Statement(release, statementKey));
+            check = std::make_unique<CStatementCheck>(Trusted(), 1, &history, "memory");
         }
         shared = std::make_unique<CMemoDownloader>(server);
         for (int i = 0; i < count; ++i) {
@@ -642,9 +741,9 @@ TEST(MultiDevice, EachDeviceEndsOnItsOwnAndTheReleaseIsFetchedOnce)
     } cases[] = {
         {"third of four unplugged mid-write", 4, 2, "", {0, 0, 1, 0}, {"", "", "0403+ 0", ""}, wholeRelease},
         {"signed", 3, -1, KEY_A, {0, 0, 0}, {"", "", ""},
-         {"Door/R100.Bin", "Door/R100.Sig", "Pool/BTR122.bin", "Pool/BVRABD.bin", "Pool/OPR0TW.bin"}},
+         {"Door/R100.Bin", "Door/R100.Sig2", "Pool/BTR122.bin", "Pool/BVRABD.bin", "Pool/OPR0TW.bin"}},
         {"signed by an untrusted key", 3, -1, KEY_B, {1, 1, 1}, {"0303 -2", "0303 -2", "0303 -2"},
-         {"Door/R100.Bin", "Door/R100.Sig"}},
+         {"Door/R100.Bin", "Door/R100.Sig2"}},
     };
     for (const auto& c : cases) {
         MultiBench bench(c.devices, c.unplugged, c.statementKey);

@@ -3,6 +3,7 @@
 #include "update/buffer_sizes.h"
 #include "update/image_plan.h"
 #include "update/release_acceptance.h"
+#include "update/release_history.h"
 #include "update/release_signing.h"
 #include "update/server_layout.h"
 
@@ -10,9 +11,11 @@
 
 #include <cstring>
 #include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "tests/support/memory_history.h"
 #include "tests/support/package_fixtures.h"
 
 namespace {
@@ -148,10 +151,158 @@ Accepted Accept(CScriptedSource& source, bool signedRelease, const DeviceInfo& i
 {
     std::vector<uint8_t> buffer(CATALOGUE_BUFFER_SIZE, 0);
     Accepted out{};
-    const CStatementSigning signing(nullptr);
+    const CStatementSigning signing(nullptr, nullptr, nullptr, 0);
     out.result =
         AcceptCatalogue(source, info.modelId, &info, signedRelease ? &signing : nullptr, buffer.data(), &out.walk);
     return out;
+}
+
+ReleaseStatement StatementOf(uint64_t serial, uint8_t tag)
+{
+    ReleaseStatement statement{};
+    statement.format = STATEMENT_FORMAT_2;
+    statement.serial = serial;
+    std::memset(statement.signedSha256, tag, SHA256_LENGTH);
+    return statement;
+}
+
+AcceptedRelease Stored(uint64_t serial, uint8_t tag)
+{
+    AcceptedRelease stored{serial, {}};
+    std::memset(stored.signedSha256, tag, SHA256_LENGTH);
+    return stored;
+}
+
+constexpr ReleaseKey HISTORY_KEYS[] = {{{1, 2, 3, 4, 5, 6, 7, 8}, {0}}};
+
+std::string RecordName()
+{
+    char name[HISTORY_NAME_SIZE];
+    EXPECT_TRUE(HistoryName("D220", HISTORY_KEYS, 1, name));
+    return name;
+}
+
+// A signed identification whose statement holds, against a history.
+ReleaseResult AcceptSigned(CMemoryHistory& history, const ReleaseStatement& statement, int32_t deviceVersion = 0x22)
+{
+    CScriptedSource source;
+    source.catalogues = {{Catalogue()}};
+    source.statementCodes = {STATEMENT_OK};
+    std::vector<uint8_t> buffer(CATALOGUE_BUFFER_SIZE, 0);
+    const CStatementSigning signing(&statement, &history, HISTORY_KEYS, 1);
+    const DeviceInfo info = Device(deviceVersion);
+    CatalogueWalk walk;
+    return AcceptCatalogue(source, info.modelId, &info, &signing, buffer.data(), &walk);
+}
+
+// Base image 0 of Catalogue() carries version 0x22 ("BTD222.bin").
+TEST(AcceptCatalogue, ASignedReleaseIsHeldAgainstTheNewestAcceptedAndTheDevice)
+{
+    const struct {
+        const char* what;
+        uint64_t stored;  // 0: nothing stored
+        uint8_t storedTag;
+        uint64_t offered;
+        uint8_t offeredTag;
+        int32_t deviceVersion;
+        ReleaseVerdict verdict;
+        int32_t code;
+        uint64_t storedAfter;
+    } cases[] = {
+        {"a fresh client", 0, 0, 5, 1, 0x22, ReleaseVerdict::ACCEPTED, 0, 5},
+        {"a newer release", 4, 9, 5, 1, 0x22, ReleaseVerdict::ACCEPTED, 0, 5},
+        {"the same release again", 5, 1, 5, 1, 0x22, ReleaseVerdict::ACCEPTED, 0, 5},
+        {"an older release (a replay)", 6, 1, 5, 1, 0x22, ReleaseVerdict::STATEMENT_REFUSED, STATEMENT_SUPERSEDED, 6},
+        {"another release under the same serial", 5, 2, 5, 1, 0x22, ReleaseVerdict::STATEMENT_REFUSED,
+         STATEMENT_SUPERSEDED, 5},
+        {"base image 0 below the device's version", 0, 0, 5, 1, 0x23, ReleaseVerdict::STATEMENT_REFUSED,
+         STATEMENT_BASE_IMAGE_OLDER, 0},
+        {"base image 0 above the device's version", 0, 0, 5, 1, 0x21, ReleaseVerdict::ACCEPTED, 0, 5},
+        {"a replay to a device that carries more", 6, 1, 5, 1, 0x23, ReleaseVerdict::STATEMENT_REFUSED,
+         STATEMENT_SUPERSEDED, 6},
+    };
+    for (const auto& c : cases) {
+        CMemoryHistory history;
+        if (c.stored != 0) history.records[RecordName()] = Stored(c.stored, c.storedTag);
+        const ReleaseResult got = AcceptSigned(history, StatementOf(c.offered, c.offeredTag), c.deviceVersion);
+        EXPECT_EQ(got.verdict, c.verdict) << c.what;
+        EXPECT_EQ(got.code, c.code) << c.what;
+        const auto found = history.records.find(RecordName());
+        EXPECT_EQ(found == history.records.end() ? 0 : found->second.serial, c.storedAfter) << c.what;
+    }
+}
+
+TEST(AcceptCatalogue, AStoreThatFailsIsAnErrorNeverAnEmptyHistory)
+{
+    CMemoryHistory unreadable;
+    unreadable.readFails = true;
+    ReleaseResult got = AcceptSigned(unreadable, StatementOf(5, 1));
+    EXPECT_EQ(got.verdict, ReleaseVerdict::HISTORY_FAILED);
+    EXPECT_EQ(got.code, HISTORY_UNREADABLE);
+
+    CMemoryHistory unwritable;
+    unwritable.writeFails = true;
+    got = AcceptSigned(unwritable, StatementOf(5, 1));
+    EXPECT_EQ(got.verdict, ReleaseVerdict::HISTORY_FAILED);
+    EXPECT_EQ(got.code, HISTORY_UNWRITABLE);
+    char code[WINDOW_CODE_SIZE];
+    FormatWindowCode(got, code);
+    EXPECT_STREQ(code, "0304 -2");
+
+    // The same release again needs no write, so it passes a store that is read-only.
+    unwritable.records[RecordName()] = Stored(5, 1);
+    EXPECT_EQ(AcceptSigned(unwritable, StatementOf(5, 1)).verdict, ReleaseVerdict::ACCEPTED);
+    EXPECT_EQ(unwritable.writes, 0);
+}
+
+// Records are kept per model and per set of trusted keys, in any order.
+TEST(ReleaseHistory, RecordNamesAndTextsReadBack)
+{
+    const ReleaseKey ab[] = {{{1}, {0}}, {{2}, {0}}};
+    const ReleaseKey ba[] = {{{2}, {0}}, {{1}, {0}}};
+    const ReleaseKey a[] = {{{1}, {0}}};
+    char nameAB[HISTORY_NAME_SIZE], nameBA[HISTORY_NAME_SIZE], nameA[HISTORY_NAME_SIZE], other[HISTORY_NAME_SIZE];
+    ASSERT_TRUE(HistoryName("D220", ab, 2, nameAB));
+    ASSERT_TRUE(HistoryName("D220", ba, 2, nameBA));
+    ASSERT_TRUE(HistoryName("D220", a, 1, nameA));
+    ASSERT_TRUE(HistoryName("D221", a, 1, other));
+    EXPECT_STREQ(nameAB, nameBA);
+    EXPECT_STRNE(nameAB, nameA);
+    EXPECT_STRNE(nameA, other);
+    EXPECT_EQ(std::string(nameA).substr(0, 5), "D220.");
+    EXPECT_EQ(std::strlen(nameA), HISTORY_NAME_SIZE - 1);
+
+    AcceptedRelease release{UINT64_MAX, {}};
+    for (size_t i = 0; i < SHA256_LENGTH; ++i) release.signedSha256[i] = uint8_t(i * 7);
+    char text[HISTORY_TEXT_SIZE];
+    const size_t length = FormatAcceptedRelease(release, text);
+    AcceptedRelease back{};
+    ASSERT_TRUE(ParseAcceptedRelease(text, length, &back));
+    EXPECT_EQ(back.serial, UINT64_MAX);
+    EXPECT_EQ(0, std::memcmp(back.signedSha256, release.signedSha256, SHA256_LENGTH));
+
+    const std::string hex(64, 'a');
+    const struct {
+        std::string text;
+        bool valid;
+    } texts[] = {
+        {"7 " + hex, true},
+        {"7 " + hex + "\n", true},
+        {"", false},
+        {"7", false},
+        {"7 " + hex.substr(1), false},
+        {"7 " + hex + "a", false},
+        {"7 " + hex + "\n\n", false},
+        {"-7 " + hex, false},
+        {"07 " + hex, false},
+        {"18446744073709551616 " + hex, false},  // 2^64
+        {"7  " + hex, false},
+        {"7 " + std::string(63, 'a') + "g", false},
+    };
+    for (const auto& t : texts) {
+        AcceptedRelease parsed{};
+        EXPECT_EQ(ParseAcceptedRelease(t.text.data(), t.text.size(), &parsed), t.valid) << t.text;
+    }
 }
 
 TEST(AcceptCatalogue, WalksTheCatalogueAndAppliesTheSkipRules)
@@ -288,7 +439,7 @@ TEST(AcceptImage, StatementFirstThenThePackageCheck)
     for (const auto& c : cases) {
         Bytes buffer(ImageBufferCapacity(entry.size), 0);
         std::copy(c.bytes->begin(), c.bytes->end(), buffer.begin());
-        const CStatementSigning signing(c.statement);
+        const CStatementSigning signing(c.statement, nullptr, nullptr, 0);
         const ReleaseResult got = AcceptImage(c.signedRelease ? &signing : nullptr, 0, entry, buffer.data(), c.length,
                                               uint32_t(buffer.size()));
         EXPECT_EQ(got.verdict, c.verdict) << c.what;

@@ -52,22 +52,24 @@ TEST(CngVerifyP256, AcceptsTheSignatureOpenSslMadeAndNothingElse)
 {
     const Bytes statement = ReadFile(SIGNED_STATEMENT_SEED);
     ReleaseStatement parsed;
-    ASSERT_EQ(ParseStatement(statement.data(), statement.size(), &parsed), STATEMENT_OK);
-    ASSERT_EQ(0, std::memcmp(parsed.keyId, RELEASE_KEYS[0].keyId, RELEASE_KEY_ID_LENGTH));
+    ASSERT_EQ(ParseStatement(statement.data(), statement.size(), STATEMENT_FORMAT_2, &parsed), STATEMENT_OK);
+    ASSERT_EQ(parsed.signatureCount, 1);
+    ASSERT_EQ(0, std::memcmp(parsed.signatures[0].keyId, RELEASE_KEYS[0].keyId, RELEASE_KEY_ID_LENGTH));
     uint8_t hash[SHA256_LENGTH];
-    ASSERT_TRUE(Sha256(statement.data(), statement.size() - P256_SIGNATURE_LENGTH, hash));
-    EXPECT_TRUE(VerifyP256(RELEASE_KEYS[0].point, hash, parsed.signature));
+    ASSERT_TRUE(Sha256(statement.data(), statement.size() - STATEMENT_SIGNATURE_ENTRY, hash));
+    uint8_t(&signature)[P256_SIGNATURE_LENGTH] = parsed.signatures[0].signature;
+    EXPECT_TRUE(VerifyP256(RELEASE_KEYS[0].point, hash, signature));
 
-    parsed.signature[5] ^= 1;
-    EXPECT_FALSE(VerifyP256(RELEASE_KEYS[0].point, hash, parsed.signature));
-    parsed.signature[5] ^= 1;
+    signature[5] ^= 1;
+    EXPECT_FALSE(VerifyP256(RELEASE_KEYS[0].point, hash, signature));
+    signature[5] ^= 1;
     hash[31] ^= 1;
-    EXPECT_FALSE(VerifyP256(RELEASE_KEYS[0].point, hash, parsed.signature));
+    EXPECT_FALSE(VerifyP256(RELEASE_KEYS[0].point, hash, signature));
     hash[31] ^= 1;
     uint8_t offCurve[P256_POINT_LENGTH];
     std::memcpy(offCurve, RELEASE_KEYS[0].point, sizeof offCurve);
     offCurve[63] ^= 1;
-    EXPECT_FALSE(VerifyP256(offCurve, hash, parsed.signature));
+    EXPECT_FALSE(VerifyP256(offCurve, hash, signature));
 }
 
 class SignedUpdateTest : public ::testing::Test {

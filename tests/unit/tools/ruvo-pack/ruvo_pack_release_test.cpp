@@ -208,7 +208,8 @@ TEST_F(RuvoPackRelease, FilesGivenForTheDoorGoLiveWithTheCatalogue)
     const std::string keys = std::string(TEST_KEYS_DIR) + "/test-only-release-key-a";
     Bytes statement;
     std::string error;
-    ASSERT_TRUE(MakeSignedStatement(keys + ".pem", "M01A", input.catalogue,
+    ASSERT_TRUE(MakeSignedStatement({keys + ".pem"}, {STATEMENT_FORMAT_1, 0, STATEMENT_NEVER_EXPIRES}, "M01A",
+                                    input.catalogue,
                                     {{"T0M21F", &packages[0]}, {"V0MA1F", &packages[1]}, {"C0M01F", &packages[2]}},
                                     &statement, &error))
         << error;
