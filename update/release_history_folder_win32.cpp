@@ -13,7 +13,9 @@ HistoryRead CFolderHistory::Read(const char* name, AcceptedRelease* release)
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND ? HistoryRead::NONE : HistoryRead::UNREADABLE;
+        // No folder yet is no record yet: the first write makes it.
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? HistoryRead::NONE
+                                                                              : HistoryRead::UNREADABLE;
     }
     // One byte more than a record holds, so a longer file is seen and refused.
     char text[HISTORY_TEXT_SIZE + 1];

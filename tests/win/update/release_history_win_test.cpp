@@ -1,0 +1,99 @@
+// The Windows stores of accepted releases: the registry (HKCU\Software\RUVO)
+// the window and ruvo-flash share, and the folder store of --state. A value
+// or file that is not a record is an unreadable store, never an empty one.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "update/release_history_folder.h"
+#include "update/release_history_registry.h"
+
+namespace {
+
+constexpr char NAME[] = "T999.0011223344556677";
+constexpr wchar_t WIDE_NAME[] = L"T999.0011223344556677";
+
+AcceptedRelease Release(uint64_t serial)
+{
+    AcceptedRelease release{serial, {}};
+    release.signedSha256[31] = 0xCD;
+    return release;
+}
+
+void DeleteTestValue()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\RUVO", 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, WIDE_NAME);
+        RegCloseKey(key);
+    }
+}
+
+TEST(RegistryHistory, ReadsBackWhatItWroteAsOneStringValue)
+{
+    DeleteTestValue();
+    CRegistryHistory history;
+    AcceptedRelease got{};
+    EXPECT_EQ(history.Read(NAME, &got), HistoryRead::NONE);
+    ASSERT_TRUE(history.Write(NAME, Release(41)));
+    ASSERT_TRUE(history.Write(NAME, Release(42)));
+    ASSERT_EQ(history.Read(NAME, &got), HistoryRead::FOUND);
+    EXPECT_EQ(got.serial, 42u);
+    EXPECT_EQ(got.signedSha256[31], 0xCD);
+
+    wchar_t text[128] = {};
+    DWORD size = sizeof text;
+    ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, L"Software\\RUVO", WIDE_NAME, RRF_RT_REG_SZ, nullptr, text, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(text).substr(0, 3), L"42 ");
+    DeleteTestValue();
+}
+
+TEST(RegistryHistory, AValueThatIsNoRecordIsUnreadable)
+{
+    const struct {
+        const char* what;
+        DWORD type;
+        std::wstring text;
+    } cases[] = {
+        {"a number", REG_DWORD, L"\x0007"},
+        {"a damaged text", REG_SZ, L"42 not a digest"},
+        {"an empty text", REG_SZ, L""},
+        {"a text longer than a record", REG_SZ, L"42 " + std::wstring(200, L'a')},
+    };
+    for (const auto& c : cases) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\RUVO", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                                  nullptr),
+                  ERROR_SUCCESS);
+        const DWORD bytes = c.type == REG_DWORD ? 4 : DWORD((c.text.size() + 1) * sizeof(wchar_t));
+        ASSERT_EQ(RegSetValueExW(key, WIDE_NAME, 0, c.type, reinterpret_cast<const BYTE*>(c.text.c_str()), bytes),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+        CRegistryHistory history;
+        AcceptedRelease got{};
+        EXPECT_EQ(history.Read(NAME, &got), HistoryRead::UNREADABLE) << c.what;
+    }
+    DeleteTestValue();
+}
+
+TEST(FolderHistoryWin32, ReplacesItsRecordWhole)
+{
+    wchar_t temp[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring folder = std::wstring(temp) + L"ruvo-history-test-" + std::to_wstring(GetCurrentProcessId());
+    std::string narrow(folder.begin(), folder.end());
+    CFolderHistory history(narrow);
+    AcceptedRelease got{};
+    EXPECT_EQ(history.Read(NAME, &got), HistoryRead::NONE);
+    ASSERT_TRUE(history.Write(NAME, Release(7)));
+    ASSERT_TRUE(history.Write(NAME, Release(8)));
+    ASSERT_EQ(history.Read(NAME, &got), HistoryRead::FOUND);
+    EXPECT_EQ(got.serial, 8u);
+    DeleteFileW((folder + L"\\" + WIDE_NAME).c_str());
+    EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << "only the record was left in the folder";
+}
+
+}  // namespace
