@@ -25,9 +25,11 @@ build_preset() {
 # and the test-only device DLLs beside it, each in build/windows-<variant>.
 #   signed  releases signed with the test-only key a, plain http
 #   secure  the same over https://localhost/BRELM/
-# Both opt in to the test-only key (and signed over http) explicitly; a
+#   threshold  keys a, b and c, two of which must sign every release
+# All opt in to the test-only key (and signed over http) explicitly; a
 # publisher's build refuses them.
 TEST_RELEASE_KEY=tests/fixtures/keys/test-only-release-key-a.pub.pem
+TEST_RELEASE_KEYS_ABC="$TEST_RELEASE_KEY;${TEST_RELEASE_KEY/key-a/key-b};${TEST_RELEASE_KEY/key-a/key-c}"
 build_variant() {
   local variant=$1
   shift
@@ -41,6 +43,8 @@ build_all() {
   build_variant signed -DRUVO_RELEASE_KEYS="$TEST_RELEASE_KEY" -DRUVO_ALLOW_TEST_KEYS=ON -DRUVO_ALLOW_PLAIN_HTTP=ON
   build_variant secure -DRUVO_RELEASE_KEYS="$TEST_RELEASE_KEY" -DRUVO_ALLOW_TEST_KEYS=ON \
     -DRUVO_UPDATE_BASE_URL=https://localhost/BRELM/
+  build_variant threshold -DRUVO_RELEASE_KEYS="$TEST_RELEASE_KEYS_ABC" -DRUVO_RELEASE_KEY_THRESHOLD=2 \
+    -DRUVO_ALLOW_TEST_KEYS=ON -DRUVO_ALLOW_PLAIN_HTTP=ON
 }
 
 # Set-up and builds, one command at a time per checkout: two commands

@@ -3,7 +3,7 @@
 # of SHA-256(X||Y). The `openssl` command does the reading at configure time;
 # nothing here parses keys by hand.
 #
-#   ruvo_write_release_keys(<header> <pem;pem;...> [<ids variable>])
+#   ruvo_write_release_keys(<header> <pem;pem;...> [<ids variable> [<threshold>]])
 #   ruvo_check_release_config(<ids> <scheme> <allow test keys> <allow plain http>)
 
 function(ruvo_hex_to_initializer hex out)
@@ -86,8 +86,8 @@ function(ruvo_write_release_keys header keys)
   # How many distinct trusted keys must sign a release: with k of n, fewer
   # than k stolen keys sign nothing a client accepts.
   set(threshold 1)
-  if(DEFINED RUVO_RELEASE_KEY_THRESHOLD AND NOT RUVO_RELEASE_KEY_THRESHOLD STREQUAL "")
-    set(threshold ${RUVO_RELEASE_KEY_THRESHOLD})
+  if(ARGC GREATER 3 AND NOT "${ARGV3}" STREQUAL "")
+    set(threshold ${ARGV3})
   endif()
   if(NOT threshold MATCHES "^[1-9][0-9]*$" OR (count GREATER 0 AND threshold GREATER count))
     message(FATAL_ERROR "RUVO_RELEASE_KEY_THRESHOLD must be a whole number from 1 to the number of keys in "

@@ -92,6 +92,8 @@ export WINEDEBUG=${WINEDEBUG:--all}
 
 # Lines of a scenario file without comments and blank lines, joined by blanks.
 words_of() { sed -e 's/#.*//' "$1" | tr '\n' ' ' | xargs; }
+# shellcheck source=tests/e2e/release-state.sh
+. "$E2E_DIR/release-state.sh"
 
 # The driver's steps are the "> " lines of the expected transcript; "#" lines
 # there are comments, left out of the comparison.
@@ -340,6 +342,11 @@ run_program() {
   if [ -f "$case_dir/expected-device-log" ]; then
     same_or_diff "device log" "$case_dir/expected-device-log" "$work/device.log" || ok=1
   fi
+  if [ -f "$case_dir/expected-release-state" ]; then
+    read_release_state >"$work/release-state"
+    same_or_diff "accepted releases" <(sed -e 's/#.*//' -e '/^ *$/d' "$case_dir/expected-release-state") \
+      "$work/release-state" || ok=1
+  fi
   # Hook for checks beyond the transcript (flash contents, server requests):
   # an executable "check" runs with the work folders.
   if [ -x "$case_dir/check" ]; then
@@ -369,6 +376,16 @@ run_scenario() {
     if [ ! -f "$program_bin/RUVO.exe" ]; then
       echo "    missing $program_bin/RUVO.exe: build that variant first"
       return 1
+    fi
+    # A signed build remembers the releases it accepted: each scenario
+    # starts from what it says (nothing, or its release-state), its rerun
+    # from what the first run left.
+    reset_release_state
+    if [ -f "$scenario/release-state" ]; then
+      seed_release_state "$scenario/release-state" "$(release_key_set "$program_bin")" || {
+        echo "    could not seed the accepted releases of $scenario/release-state"
+        return 1
+      }
     fi
   fi
   if [ -f "$scenario/server" ]; then

@@ -27,6 +27,13 @@
 #                                 wrong-name, untrusted); the run's mount
 #                                 namespace trusts the test CA (only inside a run
 #                                 of scripts/session.sh)
+#   sign-statement FORMAT SERIAL EXPIRES MODEL KEYS
+#                                 BRELM/Door/MODEL.Sig (FORMAT 1) or .Sig2 (2) of
+#                                 the live release, signed by the test-only keys
+#                                 KEYS (letters, comma-separated, repeats allowed),
+#                                 expiring EXPIRES seconds from now or "never"
+#                                 (ruvo-craft: what the publisher tool refuses)
+#   remove PATH                   BRELM/PATH is not served
 set -euo pipefail
 E2E_DIR=$(cd "$(dirname "$0")" && pwd)
 RUVO_ROOT=${RUVO_ROOT:-$(cd "$E2E_DIR/../.." && pwd)}
@@ -74,6 +81,16 @@ while read -r verb rest; do
       ;;
     tls)
       echo "$rest" >"$work/tls"
+      ;;
+    sign-statement)
+      read -r format serial expires model keys <<<"$rest"
+      pems=()
+      for key in ${keys//,/ }; do pems+=("$RUVO_ROOT/tests/fixtures/keys/test-only-release-key-$key.pem"); done
+      "$NATIVE/tests/e2e/craft/ruvo-craft" statement "$format" "$serial" "$expires" "$model" "$www/BRELM/Door" \
+        "$www/BRELM/Pool" "${pems[@]}"
+      ;;
+    remove)
+      rm "$www/BRELM/$rest"
       ;;
     *)
       echo "unknown server statement: $verb" >&2

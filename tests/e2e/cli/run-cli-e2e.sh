@@ -26,6 +26,9 @@ KEYS=$ROOT/tests/fixtures/keys
 KEY_A=$KEYS/test-only-release-key-a.pub.pem
 WORK=$(mktemp -d /tmp/ruvo-cli-e2e.XXXXXX)
 SWAP=$WORK/swap
+# Accepted releases are remembered here, never in the user's own state
+# folder; each row starts with none, unless its set-up seeds some.
+export XDG_STATE_HOME=$WORK/state
 NGINX_UP=0
 FLASH_PID=
 SERVER_PIDS=()  # the https redirect server, the slow server, the swap server
@@ -338,6 +341,7 @@ run_case() {  # NAME SETUP DEVICES ARGUMENTS EXIT OUTPUT CHECKS LIMIT
   local devices="" word words=() environment=() nginx_from swap_from started code seconds
   [ "$NGINX_UP" = 1 ] || start_nginx
   serve good
+  rm -rf "$XDG_STATE_HOME"
   for word in $setup; do "setup_${word//-/_}"; done
 
   read -r -a words <<<"$device_spec"

@@ -9,15 +9,29 @@
 //       flips one bit of the image package FILE at OFFSET (a firmware byte)
 //       and fixes its XOR and sum bytes, as an attacker who knows the
 //       package key would: the package check still passes
+//   ruvo-craft statement FORMAT SERIAL EXPIRES MODEL DOOR POOL KEY.pem...
+//       signs DOOR/MODEL.Bin and the images it names in POOL into
+//       DOOR/MODEL.Sig (format 1, one key) or DOOR/MODEL.Sig2 (format 2),
+//       one signature per KEY in order, a key repeated as often as given;
+//       EXPIRES in seconds from now (negative: already expired) or "never".
+//       What a publisher who holds the keys could sign, but the publisher
+//       tool will not: repeated keys, expired statements, any serial
 // Numbers are decimal or 0x hex; one that does not fit its field is a usage
 // error (exit code 2), never a silently cut value.
 #include "update/package_builder.h"
 
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "tools/common/numbers.h"
+#include "tools/ruvo-pack/signing.h"
+#include "update/buffer_sizes.h"
+#include "update/catalogue.h"
 
 namespace {
 
@@ -26,7 +40,8 @@ int Usage()
     std::fputs(
         "usage: ruvo-craft image ID FIRST LAST TAIL LENGTH OUT\n"
         "       ruvo-craft catalogue MODEL STATUS OUT [NAME SIZE DESCRIPTION]...\n"
-        "       ruvo-craft tamper ID OFFSET FILE\n",
+        "       ruvo-craft tamper ID OFFSET FILE\n"
+        "       ruvo-craft statement FORMAT SERIAL EXPIRES MODEL DOOR POOL KEY.pem...\n",
         stderr);
     return 2;
 }
@@ -60,12 +75,82 @@ std::u16string Widen(const std::string& text)
     return wide;
 }
 
+std::vector<uint8_t> ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The statement of the release in DOOR and POOL, signed by each key given.
+int CraftStatement(int argc, char** argv)
+{
+    bool ok = true;
+    ReleaseStatement statement{};
+    statement.format = static_cast<uint8_t>(Number("FORMAT", argv[2], 2, ok));
+    statement.serial = Number("SERIAL", argv[3], UINT32_MAX, ok);
+    const std::string expires = argv[4], model = argv[5], door = argv[6], pool = argv[7];
+    statement.expires = expires == "never" ? STATEMENT_NEVER_EXPIRES
+                                           : static_cast<uint64_t>(std::time(nullptr) + std::stoll(expires));
+    statement.signatureCount = argc - 8;
+    if (!ok || model.size() != 4 || statement.signatureCount < 1 ||
+        statement.signatureCount > STATEMENT_MAX_SIGNATURES)
+        return Usage();
+
+    const std::vector<uint8_t> catalogue = ReadAll(door + "/" + model + ".Bin");
+    std::vector<uint8_t> plain(catalogue);
+    plain.resize(CATALOGUE_BUFFER_SIZE);
+    CatalogueWalk walk;
+    if (CheckPackage(PACKAGE_CATALOGUE, plain.data(), uint32_t(catalogue.size()), model.c_str(), plain.size()) !=
+            PACKAGE_OK ||
+        WalkCatalogue(plain.data(), plain.size(), &walk) != CATALOGUE_OK) {
+        std::fprintf(stderr, "ruvo-craft: %s/%s.Bin is not a catalogue the updater accepts\n", door.c_str(),
+                     model.c_str());
+        return 1;
+    }
+    std::memcpy(statement.modelId, model.data(), 4);
+    statement.catalogueLength = uint32_t(catalogue.size());
+    Sha256(catalogue.data(), catalogue.size(), statement.catalogueSha256);
+    statement.recordCount = walk.count;
+    for (int32_t i = 0; i < walk.count; ++i) {
+        const std::vector<uint8_t> image = ReadAll(pool + "/" + walk.entries[i].name);
+        std::snprintf(statement.records[i].name, STATEMENT_NAME_FIELD, "%s", walk.entries[i].name);
+        statement.records[i].size = uint32_t(image.size());
+        Sha256(image.data(), image.size(), statement.records[i].sha256);
+    }
+    uint8_t body[STATEMENT_MAX_LENGTH];
+    for (int32_t k = 0; k < statement.signatureCount; ++k) {
+        uint8_t point[P256_POINT_LENGTH];
+        std::string error;
+        if (!LoadSigningKey(argv[8 + k], point, &error) || !ReleaseKeyId(point, statement.signatures[k].keyId)) {
+            std::fprintf(stderr, "ruvo-craft: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    const size_t length = WriteStatementBody(statement, body);
+    for (int32_t k = 0; k < statement.signatureCount && length != 0; ++k) {
+        uint8_t point[P256_POINT_LENGTH];
+        std::string error;
+        if (!SignBody(argv[8 + k], body, length, statement.signatures[k].signature, point, &error)) {
+            std::fprintf(stderr, "ruvo-craft: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    const size_t whole = WriteStatementSignatures(statement, length, body);
+    const std::string out = door + "/" + model + (statement.format == STATEMENT_FORMAT_1 ? ".Sig" : ".Sig2");
+    if (whole == 0 || !Write(out.c_str(), std::vector<uint8_t>(body, body + whole))) {
+        std::fprintf(stderr, "ruvo-craft: cannot write %s\n", out.c_str());
+        return 4;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc < 2) return Usage();
     const std::string kind = argv[1];
+    if (kind == "statement") return argc >= 9 ? CraftStatement(argc, argv) : Usage();
     std::vector<uint8_t> package;
     const char* out = nullptr;
     bool ok = true;
