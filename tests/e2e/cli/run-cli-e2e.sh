@@ -24,6 +24,7 @@ SIM=$BUILD/tools/simulator/ruvo-sim
 PACK=$BUILD/tools/ruvo-pack/ruvo-pack
 KEYS=$ROOT/tests/fixtures/keys
 KEY_A=$KEYS/test-only-release-key-a.pub.pem
+KEYS_ABC="--key $KEY_A --key $KEYS/test-only-release-key-b.pub.pem --key $KEYS/test-only-release-key-c.pub.pem"
 WORK=$(mktemp -d /tmp/ruvo-cli-e2e.XXXXXX)
 SWAP=$WORK/swap
 # Accepted releases are remembered here, never in the user's own state
@@ -214,6 +215,20 @@ setup_down() {
 setup_key_fifo() { rm -f "$WORK/key.fifo" && mkfifo "$WORK/key.fifo"; }
 setup_swap() { rm -rf "${SWAP:?}/www/swap" && cp -a "$SWAP/pristine/swap" "$SWAP/www/swap"; }
 setup_split() { rm -rf "${SWAP:?}/www/split" && cp -a "$SWAP/pristine/split" "$SWAP/www/split"; }
+# Statements of the unsigned release that the publisher tool would not sign
+# (ruvo-craft): FORMAT SERIAL EXPIRES-IN-SECONDS|never KEYS (letters, repeats allowed).
+craft_statement() {
+  local format=$1 serial=$2 expires=$3 keys=$4 pems=() key
+  for key in ${keys//,/ }; do pems+=("$KEYS/test-only-release-key-$key.pem"); done
+  "$BUILD/tests/e2e/craft/ruvo-craft" statement "$format" "$serial" "$expires" R100 "$WORK/www/BRELM/Door" \
+    "$WORK/www/BRELM/Pool" "${pems[@]}"
+}
+setup_expired() { craft_statement 2 3 -60 a; }
+setup_serial_3() { craft_statement 2 3 86400 a; }
+setup_signed_a_twice() { craft_statement 2 3 86400 a,a; }
+setup_signed_a_c() { craft_statement 2 3 86400 a,c; }
+setup_format1_only() { craft_statement 1 1 never a; }
+setup_state_file() { mkdir -p "$XDG_STATE_HOME" && echo "not a folder" >"$WORK/state-file"; }
 
 # --- the cases ---------------------------------------------------------------
 # One row per case, columns separated by "|" ("#" lines are comments):
@@ -288,6 +303,18 @@ two devices, slow image | good | bench 2 | $SLOW/image/BRELM/ $DEVICES | 1 | - |
 release swapped | swap | one | $SWAPPED/swap/BRELM/ $DEVICES | 0 | - | next-flash=BTR123.bin,BVRABD.bin,OPR0TW.bin swap:/swap/BRELM/Door/R100.Bin=2 swap:/swap/BRELM/Door/R100.Sig=2 | -
 --all, release swapped | swap | bench 2 | $SWAPPED/swap/BRELM/ --all $DEVICES | 0 | - | next-flash=BTR123.bin,BVRABD.bin,OPR0TW.bin swap:/swap/BRELM/Door/R100.Bin=3 swap:/swap/BRELM/Door/R100.Sig=3 swap:/swap/BRELM/Pool/BTR123.bin=1 | -
 two releases every time | split | one | $SWAPPED/split/BRELM/ $DEVICES | 1 | err 'error 0303 -4' | untouched swap:/split/BRELM/Door/R100.Bin=2 swap:/split/BRELM/Door/R100.Sig=2 | -
+# Statement format 2: an expired statement; a base image older than the
+# device's (version 23), refused on a client that never saw a newer release;
+# a server with only the first format, never read; two of three keys needed
+# (one key, the same key twice, two distinct keys); a record of accepted
+# releases that cannot be read.
+expired statement | expired | one | update $DEVICES --key $KEY_A --yes | 1 | err 'error 0303 -6' | untouched | -
+base image older than the device's | serial-3 | one --info 23030A1F414243010000000052313030 | update $DEVICES --key $KEY_A --yes | 1 | err 'error 0303 -8' | untouched | -
+only the first statement format | format1-only | one | update $DEVICES --key $KEY_A --yes | 1 | err 'error 0303 -1' | untouched nginx:/BRELM/Door/R100.Sig2=1 nginx:/BRELM/Door/R100.Sig=0 | -
+threshold 2, one key | serial-3 | one | update $DEVICES $KEYS_ABC --threshold 2 --yes | 1 | err 'error 0303 -2' | untouched | -
+threshold 2, the same key twice | signed-a-twice | one | update $DEVICES $KEYS_ABC --threshold 2 --yes | 1 | err 'error 0303 -2' | untouched | -
+threshold 2, two keys | signed-a-c | one | update $DEVICES $KEYS_ABC --threshold 2 --option 1 --yes | 0 | - | flash=BTR122.bin,BVRABD.bin,OPR0HK.bin finished | -
+record of accepted releases unreadable | serial-3 state-file | one | update $DEVICES --key $KEY_A --state $WORK/state-file --yes | 1 | err 'error 0304 -1' | untouched | -
 TABLE
 
 trim() { local text=$1; text=${text#"${text%%[! ]*}"}; printf '%s' "${text%"${text##*[! ]}"}"; }
@@ -464,6 +491,30 @@ else fail "$name: log lines: $(wc -l <"$WORK/bench.log")"; fi
 fetched=$(requests_since "$WORK/nginx/requests.log" "$fetched_from" /BRELM/Pool/BTR122.bin)
 if [ "$fetched" = 1 ]; then pass "$name: each image fetched once for all four"
 else fail "$name: BTR122.bin fetched $fetched times"; fi
+
+# A replay of an older signed release after a newer one was accepted: the
+# first run accepts serial 6 and remembers it; serial 3 served next is
+# refused before anything is erased, and the record stays at 6.
+name="replay of an older release"
+rm -rf "$XDG_STATE_HOME"
+for step in "6 0" "3 1"; do
+  read -r serial wanted <<<"$step"
+  serve good
+  craft_statement 2 "$serial" 86400 a
+  fresh_devices dev
+  start_sims dev
+  set +e
+  timeout 120 "$FLASH" update --device "sim:$WORK/dev.sock" --key "$KEY_A" --yes </dev/null >"$WORK/out" 2>"$WORK/err"
+  code=$?
+  set -e
+  stop_sims
+  expect_exit "$name: serial $serial" "$wanted" "$code"
+done
+expect_grep "$name: refused as a replay" "error 0303 -7" "$WORK/err"
+untouched "$name: serial 3" "$WORK/dev.log"
+record=$(cat "$XDG_STATE_HOME"/ruvo-flash/R100.* 2>/dev/null)
+if [ "${record%% *}" = 6 ]; then pass "$name: the record holds serial 6"
+else fail "$name: the record holds '$record'"; fi
 
 # Ctrl-C with two devices: every device finishes the image it is writing.
 name="Ctrl-C with two devices"
