@@ -86,9 +86,14 @@ protected:
     std::string PoolPath(const char* name) const { return std::string(UPDATE_TEST_POOL) + "\\" + name; }
 
     // Publishes an image package as catalogue entry `index` and records it
-    // in the statement identification would have checked.
-    void Publish(int index, const char* name, uint32_t firstBlock, size_t firmwareSize)
+    // in the statement identification would have checked. `stem` is the
+    // file's kind and package id; the file name adds this process's id, as
+    // the tests run in parallel processes on one server and some spoil what
+    // they serve.
+    void Publish(int index, const char* stem, uint32_t firstBlock, size_t firmwareSize)
     {
+        const std::string file = std::string(stem) + "-" + std::to_string(GetCurrentProcessId()) + ".bin";
+        const char* name = file.c_str();
         Bytes& firmware = m_firmware[index];
         firmware.resize(firmwareSize);
         for (size_t i = 0; i < firmwareSize; ++i) firmware[i] = static_cast<uint8_t>(i * (index + 5));
@@ -111,8 +116,8 @@ protected:
     // (a tail only).
     void PublishTwoImages()
     {
-        Publish(0, "BTS122.bin", 0, 4096 + 300);
-        Publish(1, "BVSABD.bin", 16, 700);
+        Publish(0, "BTS122", 0, 4096 + 300);
+        Publish(1, "BVSABD", 16, 700);
     }
 
     bool FlashHolds(int index, uint32_t firstBlock)
@@ -242,7 +247,7 @@ TEST_F(SignedMismatch, AnImageThatReadsBackWrongEndsTheUpdateWithNothingHeld)
 
 TEST_F(SignedUpdateTest, AFailedDownloadKeepsItsOwnBoxAndThe0402Box)
 {
-    Publish(0, "BTS122.bin", 0, 700);
+    Publish(0, "BTS122", 0, 700);
     g_platform.failInternetOpen = true;
     RunWorker(UpdateThread);
     ASSERT_EQ(g_platform.boxes.size(), 2u);
