@@ -139,17 +139,17 @@ inline uint8_t ImageByte(size_t i)
 // An image package as the publisher tool makes it, then checked (and so
 // de-obfuscated) as the update thread hands it to ProgramImage. 256 KiB of
 // firmware gives 63 full blocks and a tail of 16 pages: 64 blocks erased.
-inline std::vector<uint8_t> CheckedImagePackage(uint32_t firstBlock, size_t firmwareBytes)
+inline std::vector<uint8_t> CheckedImagePackage(uint32_t firstBlock, size_t firmwareBytes, const char* id = "IMG1")
 {
     std::vector<uint8_t> firmware(firmwareBytes);
     for (size_t i = 0; i < firmware.size(); ++i) firmware[i] = ImageByte(i);
     std::vector<uint8_t> package;
     std::string error;
-    if (!BuildImagePackage("IMG1", firstBlock, firmware, &package, &error)) {
+    if (!BuildImagePackage(id, firstBlock, firmware, &package, &error)) {
         std::fprintf(stderr, "package: %s\n", error.c_str());
         return {};
     }
-    if (CheckPackage(PACKAGE_IMAGE, package.data(), static_cast<uint32_t>(package.size()), "IMG1", package.size()) !=
+    if (CheckPackage(PACKAGE_IMAGE, package.data(), static_cast<uint32_t>(package.size()), id, package.size()) !=
         PACKAGE_OK) {
         std::fprintf(stderr, "package refused by the check\n");
         return {};

@@ -9,11 +9,18 @@ RecordingPlatform g_platform;
 void* AllocateBuffer(size_t bytes)
 {
     g_platform.lastAllocation = bytes;
-    return g_platform.failAllocation ? nullptr : std::malloc(bytes);
+    if (g_platform.failAllocation || g_platform.allocationsMade >= g_platform.allocationsAllowed) return nullptr;
+    void* buffer = std::malloc(bytes);
+    if (buffer != nullptr) {
+        ++g_platform.allocationsMade;
+        ++g_platform.buffersHeld;
+    }
+    return buffer;
 }
 
 void ReleaseBuffer(void* buffer)
 {
+    if (buffer != nullptr) --g_platform.buffersHeld;
     std::free(buffer);
 }
 

@@ -1,5 +1,5 @@
-// The update of a signed build, in-process: each download must be the very
-// file the release statement names before anything of it reaches the device.
+// The update of a signed build, in-process: every download must be the very
+// file the release statement names before anything reaches the device.
 // Also the CNG back end of the crypto interface under Wine, against a
 // statement that OpenSSL signed with the test-only key a.
 #include "button_recorder.h"
@@ -72,22 +72,32 @@ TEST(CngVerifyP256, AcceptsTheSignatureOpenSslMadeAndNothingElse)
     EXPECT_FALSE(VerifyP256(offCurve, hash, signature));
 }
 
+const std::wstring DOWNLOADING = L"下載更新檔中...";
+
 class SignedUpdateTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { SetUpWithDevice(SimulatorOptions()); }
+
+    void SetUpWithDevice(const SimulatorOptions& options)
     {
         SetUpWorkerControls(m_button.Handle());
         std::memset(&g_releaseStatement, 0, sizeof g_releaseStatement);
-        ConnectSimulatedDevice(L"signed", m_sim);
+        ConnectSimulatedDevice(L"signed", m_sim, options);
     }
 
     std::string PoolPath(const char* name) const { return std::string(UPDATE_TEST_POOL) + "\\" + name; }
 
     // Publishes an image package as catalogue entry `index` and records it
-    // in the statement identification would have checked.
-    void Publish(int index, const char* name, uint32_t firstBlock, size_t firmwareSize)
+    // in the statement identification would have checked. `stem` is the
+    // file's kind and package id; the file name adds this process's id, as
+    // the tests run in parallel processes on one server and some spoil what
+    // they serve.
+    void Publish(int index, const char* stem, uint32_t firstBlock, size_t firmwareSize)
     {
-        Bytes firmware(firmwareSize);
+        const std::string file = std::string(stem) + "-" + std::to_string(GetCurrentProcessId()) + ".bin";
+        const char* name = file.c_str();
+        Bytes& firmware = m_firmware[index];
+        firmware.resize(firmwareSize);
         for (size_t i = 0; i < firmwareSize; ++i) firmware[i] = static_cast<uint8_t>(i * (index + 5));
         Bytes package;
         std::string error;
@@ -104,31 +114,33 @@ protected:
         if (g_releaseStatement.recordCount <= index) g_releaseStatement.recordCount = index + 1;
     }
 
-    int ImagesBegun() const
+    // Entry 0 from block 0 (one full block and a tail), entry 1 from block 16
+    // (a tail only).
+    void PublishTwoImages()
     {
-        int images = 0;
-        for (const std::string& line : m_sim->Log()) images += line.rfind("TEST C5B484A1", 0) == 0;
-        return images;
+        Publish(0, "BTS122", 0, 4096 + 300);
+        Publish(1, "BVSABD", 16, 700);
     }
 
-    // Publishes entries 0 and 1, changes what the server holds for `entry`
-    // (one firmware byte, or one byte more) and runs the update.
-    void RunWithServedFileChanged(int entry, bool longer)
+    bool FlashHolds(int index, uint32_t firstBlock)
     {
-        Publish(0, "BTS122.bin", 0, 4096 + 300);
-        Publish(1, "BVSABD.bin", 16, 700);
-        const std::string path = PoolPath(g_app.catalogue[entry].name);
-        Bytes served = ReadFile(path);
-        if (longer) {
-            served.push_back(0xFF);
-        } else {
-            served[100] ^= 0x01;  // a firmware byte; the check never gets to the sums
-        }
-        WriteFile(path, served);
-        RunWorker(UpdateThread);
+        bool same = false;
+        m_sim->server->WithDevice([&](SimulatedDevice& device) {
+            same = std::memcmp(device.Flash() + size_t(firstBlock) * FLASH_BLOCK_SIZE, m_firmware[index].data(),
+                               m_firmware[index].size()) == 0;
+        });
+        return same;
     }
 
-    void ExpectRefusal(const wchar_t* text)
+    std::vector<std::string> Lines(const char* prefix)
+    {
+        std::vector<std::string> lines;
+        for (const std::string& line : m_sim->Log())
+            if (line.rfind(prefix, 0) == 0) lines.push_back(line);
+        return lines;
+    }
+
+    void ExpectOneErrorBox(const std::wstring& text)
     {
         ASSERT_EQ(g_platform.boxes.size(), 1u);
         EXPECT_EQ(g_platform.boxes[0].text, text);
@@ -137,60 +149,114 @@ protected:
         EXPECT_TRUE(g_platform.processEnded);
     }
 
-    // No block of image 1 (blocks 16 on) was erased or written.
-    void ExpectImage1Untouched()
-    {
-        for (const std::string& line : m_sim->Log()) {
-            EXPECT_NE(line, "ERASE 16");
-            EXPECT_NE(line.rfind("WRITE 256", 0), 0u) << line;
-        }
-    }
-
     ButtonRecorder m_button;
     std::unique_ptr<SimDevice> m_sim;
+    Bytes m_firmware[MAX_CATALOGUE_ENTRIES];
 };
 
-TEST_F(SignedUpdateTest, TheSignedFilesAreProgrammed)
+TEST_F(SignedUpdateTest, EveryImageIsFetchedFirstThenEachIsProgrammedInTableOrder)
 {
-    Publish(0, "BTS122.bin", 0, 4096 + 300);
-    Publish(1, "BVSABD.bin", 16, 700);
+    PublishTwoImages();
     RunWorker(UpdateThread);
+
     ASSERT_EQ(g_platform.boxes.size(), 1u);
     EXPECT_EQ(g_platform.boxes[0].caption, CAPTION_UPDATE_DONE);
-    EXPECT_EQ(ImagesBegun(), 2);
+    const std::vector<std::wstring> texts = {
+        DOWNLOADING,          DOWNLOADING, L"[     2 ]",          L"T -     1 -",      L"Verify T -     1 -",
+        L"Verify T Complete!", L"[     1 ]", L"Verify V Complete!", L"- 更 新 完 成 -",
+    };
+    EXPECT_EQ(m_button.Texts(), texts);
+    EXPECT_EQ(Lines("ERASE"), (std::vector<std::string>{"ERASE 0", "ERASE 1", "ERASE 16"}));
+    EXPECT_TRUE(FlashHolds(0, 0));
+    EXPECT_TRUE(FlashHolds(1, 16));
+    EXPECT_EQ(g_platform.buffersHeld, 0);
 }
 
-TEST_F(SignedUpdateTest, AChangedImage0IsRefusedBeforeTheDeviceIsTouched)
+// A refusal of any image, before or after another was accepted, ends the
+// update before the device is told anything, and every buffer is released.
+enum class Spoil { IMAGE0_CHANGED, IMAGE1_CHANGED, IMAGE1_ONE_BYTE_LONGER, IMAGE1_WITHOUT_BUFFER };
+
+struct RefusalCase {
+    const char* name;
+    Spoil spoil;
+    const wchar_t* box;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* out)
 {
-    RunWithServedFileChanged(0, false);
-    ExpectRefusal(L"錯誤碼: 0404+ 0");
-    EXPECT_TRUE(m_sim->Log().empty());
+    *out << c.name;
 }
 
-TEST_F(SignedUpdateTest, AChangedImage1IsRefusedAfterImage0BeforeAnyOfItsBlocksIsErased)
+class SignedRefusal : public SignedUpdateTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(SignedRefusal, LeavesTheDeviceUntouched)
 {
-    RunWithServedFileChanged(1, false);
-    ExpectRefusal(L"錯誤碼: 0404+ 1");
-    EXPECT_EQ(ImagesBegun(), 1);
-    ExpectImage1Untouched();
+    PublishTwoImages();
+    const Spoil spoil = GetParam().spoil;
+    if (spoil == Spoil::IMAGE1_WITHOUT_BUFFER) {
+        g_platform.allocationsAllowed = 1;
+    } else {
+        const std::string path = PoolPath(g_app.catalogue[spoil == Spoil::IMAGE0_CHANGED ? 0 : 1].name);
+        Bytes served = ReadFile(path);
+        if (spoil == Spoil::IMAGE1_ONE_BYTE_LONGER) {
+            served.push_back(0xFF);
+        } else {
+            served[100] ^= 0x01;  // a firmware byte; the check never gets to the sums
+        }
+        WriteFile(path, served);
+    }
+
+    RunWorker(UpdateThread);
+
+    ExpectOneErrorBox(GetParam().box);
+    EXPECT_EQ(m_sim->Log(), std::vector<std::string>{});
+    EXPECT_EQ(g_platform.buffersHeld, 0);
 }
 
-TEST_F(SignedUpdateTest, AnImageOneByteLongerIsRefused)
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SignedRefusal,
+    ::testing::Values(RefusalCase{"Image0Changed", Spoil::IMAGE0_CHANGED, L"錯誤碼: 0404+ 0"},
+                      RefusalCase{"Image1Changed", Spoil::IMAGE1_CHANGED, L"錯誤碼: 0404+ 1"},
+                      RefusalCase{"Image1OneByteLonger", Spoil::IMAGE1_ONE_BYTE_LONGER, L"錯誤碼: 0404+ 1"},
+                      RefusalCase{"Image1WithoutBuffer", Spoil::IMAGE1_WITHOUT_BUFFER, L"錯誤碼: 0401+ 1"}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+// Image 0 reads back wrong while image 1 waits in its buffer: the same 0403
+// box, image 1 never begun, and its buffer released too.
+class SignedMismatch : public SignedUpdateTest {
+protected:
+    void SetUp() override
+    {
+        SimulatorOptions options;
+        options.corruptReadBack = true;
+        options.corruptOffset = 10;
+        SetUpWithDevice(options);
+    }
+};
+
+TEST_F(SignedMismatch, AnImageThatReadsBackWrongEndsTheUpdateWithNothingHeld)
 {
-    RunWithServedFileChanged(1, true);
-    ExpectRefusal(L"錯誤碼: 0404+ 1");
-    ExpectImage1Untouched();
+    PublishTwoImages();
+    RunWorker(UpdateThread);
+
+    ASSERT_EQ(g_platform.boxes.size(), 1u);
+    EXPECT_EQ(g_platform.boxes[0].text.rfind(L"錯誤碼: 0403+ 0\n", 0), 0u) << g_platform.boxes[0].text;
+    EXPECT_TRUE(g_platform.processEnded);
+    EXPECT_EQ(Lines("TEST C5B484A1").size(), 1u);
+    EXPECT_EQ(Lines("ERASE"), (std::vector<std::string>{"ERASE 0", "ERASE 1"}));
+    EXPECT_EQ(g_platform.buffersHeld, 0);
 }
 
 TEST_F(SignedUpdateTest, AFailedDownloadKeepsItsOwnBoxAndThe0402Box)
 {
-    Publish(0, "BTS122.bin", 0, 700);
+    Publish(0, "BTS122", 0, 700);
     g_platform.failInternetOpen = true;
     RunWorker(UpdateThread);
     ASSERT_EQ(g_platform.boxes.size(), 2u);
     EXPECT_EQ(g_platform.boxes[0].text, TEXT_NOT_CONNECTED);
     EXPECT_EQ(g_platform.boxes[1].text.rfind(L"錯誤碼: 0402 ", 0), 0u);
     EXPECT_TRUE(m_sim->Log().empty());
+    EXPECT_EQ(g_platform.buffersHeld, 0);
 }
 
 }  // namespace

@@ -38,10 +38,13 @@ protected:
         ConnectSimulatedDevice(L"update", m_sim);
     }
 
-    // Publishes an image package under `name` (characters 2-5: its id) and
-    // makes it catalogue entry `index`.
-    void Publish(int index, const char* name, uint32_t firstBlock, size_t firmwareSize)
+    // Publishes an image package under `stem` (characters 2-5: its id) and
+    // this process's id, and makes it catalogue entry `index`. The tests run
+    // in parallel processes on one server, each publishing its own sizes.
+    void Publish(int index, const char* stem, uint32_t firstBlock, size_t firmwareSize)
     {
+        const std::string fileName = std::string(stem) + "-" + std::to_string(GetCurrentProcessId()) + ".bin";
+        const char* name = fileName.c_str();
         std::vector<uint8_t> package;
         std::string error;
         ASSERT_TRUE(BuildImagePackage(std::string(name + 2, 4).c_str(), firstBlock,
@@ -78,10 +81,10 @@ void HoldTheCompletionBox()
 
 TEST_F(UpdateThreadTest, ProgressTextsOfAWholeUpdateInTheirOrder)
 {
-    Publish(0, "BTU122.bin", 0, 4096 + 512);  // one full block, 2 tail pages
-    Publish(1, "BVUABD.bin", 16, 1000);       // tail only
-    Publish(2, "OPU0TW.bin", 64, 300);
-    Publish(3, "OPU0HK.bin", 64, 8192 + 256);  // two full blocks, 1 tail page
+    Publish(0, "BTU122", 0, 4096 + 512);  // one full block, 2 tail pages
+    Publish(1, "BVUABD", 16, 1000);       // tail only
+    Publish(2, "OPU0TW", 64, 300);
+    Publish(3, "OPU0HK", 64, 8192 + 256);  // two full blocks, 1 tail page
     SendMessageW(g_app.optionList, CB_SETCURSEL, 1, 0);
     g_sim = m_sim.get();
     g_platform.onBox = HoldTheCompletionBox;
@@ -115,9 +118,9 @@ TEST_F(UpdateThreadTest, ProgressTextsOfAWholeUpdateInTheirOrder)
 
 TEST_F(UpdateThreadTest, NoSelectionProgramsTheBaseImagesOnly)
 {
-    Publish(0, "BTU122.bin", 0, 700);
-    Publish(1, "BVUABD.bin", 16, 700);
-    Publish(2, "OPU0TW.bin", 64, 700);
+    Publish(0, "BTU122", 0, 700);
+    Publish(1, "BVUABD", 16, 700);
+    Publish(2, "OPU0TW", 64, 700);
     SendMessageW(g_app.optionList, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
 
     RunWorker(UpdateThread);
@@ -149,7 +152,7 @@ TEST_P(ImageBufferSlack, PackageUpTo128BytesOverItsAnnouncedSizeIsProgrammed)
 {
     // Longer than one read, so the header has arrived when the rest is
     // refused: the check then fails on the length (-3).
-    Publish(0, "BTU122.bin", 0, 20000);
+    Publish(0, "BTU122", 0, 20000);
     g_app.catalogue[0].size -= GetParam().packageLessAnnounced;
 
     RunWorker(UpdateThread);

@@ -31,10 +31,11 @@ inline void SetUpWorkerControls(HWND updateButton = nullptr)
 }
 
 // A simulated device on a pipe of its own, connected as the program connects.
-inline void ConnectSimulatedDevice(const wchar_t* pipeName, std::unique_ptr<SimDevice>& sim)
+inline void ConnectSimulatedDevice(const wchar_t* pipeName, std::unique_ptr<SimDevice>& sim,
+                                   const SimulatorOptions& options = SimulatorOptions())
 {
     ASSERT_TRUE(FakesLoaded());
-    sim = std::make_unique<SimDevice>(UniquePipe(pipeName));
+    sim = std::make_unique<SimDevice>(UniquePipe(pipeName), options);
     ASSERT_TRUE(sim->Start());
     SetFakeDevices(Entry(sim->path, L"0416:F362"));
     ASSERT_EQ(Connect(), 1);
