@@ -93,6 +93,24 @@ flash "$PIPE=0416:F362" update --option 1 --yes --key "$(winpath "$KEYS/test-onl
 expect_exit "signed update with its key" 0 "$code"
 grep -q "can be unplugged" "$WORK/out" && pass "update says the device can be unplugged" || fail "update output"
 
+# The accepted release is remembered where the window keeps it: the
+# registry, HKCU\Software\RUVO. A record raised above it there by hand (as
+# if the window had accepted a newer release) makes the same release a
+# replay for ruvo-flash.exe too.
+record=$(wine reg query 'HKCU\Software\RUVO' 2>/dev/null </dev/null | tr -d '\r' | sed -n 's/^ *\(R100\.[0-9a-f]\{16\}\) *REG_SZ *\([0-9]*\) .*$/\1 \2/p')
+if [ -n "$record" ]; then pass "the accepted release is in the registry: $record"
+else fail "no record of the accepted release in HKCU\\Software\\RUVO"; fi
+wine reg add 'HKCU\Software\RUVO' /v "${record%% *}" /t REG_SZ /d "999 $(printf '0%.0s' $(seq 64))" /f \
+  >/dev/null 2>&1 </dev/null
+: >"$WORK/sim-before-replay"
+cp "$WORK/sim.log" "$WORK/sim-before-replay" 2>/dev/null || true
+flash "$PIPE=0416:F362" update --option 1 --yes --key "$(winpath "$KEYS/test-only-release-key-a.pub.pem")"
+expect_exit "a release older than the registry's record" 1 "$code"
+grep -q "error 0303 -7" "$WORK/err" && pass "refused as a replay with 0303 -7" || { fail "replay"; cat "$WORK/err"; }
+if [ "$(diff "$WORK/sim-before-replay" "$WORK/sim.log" | grep -c '^> ERASE')" = 0 ]; then pass "replay: nothing erased"
+else fail "replay: something was erased"; fi
+wine reg delete 'HKCU\Software\RUVO' /f >/dev/null 2>&1 </dev/null
+
 echo quit >&3
 exec 3>&-
 wait "$SIM_PID" || true
