@@ -261,7 +261,7 @@ int main(int argc, char** argv)
         return EXIT_DONE;
     }
     if (options.command == FlashCommand::VERSION) {
-        std::fputs(VersionText(RUVO_VERSION, UPDATE_BASE_URL, RELEASE_KEYS, RELEASE_KEY_COUNT).c_str(), stdout);
+        std::fputs(VersionText(RUVO_VERSION, UPDATE_BASE_URL, RELEASE_KEYS, RELEASE_KEY_COUNT, RELEASE_KEY_THRESHOLD).c_str(), stdout);
         return EXIT_DONE;
     }
     if (!CheckTrustOptions(options, SIGNED_RELEASES, error)) {

@@ -7,7 +7,9 @@
 
 #include "update/release_statement.h"
 
-std::string VersionText(const char* version, const char* baseUrl, const ReleaseKey* keys, size_t keyCount);
+// `threshold`: how many of the keys must sign a release.
+std::string VersionText(const char* version, const char* baseUrl, const ReleaseKey* keys, size_t keyCount,
+                        int threshold);
 
 // A key id as the publisher tool and the build print it: 16 hex digits.
 std::string KeyIdText(const uint8_t (&keyId)[RELEASE_KEY_ID_LENGTH]);

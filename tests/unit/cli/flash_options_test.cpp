@@ -29,6 +29,12 @@ TEST(FlashOptions, UpdateWithEveryOption)
     EXPECT_TRUE(o.json);
     EXPECT_TRUE(o.yes);
 
+    ASSERT_TRUE(Parse({"update", "--key", "a.pem", "--key", "b.pem", "--threshold", "2", "--state", "/s"}, o, error))
+        << error;
+    EXPECT_EQ(o.keyFiles, (std::vector<std::string>{"a.pem", "b.pem"}));
+    EXPECT_EQ(o.threshold, 2);
+    EXPECT_EQ(o.stateDir, "/s");
+
     ASSERT_TRUE(Parse({"list", "--device", "sim:/a", "--device", "sim:/b"}, o, error)) << error;
     EXPECT_EQ(o.devices.size(), 2u);
     EXPECT_FALSE(ManyDevices(o));  // list reads each, but updates none
@@ -61,6 +67,10 @@ TEST(FlashOptions, RejectsMalformedInput)
         {"info", "--all"},
         {"list", "--log", "/tmp/x"},
         {"update", "--bogus"},
+        {"update", "--threshold", "0"},
+        {"update", "--threshold", "4"},  // a statement carries three signatures
+        {"update", "--threshold", "2x"},
+        {"update", "--state", ""},
     };
     for (const auto& args : cases) {
         FlashOptions o;
@@ -85,6 +95,9 @@ TEST(FlashOptions, TrustOnlyChangesWhenAskedTo)
         {{"update", "--base-url", "http://mirror/BRELM/"}, true, false},  // off TLS
         {{"update", "--base-url", "http://mirror/BRELM/", "--allow-http"}, true, true},
         {{"update", "--base-url", "https://mirror/BRELM/"}, true, true},
+        {{"update", "--key", "a.pem", "--key", "b.pem", "--threshold", "2", "--trust-key"}, true, true},
+        {{"update", "--key", "a.pem", "--threshold", "2"}, false, false},  // more keys asked than given
+        {{"update", "--threshold", "1"}, false, false},  // a build's own keys keep its own threshold
     };
     for (const Row& row : rows) {
         FlashOptions o;
@@ -108,11 +121,13 @@ TEST(FlashOptions, VersionNamesTheKeysTheBuildTrusts)
         keys[0].keyId[i] = uint8_t(0x10 + i);
         keys[1].keyId[i] = uint8_t(0xF0 + i);
     }
-    const std::string two = VersionText("2.2", "https://u.example/BRELM/", keys, 2);
+    const std::string two = VersionText("2.2", "https://u.example/BRELM/", keys, 2, 1);
     EXPECT_NE(two.find("ruvo-flash 2.2\n"), std::string::npos) << two;
     EXPECT_NE(two.find("update server: https://u.example/BRELM/\n"), std::string::npos) << two;
     EXPECT_NE(two.find("release keys: 1011121314151617 f0f1f2f3f4f5f6f7 ("), std::string::npos) << two;
-    EXPECT_NE(VersionText("2.2", "http://127.0.0.1/BRELM/", keys, 0).find("release keys: none"), std::string::npos);
+    EXPECT_NE(VersionText("2.2", "http://127.0.0.1/BRELM/", keys, 0, 1).find("release keys: none"), std::string::npos);
+    EXPECT_NE(VersionText("2.2", "https://u.example/BRELM/", keys, 2, 2).find("signed by 2 of them"),
+              std::string::npos);
 }
 
 }  // namespace
