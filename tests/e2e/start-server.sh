@@ -10,7 +10,8 @@
 #   release NAME                  publish releases/NAME/manifest.txt with ruvo-pack
 #                                 (its firmware generated from firmware.txt)
 #   signed-release NAME KEY       the same, signed with the test-only release key
-#                                 KEY (a or b): also writes BRELM/Door/<model>.Sig
+#                                 KEY (a or b): also writes BRELM/Door/<model>.Sig2
+#                                 (serial: the release's number; expires in 30 days)
 #   tamper-image NAME ID OFFSET   flip one bit of BRELM/Pool/NAME at OFFSET and
 #                                 fix its XOR and sum bytes (ruvo-craft): the
 #                                 package check passes, only a signed build's
@@ -51,7 +52,7 @@ while read -r verb rest; do
       src=$E2E_DIR/releases/$name
       sign=()
       if [ "$verb" = signed-release ]; then
-        sign=(--sign "$RUVO_ROOT/tests/fixtures/keys/test-only-release-key-$key.pem")
+        sign=(--sign "$RUVO_ROOT/tests/fixtures/keys/test-only-release-key-$key.pem" --expires 30)
       fi
       rm -rf "$work/release-$name"
       cp -r "$src" "$work/release-$name"

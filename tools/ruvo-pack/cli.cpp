@@ -1,6 +1,7 @@
 // Subcommands of ruvo-pack, dispatched from one table that also makes the help.
 #include "tools/ruvo-pack/cli.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -11,6 +12,7 @@
 #include "tools/ruvo-pack/release.h"
 #include "tools/ruvo-pack/release_store.h"
 #include "tools/ruvo-pack/signing_cli.h"
+#include "tools/ruvo-pack/signing_options.h"
 #include "tools/ruvo-pack/utf.h"
 #include "update/catalogue.h"
 #include "update/package.h"
@@ -167,8 +169,12 @@ int RunPublish(const Context& cx, const std::vector<std::string>& args)
 {
     std::vector<std::string> positional, checkKeys;
     PublishOptions options;
-    std::string signKey;
+    SigningOptions signing;
     for (size_t i = 0; i < args.size(); ++i) {
+        std::string error;
+        const OptionTaken taken = TakeSigningOption(args, &i, &signing, &error);
+        if (taken == OptionTaken::BAD) return cx.Fail(PACK_EXIT_USAGE, error);
+        if (taken == OptionTaken::YES) continue;
         uint32_t keep = 0;
         if (args[i] == "--keep" && i + 1 < args.size()) {
             if (!ParseNumber(args[++i], 1000u, keep) || keep == 0) {
@@ -177,8 +183,6 @@ int RunPublish(const Context& cx, const std::vector<std::string>& args)
             options.keep = keep;
         } else if (args[i] == "--replace") {
             options.replace = true;
-        } else if (args[i] == "--sign" && i + 1 < args.size()) {
-            signKey = args[++i];
         } else if (args[i] == "--key" && i + 1 < args.size()) {
             checkKeys.push_back(args[++i]);
         } else if (args[i] == "--unsigned") {
@@ -190,13 +194,17 @@ int RunPublish(const Context& cx, const std::vector<std::string>& args)
         }
     }
     if (positional.size() != 2) return cx.Fail(PACK_EXIT_USAGE, "publish takes a manifest and an output folder");
-    if (!signKey.empty() && options.trust.allowUnsigned) {
+    if (!signing.keyPaths.empty() && options.trust.allowUnsigned) {
         return cx.Fail(PACK_EXIT_USAGE, "publish takes --sign or --unsigned, not both");
     }
     const std::string& manifestPath = positional[0];
     const std::string& outDir = positional[1];
 
+    // The keys are read and checked before anything is built: a key that
+    // cannot sign writes nothing.
     std::string error;
+    const int resolved = ResolveSigner(signing, options.trust.now, &options.signer, &error);
+    if (resolved != PACK_EXIT_OK) return cx.Fail(resolved, error);
     Bytes text;
     if (!ReadWholeFile(manifestPath, MANIFEST_FILE_MAX, &text, &error)) return cx.Fail(PACK_EXIT_IO, error);
     Release release;
@@ -225,30 +233,12 @@ int RunPublish(const Context& cx, const std::vector<std::string>& args)
     if (!BuildCheckedCatalogue(release.model, release.status, records, &input.catalogue, &error)) {
         return cx.Fail(PACK_EXIT_BAD_INPUT, manifestPath + ": " + error);
     }
-    // The signed statement goes into the release's Door next to the
-    // catalogue, so it goes live with it in the same swap.
-    if (!signKey.empty()) {
-        // The key file is an input like any other: one that cannot be read is
-        // an I/O failure; one that holds no usable key is bad input.
-        std::vector<uint8_t> keyFile;
-        if (!ReadWholeFile(signKey, KEY_FILE_MAX, &keyFile, &error)) return cx.Fail(PACK_EXIT_IO, error);
-        std::vector<uint8_t> statement;
-        ReleaseKey signer;
-        if (!MakeReleaseStatement(signKey, input, &statement, &signer, &error)) {
-            return cx.Fail(PACK_EXIT_BAD_INPUT, error);
-        }
-        input.doorFiles.push_back({release.model + ".Sig", std::move(statement)});
-        options.trust.keys.push_back(signer);
-    }
     const int loaded = LoadCheckKeys(checkKeys, &options.trust.keys, &error);
     if (loaded != PACK_EXIT_OK) return cx.Fail(loaded, error);
+    // The statements are signed in the publish, under the lock: their serial
+    // is the new release's number.
     const int result = PublishRelease(outDir, input, options, cx.out, &error);
-    if (result != PACK_EXIT_OK) return cx.Fail(result, error);
-    for (const auto& file : input.doorFiles) {
-        cx.out << (std::filesystem::path(outDir) / "BRELM" / "Door" / file.first).string() << ": release statement, "
-               << file.second.size() << " bytes\n";
-    }
-    return PACK_EXIT_OK;
+    return result == PACK_EXIT_OK ? result : cx.Fail(result, error);
 }
 
 int RunReleases(const Context& cx, const std::vector<std::string>& args)
@@ -259,26 +249,46 @@ int RunReleases(const Context& cx, const std::vector<std::string>& args)
     return result == PACK_EXIT_OK ? result : cx.Fail(result, error);
 }
 
-int RunRollback(const Context& cx, const std::vector<std::string>& args)
+// refresh and rollback: OUTDIR, the signing options, --key, and their own.
+int RunResign(const Context& cx, const std::string& verb, const std::vector<std::string>& args)
 {
     std::vector<std::string> positional, checkKeys;
-    ReleaseTrust trust;
+    ResignOptions options;
+    SigningOptions signing;
     for (size_t i = 0; i < args.size(); ++i) {
+        std::string error;
+        const OptionTaken taken = TakeSigningOption(args, &i, &signing, &error);
+        if (taken == OptionTaken::BAD) return cx.Fail(PACK_EXIT_USAGE, error);
+        if (taken == OptionTaken::YES) continue;
         if (args[i] == "--key" && i + 1 < args.size()) {
             checkKeys.push_back(args[++i]);
-        } else if (args[i] == "--unsigned") {
-            trust.allowUnsigned = true;
+        } else if (verb == "rollback" && args[i] == "--unsigned") {
+            options.trust.allowUnsigned = true;
+        } else if (verb == "refresh" && args[i] == "--model" && i + 1 < args.size()) {
+            const std::string& model = args[++i];
+            if (!CheckPackageIdText(model, "model id", &error)) return cx.Fail(PACK_EXIT_USAGE, error);
+            if (std::find(options.models.begin(), options.models.end(), model) == options.models.end())
+                options.models.push_back(model);
         } else if (!args[i].empty() && args[i][0] != '-') {
             positional.push_back(args[i]);
         } else {
-            return cx.Fail(PACK_EXIT_USAGE, "rollback: unexpected argument \"" + EscapeForMessage(args[i]) + "\"");
+            return cx.Fail(PACK_EXIT_USAGE, verb + ": unexpected argument \"" + EscapeForMessage(args[i]) + "\"");
         }
     }
-    if (positional.size() != 1) return cx.Fail(PACK_EXIT_USAGE, "rollback takes an output folder");
+    if (positional.size() != 1) return cx.Fail(PACK_EXIT_USAGE, verb + " takes an output folder");
+    if (verb == "refresh" && signing.keyPaths.empty()) {
+        return cx.Fail(PACK_EXIT_USAGE, "refresh signs: give --sign KEY.pem and --expires DAYS or --no-expiry");
+    }
+    if (!signing.keyPaths.empty() && options.trust.allowUnsigned) {
+        return cx.Fail(PACK_EXIT_USAGE, verb + " takes --sign or --unsigned, not both");
+    }
     std::string error;
-    const int loaded = LoadCheckKeys(checkKeys, &trust.keys, &error);
+    const int resolved = ResolveSigner(signing, options.trust.now, &options.signer, &error);
+    if (resolved != PACK_EXIT_OK) return cx.Fail(resolved, error);
+    const int loaded = LoadCheckKeys(checkKeys, &options.trust.keys, &error);
     if (loaded != PACK_EXIT_OK) return cx.Fail(loaded, error);
-    const int result = RollbackRelease(positional[0], trust, cx.out, &error);
+    const int result = verb == "refresh" ? RefreshRelease(positional[0], options, cx.out, &error)
+                                         : RollbackRelease(positional[0], options, cx.out, &error);
     return result == PACK_EXIT_OK ? result : cx.Fail(result, error);
 }
 
@@ -362,7 +372,9 @@ const Command COMMANDS[] = {
      "      pass the check under the name's id) and a UTF-8 description. Status\n"
      "      defaults to 2 (current).\n",
      RunCatalogue},
-    {"publish", "MANIFEST OUTDIR [--keep N] [--replace] [--sign KEY.pem | --unsigned] [--key PUB.pem]...",
+    {"publish",
+     "MANIFEST OUTDIR [--keep N] [--replace] [--sign KEY.pem... (--expires DAYS | --no-expiry) [--format-1-too] "
+     "| --unsigned] [--key PUB.pem]...",
      "      Builds a whole release from MANIFEST, puts its images into\n"
      "      OUTDIR/BRELM/Pool/, stages its catalogue in OUTDIR/releases/<serial>/Door/\n"
      "      and, once the staged release passes the updater's check (every\n"
@@ -370,26 +382,49 @@ const Command COMMANDS[] = {
      "      the link OUTDIR/BRELM/Door. Keeps the newest N releases (default 3).\n"
      "      A Pool name is never rewritten with other bytes unless --replace is\n"
      "      given. See README.md for the manifest and the layout.\n"
-     "      --sign also writes the release statement Door/<model>.Sig, signed with\n"
-     "      the private key KEY.pem (docs/release-signing.md). A model whose live\n"
-     "      release is signed is published unsigned only with --unsigned.\n"
-     "      --key adds a public key that statements of other models may be\n"
-     "      signed with.\n",
+     "      --sign (1 to 3 distinct keys) also writes the statement\n"
+     "      Door/<model>.Sig2, signed by each key, whose serial is the release's\n"
+     "      number (above every earlier one) and which ends DAYS days from now\n"
+     "      (--expires) or never (--no-expiry): one of the two is required.\n"
+     "      --format-1-too also writes Door/<model>.Sig (format 1, first key) for\n"
+     "      exes already deployed. A model whose live release is signed is\n"
+     "      published unsigned only with --unsigned. --key adds a public key\n"
+     "      that statements of other models may be signed with.\n",
      RunPublish},
+    {"refresh",
+     "OUTDIR --sign KEY.pem... (--expires DAYS | --no-expiry) [--model ID]... [--format-1-too] "
+     "[--key PUB.pem]...",
+     "      Signs the live release's statements anew (every model with one, or\n"
+     "      the models named) under a new serial with a new expiry: a new release\n"
+     "      with the same catalogues and images, checked and swapped in like a\n"
+     "      publish; it replaces the older releases of the same content. Run it\n"
+     "      from a timer well before the statements expire.\n",
+     [](const Context& cx, const std::vector<std::string>& args) { return RunResign(cx, "refresh", args); }},
     {"keygen", "OUTBASE",
      "      New ECDSA P-256 key pair for signing releases: OUTBASE.pem (private,\n"
      "      mode 0600) and OUTBASE.pub.pem. Existing files are never overwritten.\n",
      [](const Context& cx, const std::vector<std::string>& args) { return RunKeygen(args, cx.out, cx.err); }},
-    {"verify-release", "OUTDIR MODEL --key PUB.pem",
-     "      Checks the live release's statement, catalogue and every image package\n"
-     "      as a signed updater would; exit code 1 on any failure.\n",
+    {"verify-release", "OUTDIR MODEL --key PUB.pem [--key PUB.pem]... [--threshold N]",
+     "      Checks the live release's statement Door/<model>.Sig2 (N distinct\n"
+     "      keys must have signed it, default 1; not expired), catalogue and every\n"
+     "      image package as a signed updater would, and prints the statement's\n"
+     "      serial and expiry; exit code 1 on any failure.\n",
      [](const Context& cx, const std::vector<std::string>& args) { return RunVerifyRelease(args, cx.out, cx.err); }},
-    {"releases", "OUTDIR", "      Lists the kept releases of OUTDIR; '*' marks the live one.\n", RunReleases},
-    {"rollback", "OUTDIR [--key PUB.pem]... [--unsigned]",
-     "      Makes the release before the live one live again, after the check;\n"
-     "      its statements must verify under a --key. A model whose live release\n"
-     "      is signed goes back to an unsigned one only with --unsigned.\n",
-     RunRollback},
+    {"releases", "OUTDIR",
+     "      Lists the kept releases of OUTDIR, '*' marking the live one, with each\n"
+     "      model's statement serial and expiry.\n",
+     RunReleases},
+    {"rollback",
+     "OUTDIR [--sign KEY.pem... (--expires DAYS | --no-expiry) [--format-1-too]] [--key PUB.pem]... [--unsigned]",
+     "      Brings back the content of the release before the live one, after\n"
+     "      the check. With --sign: as a new release whose statements are signed\n"
+     "      anew under a new serial, so clients accept it. Without: the release\n"
+     "      itself goes live again, which a signed one cannot (clients refuse a\n"
+     "      lower serial). A model whose live release is signed goes back to an\n"
+     "      unsigned one only with --unsigned. Clients still refuse a base image 0\n"
+     "      of a lower version than the device's: give the old firmware a higher\n"
+     "      version instead (README.md).\n",
+     [](const Context& cx, const std::vector<std::string>& args) { return RunResign(cx, "rollback", args); }},
     {"verify", "catalogue|image ID PACKAGE",
      "      Runs the updater's own package check (and, for a current catalogue,\n"
      "      its record walk) and prints the result code, name and meaning.\n",

@@ -23,8 +23,9 @@ bool ReadAsDownloaded(const std::string& path, uint64_t capacity, std::vector<ui
 }  // namespace
 
 CFolderReleaseSource::CFolderReleaseSource(const std::string& doorDir, const std::string& poolDir,
-                                           const std::string& model, std::vector<ReleaseKey> keys)
-    : m_doorDir(doorDir), m_poolDir(poolDir), m_model(model), m_keys(std::move(keys))
+                                           const std::string& model, std::vector<ReleaseKey> keys,
+                                           const StatementRule& rule)
+    : m_doorDir(doorDir), m_poolDir(poolDir), m_model(model), m_keys(std::move(keys)), m_rule(rule)
 {
 }
 
@@ -50,10 +51,9 @@ uint32_t CFolderReleaseSource::FetchCatalogue(uint8_t* buffer, uint32_t capacity
 int32_t CFolderReleaseSource::CheckStatement(const CatalogueFacts& catalogue, bool)
 {
     bool tooLarge = false;
-    if (!ReadAsDownloaded(Path(ServerFile::STATEMENT, m_model.c_str()), STATEMENT_CAPACITY, &m_statementBytes,
-                          &tooLarge, &m_error))
+    if (!ReadAsDownloaded(StatementPath(), STATEMENT_CAPACITY, &m_statementBytes, &tooLarge, &m_error))
         return STATEMENT_MALFORMED;
-    const StatementTrust trust = {m_keys.data(), m_keys.size(), 1, STATEMENT_FORMAT_1, 0};
+    const StatementTrust trust = {m_keys.data(), m_keys.size(), m_rule.threshold, m_rule.format, m_rule.now};
     return ::CheckStatement(m_statementBytes.data(), m_statementBytes.size(), trust, m_model.c_str(), catalogue,
                             &m_statement);
 }

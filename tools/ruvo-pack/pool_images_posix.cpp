@@ -1,5 +1,6 @@
 #include "tools/ruvo-pack/pool_images_posix.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <set>
@@ -95,10 +96,20 @@ int WritePoolImages(const Store& store, const PublishInput& input, const Publish
 void PruneReleases(const Store& store, const COpenFolder& pool, unsigned live, unsigned keep, std::ostream& out)
 {
     const std::vector<unsigned> serials = ReleaseSerials(store);
-    std::vector<unsigned> dropped, kept;
+    std::vector<unsigned> dropped;
     for (size_t i = 0; i < serials.size(); ++i) {
-        const bool newest = serials.size() - i <= keep;
-        (newest || serials[i] == live ? kept : dropped).push_back(serials[i]);
+        if (serials.size() - i > keep && serials[i] != live) dropped.push_back(serials[i]);
+    }
+    DropReleases(store, pool, live, dropped, "keeping " + std::to_string(keep), out);
+}
+
+void DropReleases(const Store& store, const COpenFolder& pool, unsigned live, const std::vector<unsigned>& drop,
+                  const std::string& why, std::ostream& out)
+{
+    std::vector<unsigned> dropped, kept;
+    for (unsigned serial : ReleaseSerials(store)) {
+        const bool goes = serial != live && std::find(drop.begin(), drop.end(), serial) != drop.end();
+        (goes ? dropped : kept).push_back(serial);
     }
     if (dropped.empty()) return;
     std::set<std::string> candidates, named, inDoor;
@@ -127,7 +138,7 @@ void PruneReleases(const Store& store, const COpenFolder& pool, unsigned live, u
     for (unsigned serial : dropped) {
         std::error_code code;
         fs::remove_all(store.ReleaseDir(serial), code);
-        if (!code) out << store.ReleaseDir(serial) << ": removed (keeping " << keep << ")\n";
+        if (!code) out << store.ReleaseDir(serial) << ": removed (" << why << ")\n";
     }
 }
 

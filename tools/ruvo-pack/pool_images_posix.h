@@ -25,5 +25,10 @@ int WritePoolImages(const Store& store, const PublishInput& input, const Publish
 // is no Pool name nothing is pruned, and the line says why.
 void PruneReleases(const Store& store, const COpenFolder& pool, unsigned live, unsigned keep, std::ostream& out);
 
+// Drops the releases `dropped` (never the live one) and the Pool images
+// only they named, as PruneReleases does; `why` ends each line.
+void DropReleases(const Store& store, const COpenFolder& pool, unsigned live, const std::vector<unsigned>& dropped,
+                  const std::string& why, std::ostream& out);
+
 // Removes the Pool files a failed publish added.
 void TakeBack(const COpenFolder& pool, const std::vector<std::string>& created);

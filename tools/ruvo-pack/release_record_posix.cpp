@@ -71,6 +71,7 @@ bool ReadReleaseInfo(const std::string& releaseDir, ReleaseInfo* info, std::stri
         const std::string key = line.substr(0, blank), value = line.substr(blank + 1);
         if (key == "published") info->published = value;
         if (key == "note") info->note = value;
+        if (key == "content" && !ParseSerial(value, &info->content)) info->content = 0;
         if (key != "image") continue;
         if (!CheckNameFrom(value, path, error)) return false;
         info->images.insert(value);
@@ -93,12 +94,21 @@ bool CheckRecordedNames(const Store& store, const std::vector<unsigned>& serials
 }
 
 bool WriteReleaseInfo(const std::string& releaseDir, const std::string& doorDir, const std::string& note,
-                      std::string* error)
+                      unsigned content, std::string* error)
 {
     std::string text = "published " + UtcNow() + "\n";
     if (!note.empty()) text += "note " + note + "\n";
+    if (content != 0) text += "content " + SerialName(content) + "\n";
     std::set<std::string> names;
     if (!NamesInDoor(doorDir, &names, error)) return false;
     for (const std::string& name : names) text += "image " + name + "\n";
     return WriteWholeFile((fs::path(releaseDir) / RELEASE_INFO).string(), Bytes(text.begin(), text.end()), error);
+}
+
+unsigned ContentOf(const Store& store, unsigned serial)
+{
+    ReleaseInfo info;
+    std::string ignored;
+    ReadReleaseInfo(store.ReleaseDir(serial), &info, &ignored);
+    return info.content != 0 && info.content < serial ? info.content : serial;
 }

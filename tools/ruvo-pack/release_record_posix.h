@@ -9,11 +9,13 @@
 
 struct Store;
 
-// release.txt: "published <time>", "note <text>" and one "image <name>" per
-// Pool name its catalogues name. Pruning trusts these lines, so only images
-// a release of this tool named are ever removed.
+// release.txt: "published <time>", "note <text>", "content <serial>" (a
+// refresh or a rollback: the release whose catalogues it serves again) and
+// one "image <name>" per Pool name its catalogues name. Pruning trusts these
+// lines, so only images a release of this tool named are ever removed.
 struct ReleaseInfo {
     std::string published, note;
+    unsigned content = 0;  // 0: its own
     std::set<std::string> images;
 };
 
@@ -37,7 +39,11 @@ bool ReadReleaseInfo(const std::string& releaseDir, ReleaseInfo* info, std::stri
 // folder) is a Pool name.
 bool CheckRecordedNames(const Store& store, const std::vector<unsigned>& serials, std::string* error);
 
-// Writes release.txt into `releaseDir`: the time, the note when there is
-// one, and the images the catalogues of `doorDir` name.
+// Writes release.txt into `releaseDir`: the time, the note and the content
+// when there are, and the images the catalogues of `doorDir` name.
 bool WriteReleaseInfo(const std::string& releaseDir, const std::string& doorDir, const std::string& note,
-                      std::string* error);
+                      unsigned content, std::string* error);
+
+// The release whose catalogues release `serial` serves: the one it was
+// published as, through any refreshes and rollbacks since.
+unsigned ContentOf(const Store& store, unsigned serial);

@@ -1,4 +1,4 @@
-// Publishing, listing and rolling back releases in a server folder.
+// Publishing and listing releases in a server folder.
 #include "tools/ruvo-pack/release_store.h"
 
 #include <algorithm>
@@ -12,8 +12,12 @@
 #include "tools/ruvo-pack/pool_images_posix.h"
 #include "tools/ruvo-pack/publish_lock_posix.h"
 #include "tools/ruvo-pack/release_record_posix.h"
+#include "tools/ruvo-pack/release_serial_posix.h"
+#include "tools/ruvo-pack/release_statements_posix.h"
 #include "tools/ruvo-pack/server_folder_posix.h"
 #include "tools/ruvo-pack/staged_release_posix.h"
+#include "tools/ruvo-pack/statement_file.h"
+#include "update/server_layout.h"
 
 namespace fs = std::filesystem;
 
@@ -21,25 +25,47 @@ namespace {
 
 // A publish without a statement of its model over a live release with one
 // would silently unsign the model: refused (exit 3) unless --unsigned.
-int CheckStaysSigned(const Store& store, const PublishInput& input, const ReleaseTrust& trust, std::ostream& out,
+int CheckStaysSigned(const Store& store, const PublishInput& input, const PublishOptions& options, std::ostream& out,
                      std::string* error)
 {
-    const std::string statement = input.model + ".Sig";
-    for (const auto& file : input.doorFiles) {
-        if (file.first == statement) return PACK_EXIT_OK;
+    const std::string second = ServerFileName(ServerFile::STATEMENT2, input.model.c_str());
+    const std::string first = ServerFileName(ServerFile::STATEMENT, input.model.c_str());
+    if (options.signer.Active()) return PACK_EXIT_OK;
+    for (const DoorFile& file : input.doorFiles) {
+        if (file.first == second || file.first == first) return PACK_EXIT_OK;
     }
-    std::error_code code;
-    const std::string live = (fs::path(store.door) / statement).string();
-    if (fs::symlink_status(live, code).type() == fs::file_type::not_found) return PACK_EXIT_OK;
-    if (!trust.allowUnsigned) {
-        *error = "the live release of model " + input.model + " is signed (" + live +
-                 ") and this publish is not: signed updaters would refuse it; sign it with --sign KEY.pem, or give "
-                 "--unsigned to publish it unsigned anyway; nothing was written";
+    std::string live;
+    for (const std::string& name : {second, first}) {
+        std::error_code code;
+        const std::string path = (fs::path(store.door) / name).string();
+        if (live.empty() && fs::symlink_status(path, code).type() != fs::file_type::not_found) live = path;
+    }
+    if (live.empty()) return PACK_EXIT_OK;
+    if (!options.trust.allowUnsigned) {
+        *error =
+            "the live release of model " + input.model + " is signed (" + live +
+            ") and this publish is not: signed updaters would refuse it; sign it with --sign KEY.pem "
+            "(--expires DAYS | --no-expiry), or give --unsigned to publish it unsigned anyway; nothing was written";
         return PACK_EXIT_BAD_INPUT;
     }
     out << "--unsigned: the live release of model " << input.model
         << " is signed, this one is not; signed updaters refuse it\n";
     return PACK_EXIT_OK;
+}
+
+// A format-1 statement of the model in the live release describes the old
+// catalogue: it is never carried into the new release. Says so when exes
+// that read only that format lose it.
+void NoteFormat1Dropped(const Store& store, const std::string& model, const std::vector<DoorFile>& files,
+                        std::ostream& out)
+{
+    const std::string first = ServerFileName(ServerFile::STATEMENT, model.c_str());
+    for (const DoorFile& file : files) {
+        if (file.first == first) return;
+    }
+    if (!HasFormat1Statement(store.door, model)) return;
+    out << "note: the live " << first << " (format 1) describes the old catalogue and is not carried forward; "
+        << "exes that read only format 1 refuse model " << model << " until a publish with --format-1-too\n";
 }
 
 }  // namespace
@@ -66,21 +92,36 @@ int PublishRelease(const std::string& outDir, const PublishInput& input, const P
         *error += "; nothing was written";
         return PACK_EXIT_BAD_INPUT;
     }
-    result = CheckStaysSigned(store, input, options.trust, out, error);
+    result = CheckStaysSigned(store, input, options, out, error);
     if (result != PACK_EXIT_OK) return result;
-    unsigned next = serials.empty() ? 1 : serials.back() + 1;
     if (kind == DoorKind::FOLDER) {
-        result = MigrateDoorFolder(store, next, out, error);
+        const unsigned migrated = serials.empty() ? 1 : serials.back() + 1;
+        result = MigrateDoorFolder(store, migrated, out, error);
         if (result != PACK_EXIT_OK) return result;
         std::error_code code;
         if (fs::is_symlink(store.door, code)) {
             kind = DoorKind::LINK;
-            live = next++;
+            live = migrated;
             serials.push_back(live);
         } else {
             kind = DoorKind::NONE;
         }
     }
+
+    // The statements are signed under the lock: their serial is the new
+    // release's number, which only the server folder as it is now decides.
+    std::vector<std::string> signedModels;
+    if (options.signer.Active()) signedModels.push_back(input.model);
+    unsigned next = 0;
+    if (!NextReleaseSerial(store, signedModels, &next, error)) return PACK_EXIT_BAD_INPUT;
+    std::vector<DoorFile> doorFiles = input.doorFiles;
+    if (options.signer.Active()) {
+        std::vector<StatementImage> images;
+        for (const PublishedImage& image : input.images) images.push_back({image.name, &image.package});
+        if (!MakeModelStatements(options.signer, next, input.model, input.catalogue, images, &doorFiles, error))
+            return PACK_EXIT_BAD_INPUT;
+    }
+    NoteFormat1Dropped(store, input.model, doorFiles, out);
 
     std::vector<std::string> created;
     result = WritePoolImages(store, input, options, serials, out, &created, error);
@@ -91,28 +132,29 @@ int PublishRelease(const std::string& outDir, const PublishInput& input, const P
 
     // The new release: the live Door's other files carried forward (other
     // models, extra files), this model's catalogue new. A statement of the
-    // old catalogue would not fit the new one, so it is not carried.
-    const std::string catalogueName = input.model + ".Bin";
-    std::set<std::string> replaced = {catalogueName, input.model + ".Sig"};
-    for (const auto& file : input.doorFiles) replaced.insert(file.first);
+    // old catalogue would not fit the new one, so neither format is carried.
+    const std::string catalogueName = ServerFileName(ServerFile::CATALOGUE, input.model.c_str());
+    std::set<std::string> replaced = {catalogueName, ServerFileName(ServerFile::STATEMENT, input.model.c_str()),
+                                      ServerFileName(ServerFile::STATEMENT2, input.model.c_str())};
+    for (const DoorFile& file : doorFiles) replaced.insert(file.first);
     CStagedRelease staged(store);
     bool staging = staged.Create(error) &&
                    (kind != DoorKind::LINK || staged.CopyFrom(store.ReleaseDoor(live), replaced, error)) &&
                    WriteWholeFile((fs::path(staged.Door()) / catalogueName).string(), input.catalogue, error);
-    for (size_t i = 0; staging && i < input.doorFiles.size(); ++i) {
-        const auto& file = input.doorFiles[i];
-        staging = WriteWholeFile((fs::path(staged.Door()) / file.first).string(), file.second, error);
+    for (size_t i = 0; staging && i < doorFiles.size(); ++i) {
+        staging = WriteWholeFile((fs::path(staged.Door()) / doorFiles[i].first).string(), doorFiles[i].second, error);
     }
     if (!staging) {
         TakeBack(pool, created);
         return PACK_EXIT_IO;
     }
-    if (!CheckStagedRelease(staged.Door(), store.pool, options.trust.keys, error)) {
+    if (!CheckStagedRelease(staged.Door(), store.pool, TrustWithSigner(options.trust, options.signer, signedModels),
+                            error)) {
         *error = "the staged release fails the updater's check, nothing was made live: " + *error;
         TakeBack(pool, created);
         return PACK_EXIT_REFUSED;
     }
-    if (!staged.WriteInfo("", error) || !staged.Commit(next, error) || !SwapDoor(store, next, false, error)) {
+    if (!staged.WriteInfo("", 0, error) || !staged.Commit(next, error) || !SwapDoor(store, next, false, error)) {
         std::error_code code;
         if (!fs::equivalent(store.door, store.ReleaseDoor(next), code)) {
             fs::remove_all(store.ReleaseDir(next), code);
@@ -122,6 +164,7 @@ int PublishRelease(const std::string& outDir, const PublishInput& input, const P
     }
     const std::string cataloguePath = (fs::path(store.door) / catalogueName).string();
     out << cataloguePath << ": catalogue \"" << input.model << "\", " << input.catalogue.size() << " bytes\n";
+    PrintStatements(store, doorFiles, out);
     out << store.door << " -> " << LinkTarget(next) << ": release " << SerialName(next) << " is live\n";
     PruneReleases(store, pool, next, std::max(options.keep, 1u), out);
     return PACK_EXIT_OK;
@@ -151,54 +194,11 @@ int ListReleases(const std::string& outDir, std::ostream& out, std::string* erro
         out << (kind == DoorKind::LINK && serial == live ? "* " : "  ") << SerialName(serial) << "  "
             << (info.published.empty() ? "?" : info.published) << "  " << (models.empty() ? "-" : models) << "  "
             << info.images.size() << " images";
+        for (const std::string& model : SignedModelsIn(store.ReleaseDoor(serial)))
+            out << "  " << StatementsSummary(store.ReleaseDoor(serial), model);
         if (!info.note.empty()) out << "  (" << info.note << ")";
         if (!refused.empty()) out << "  refused: " << refused;
         out << "\n";
     }
-    return PACK_EXIT_OK;
-}
-
-int RollbackRelease(const std::string& outDir, const ReleaseTrust& trust, std::ostream& out, std::string* error)
-{
-    const Store store(outDir);
-    if (!IsFolder(store.outDir, error)) return PACK_EXIT_IO;
-    CPublishLock lock;
-    const int locked = lock.Acquire(store.lock, error);
-    if (locked != PACK_EXIT_OK) return locked;
-    DoorKind kind;
-    unsigned live = 0;
-    const int result = ReadLiveDoor(store, &kind, &live, error);
-    if (result != PACK_EXIT_OK) return result;
-    if (kind != DoorKind::LINK) {
-        *error = Quoted(store.door) + " serves no release of ruvo-pack; nothing to roll back";
-        return PACK_EXIT_BAD_INPUT;
-    }
-    unsigned previous = 0;
-    for (unsigned serial : ReleaseSerials(store)) {
-        if (serial < live) previous = serial;
-    }
-    if (previous == 0) {
-        *error = "release " + SerialName(live) + " is the oldest kept release; there is none to roll back to";
-        return PACK_EXIT_BAD_INPUT;
-    }
-    const std::string door = store.ReleaseDoor(previous);
-    std::string dropped;
-    const std::vector<std::string> kept = SignedModelsIn(door);
-    for (const std::string& model : SignedModelsIn(store.ReleaseDoor(live))) {
-        if (!std::binary_search(kept.begin(), kept.end(), model)) dropped += (dropped.empty() ? "" : ", ") + model;
-    }
-    if (!dropped.empty() && !trust.allowUnsigned) {
-        *error = "release " + SerialName(previous) + " has no statement of model " + dropped +
-                 ", whose live release is signed: signed updaters would refuse it; give --unsigned to roll back anyway";
-        return PACK_EXIT_BAD_INPUT;
-    }
-    if (!dropped.empty()) out << "--unsigned: model " << dropped << " goes live unsigned; signed updaters refuse it\n";
-    if (!CheckStagedRelease(door, store.pool, trust.keys, error)) {
-        *error = "release " + SerialName(previous) + " fails the updater's check, it stays offline: " + *error;
-        return PACK_EXIT_REFUSED;
-    }
-    if (!SwapDoor(store, previous, false, error)) return PACK_EXIT_IO;
-    out << store.door << " -> " << LinkTarget(previous) << ": release " << SerialName(previous)
-        << " is live again (was " << SerialName(live) << ")\n";
     return PACK_EXIT_OK;
 }

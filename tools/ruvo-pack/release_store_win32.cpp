@@ -7,7 +7,7 @@
 namespace {
 
 const char NO_LAYOUT[] =
-    "publish, releases and rollback need symbolic links and file locks of a POSIX server folder; "
+    "publish, releases, refresh and rollback need symbolic links and file locks of a POSIX server folder; "
     "run them with the Linux build of ruvo-pack (image, catalogue, verify and inspect work here)";
 
 }  // namespace
@@ -24,7 +24,13 @@ int ListReleases(const std::string&, std::ostream&, std::string* error)
     return PACK_EXIT_IO;
 }
 
-int RollbackRelease(const std::string&, const ReleaseTrust&, std::ostream&, std::string* error)
+int RefreshRelease(const std::string&, const ResignOptions&, std::ostream&, std::string* error)
+{
+    *error = NO_LAYOUT;
+    return PACK_EXIT_IO;
+}
+
+int RollbackRelease(const std::string&, const ResignOptions&, std::ostream&, std::string* error)
 {
     *error = NO_LAYOUT;
     return PACK_EXIT_IO;

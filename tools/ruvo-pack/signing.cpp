@@ -10,6 +10,7 @@
 #include "tools/ruvo-pack/package_reader.h"
 #include "tools/ruvo-pack/release.h"
 #include "tools/ruvo-pack/folder_release_source.h"
+#include "tools/ruvo-pack/statement_file.h"
 #include "update/buffer_sizes.h"
 #include "update/package.h"
 #include "update/release_signing.h"
@@ -96,16 +97,14 @@ bool MakeSignedStatement(const std::vector<std::string>& keyPemPaths, const Stat
     return true;
 }
 
-int VerifyRelease(const std::string& outDir, const std::string& model, const uint8_t (&point)[P256_POINT_LENGTH],
-                  std::ostream& out)
+int VerifyRelease(const std::string& outDir, const std::string& model, const std::vector<ReleaseKey>& keys,
+                  int32_t threshold, int64_t now, std::ostream& out)
 {
-    ReleaseKey key{};
-    std::memcpy(key.point, point, sizeof key.point);
-    ReleaseKeyId(point, key.keyId);
     const std::filesystem::path root = std::filesystem::path(outDir) / "BRELM";
-    CFolderReleaseSource release((root / "Door").string(), (root / "Pool").string(), model, {key});
+    const StatementRule rule = {ServerFile::STATEMENT2, STATEMENT_FORMAT_2, threshold, now};
+    CFolderReleaseSource release((root / "Door").string(), (root / "Pool").string(), model, keys, rule);
     const std::string cataloguePath = release.Path(ServerFile::CATALOGUE, model.c_str());
-    const std::string statementPath = release.Path(ServerFile::STATEMENT, model.c_str());
+    const std::string statementPath = release.StatementPath();
 
     // The catalogue and its statement as a signed updater accepts them.
     std::vector<uint8_t> buffer(CATALOGUE_BUFFER_SIZE, 0);
@@ -128,6 +127,9 @@ int VerifyRelease(const std::string& outDir, const std::string& model, const uin
     }
     out << "statement " << statementPath << ": " << code << " " << StatementResultName(code) << ": "
         << StatementResultMeaning(code) << "\n";
+    // The layout was read whenever a later check failed.
+    const ReleaseStatement& terms = release.Statement();
+    if (terms.serial != 0) out << TermsText(terms.serial, terms.expires) << "\n";
     if (code != STATEMENT_OK) return 1;
     // A catalogue that turns clients away still names its images.
     if (result.verdict == ReleaseVerdict::CATALOGUE_STALE || result.verdict == ReleaseVerdict::UPDATER_OUTDATED)

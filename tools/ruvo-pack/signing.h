@@ -1,6 +1,7 @@
 #pragma once
-// Signed releases on the publisher's side: key pairs, the release statement
-// Door/<model>.Sig, and the check of a whole published release. The
+// Signed releases on the publisher's side: key pairs, the release statements
+// Door/<model>.Sig2 (format 2) and Door/<model>.Sig (format 1), and the check
+// of a whole published release. The
 // statement's layout and its check are the updater's own (update/release_statement.h);
 // key files are PEM (ECDSA P-256). Natively the key work is OpenSSL's
 // (signing_openssl.cpp); a Windows build verifies with CNG but cannot make
@@ -55,8 +56,10 @@ bool MakeSignedStatement(const std::vector<std::string>& keyPemPaths, const Stat
                          const std::vector<StatementImage>& images, std::vector<uint8_t>* statement,
                          std::string* error);
 
-// Checks OUTDIR/BRELM/Door/<model>.Sig against the key, the catalogue and
-// every image package under Pool/, as a signed updater would, and prints one
-// line per finding. Returns the number of failures (0: the release holds).
-int VerifyRelease(const std::string& outDir, const std::string& model, const uint8_t (&point)[P256_POINT_LENGTH],
-                  std::ostream& out);
+// Checks OUTDIR/BRELM/Door/<model>.Sig2 against the keys (`threshold` of
+// them distinct must have signed it) and `now`, the catalogue and every image
+// package under Pool/, as a signed updater would, and prints one line per
+// finding, with the statement's serial and expiry. Returns the number of
+// failures (0: the release holds).
+int VerifyRelease(const std::string& outDir, const std::string& model, const std::vector<ReleaseKey>& keys,
+                  int32_t threshold, int64_t now, std::ostream& out);

@@ -1,9 +1,13 @@
-// keygen, verify-release and publish --sign.
+// keygen and verify-release, and the keys that check statements.
 #include "tools/ruvo-pack/signing_cli.h"
 
+#include <ctime>
+
+#include "tools/common/numbers.h"
 #include "tools/ruvo-pack/cli.h"
 #include "tools/ruvo-pack/files.h"
 #include "tools/ruvo-pack/signing.h"
+#include "tools/ruvo-pack/utf.h"
 
 namespace {
 
@@ -38,36 +42,44 @@ int RunKeygen(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
 int RunVerifyRelease(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    if (args.size() != 4 || args[2] != "--key") {
-        return Fail(err, PACK_EXIT_USAGE, "verify-release takes OUTDIR MODEL --key PUB.pem");
+    std::vector<std::string> positional, keyPaths;
+    uint32_t threshold = 1;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--key" && i + 1 < args.size()) {
+            keyPaths.push_back(args[++i]);
+        } else if (args[i] == "--threshold" && i + 1 < args.size()) {
+            if (!ParseNumber(args[++i], uint32_t(STATEMENT_MAX_SIGNATURES), threshold) || threshold == 0)
+                return Fail(err, PACK_EXIT_USAGE, "--threshold takes a number from 1 to 3");
+        } else if (!args[i].empty() && args[i][0] != '-') {
+            positional.push_back(args[i]);
+        } else {
+            return Fail(err, PACK_EXIT_USAGE,
+                        "verify-release: unexpected argument \"" + EscapeForMessage(args[i]) + "\"");
+        }
     }
-    if (args[1].size() != 4) return Fail(err, PACK_EXIT_USAGE, "verify-release: the model id has four characters");
+    if (positional.size() != 2 || keyPaths.empty()) {
+        return Fail(err, PACK_EXIT_USAGE, "verify-release takes OUTDIR MODEL --key PUB.pem [--key PUB.pem]...");
+    }
+    if (positional[1].size() != 4) {
+        return Fail(err, PACK_EXIT_USAGE, "verify-release: the model id has four characters");
+    }
+    if (threshold > keyPaths.size()) {
+        return Fail(err, PACK_EXIT_USAGE,
+                    "--threshold " + std::to_string(threshold) + " asks for more signers than the " +
+                        std::to_string(keyPaths.size()) + " --key given");
+    }
     std::string error;
-    uint8_t point[P256_POINT_LENGTH];
-    if (!LoadPublicKey(args[3], point, &error)) return Fail(err, PACK_EXIT_IO, error);
-    const int failures = VerifyRelease(args[0], args[1], point, out);
+    std::vector<ReleaseKey> keys;
+    const int loaded = LoadCheckKeys(keyPaths, &keys, &error);
+    if (loaded != PACK_EXIT_OK) return Fail(err, loaded, error);
+    const int failures = VerifyRelease(positional[0], positional[1], keys, static_cast<int32_t>(threshold),
+                                       static_cast<int64_t>(std::time(nullptr)), out);
     if (failures != 0) {
         out << failures << (failures == 1 ? " failure\n" : " failures\n");
         return PACK_EXIT_REFUSED;
     }
     out << "release holds\n";
     return PACK_EXIT_OK;
-}
-
-bool MakeReleaseStatement(const std::string& keyPath, const PublishInput& release, std::vector<uint8_t>* statement,
-                          ReleaseKey* signer, std::string* error)
-{
-    if (!SigningAvailable(error)) return false;
-    std::vector<StatementImage> images;
-    for (const PublishedImage& image : release.images) images.push_back({image.name, &image.package});
-    const StatementTerms terms = {STATEMENT_FORMAT_1, 0, STATEMENT_NEVER_EXPIRES};
-    if (!MakeSignedStatement({keyPath}, terms, release.model, release.catalogue, images, statement, error))
-        return false;
-    if (!LoadSigningKey(keyPath, signer->point, error) || !ReleaseKeyId(signer->point, signer->keyId)) {
-        if (error->empty()) *error = "SHA-256 failed";
-        return false;
-    }
-    return true;
 }
 
 int LoadCheckKeys(const std::vector<std::string>& paths, std::vector<ReleaseKey>* keys, std::string* error)

@@ -1,6 +1,6 @@
 #pragma once
-// The signing subcommands of ruvo-pack (keygen, verify-release) and the
-// --sign step of publish; cli.cpp dispatches to them.
+// The signing subcommands of ruvo-pack (keygen, verify-release) and the keys
+// that check statements; cli.cpp dispatches to them.
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -10,13 +10,6 @@
 
 int RunKeygen(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunVerifyRelease(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-
-// The signed statement of a release built in memory (catalogue and images in
-// catalogue order), made before anything is written; `signer` receives the
-// signing key's public half, for the check of the staged release. False,
-// with a message, when the key cannot sign or this build cannot sign at all.
-bool MakeReleaseStatement(const std::string& keyPath, const PublishInput& release, std::vector<uint8_t>* statement,
-                          ReleaseKey* signer, std::string* error);
 
 // The public keys of --key options, for the check of a release's statements.
 // Returns a PackExitCode: a file that cannot be read is an I/O failure, one

@@ -77,9 +77,9 @@ bool CStagedRelease::CopyFrom(const std::string& from, const std::set<std::strin
     return true;
 }
 
-bool CStagedRelease::WriteInfo(const std::string& note, std::string* error) const
+bool CStagedRelease::WriteInfo(const std::string& note, unsigned content, std::string* error) const
 {
-    return WriteReleaseInfo(m_path, Door(), note, error);
+    return WriteReleaseInfo(m_path, Door(), note, content, error);
 }
 
 bool CStagedRelease::Commit(unsigned serial, std::string* error)
@@ -111,7 +111,7 @@ int MigrateDoorFolder(const Store& store, unsigned serial, std::ostream& out, st
     }
     CStagedRelease staged(store);
     if (!staged.Create(error) || !staged.CopyFrom(store.door, {}, error)) return PACK_EXIT_IO;
-    if (!staged.WriteInfo("migrated from the folder BRELM/Door", error) || !staged.Commit(serial, error) ||
+    if (!staged.WriteInfo("migrated from the folder BRELM/Door", 0, error) || !staged.Commit(serial, error) ||
         !SwapDoor(store, serial, true, error)) {
         return PACK_EXIT_IO;
     }

@@ -29,7 +29,8 @@ public:
     // would be served to everyone.
     bool CopyFrom(const std::string& from, const std::set<std::string>& skip, std::string* error);
 
-    bool WriteInfo(const std::string& note, std::string* error) const;
+    // release.txt; `content`: the release whose catalogues this one serves again (0: its own).
+    bool WriteInfo(const std::string& note, unsigned content, std::string* error) const;
 
     // Renames the staged folder to releases/<serial>.
     bool Commit(unsigned serial, std::string* error);

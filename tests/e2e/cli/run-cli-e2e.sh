@@ -136,7 +136,7 @@ done
 "$PACK" publish "$WORK/standard/manifest.txt" "$WORK/pristine/good" >"$WORK/publish.out"
 for key in a b; do
   "$PACK" publish "$WORK/standard/manifest.txt" "$WORK/pristine/signed-$key" \
-    --sign "$KEYS/test-only-release-key-$key.pem" >>"$WORK/publish.out"
+    --sign "$KEYS/test-only-release-key-$key.pem" --expires 30 >>"$WORK/publish.out"
 done
 serve() {  # TREE
   rm -rf "$WORK/www"
@@ -176,10 +176,10 @@ SLOW="RUVO_FLASH_DEADLINE=3000,100000 update --key $KEY_A --yes --base-url http:
 # catalogue always meets the other release's statement.
 for release in standard-next standard; do  # serial 1, then serial 2 (live)
   "$PACK" publish "$WORK/$release/manifest.txt" "$SWAP/pristine/swap" \
-    --sign "$KEYS/test-only-release-key-a.pem" >>"$WORK/publish.out"
+    --sign "$KEYS/test-only-release-key-a.pem" --expires 30 >>"$WORK/publish.out"
 done
 cp -a "$SWAP/pristine/swap" "$SWAP/pristine/split"
-cp "$SWAP/pristine/split/releases/000001/Door/R100.Sig" "$SWAP/pristine/split/releases/000002/Door/R100.Sig"
+cp "$SWAP/pristine/split/releases/000001/Door/R100.Sig2" "$SWAP/pristine/split/releases/000002/Door/R100.Sig2"
 echo "/swap/BRELM/Door/R100.Bin then-live 1" >"$SWAP/rules"
 mkdir -p "$SWAP/www"
 : >"$SWAP/requests.log"
@@ -269,7 +269,7 @@ server down | down | one | update $DEVICES --yes | 4 | err 'network (connect)' |
 # and checked; image 1 changed after signing (its sums fixed) is refused
 # before its blocks are erased; another key's statement, or none (nginx's 404
 # page, malformed), is refused.
-signed release with its key | signed-a | one | update $DEVICES --key $KEY_A --yes | 0 | - | flash=BTR122.bin,BVRABD.bin,OPR0TW.bin nginx:/BRELM/Door/R100.Sig=1 | -
+signed release with its key | signed-a | one | update $DEVICES --key $KEY_A --yes | 0 | - | flash=BTR122.bin,BVRABD.bin,OPR0TW.bin nginx:/BRELM/Door/R100.Sig2=1 | -
 signed release, image 1 changed | signed-a tampered | one | update $DEVICES --key $KEY_A --yes | 1 | err 'error 0404+ 1' | image1-kept untouched | -
 statement signed by another key | signed-b | one | update $DEVICES --key $KEY_A --yes | 1 | err 'error 0303 -2' | untouched | -
 no statement | good | one | update $DEVICES --key $KEY_A --yes | 1 | err 'error 0303 -1' | untouched | -
@@ -292,7 +292,7 @@ redirect loop | good | one | info $DEVICES --base-url https://localhost/loop/BRE
 # file, before any erase. With two devices one fetches the image and the
 # other waits for that fetch under the same deadline, and both end.
 slow catalogue | good | one | $SLOW/catalogue/BRELM/ $DEVICES | 4 | err 'timeout.*R100.Bin' | untouched | 10
-slow statement | good | one | $SLOW/statement/BRELM/ $DEVICES | 4 | err 'timeout.*R100.Sig' | untouched | 10
+slow statement | good | one | $SLOW/statement/BRELM/ $DEVICES | 4 | err 'timeout.*R100.Sig2' | untouched | 10
 slow image | good | one | $SLOW/image/BRELM/ $DEVICES | 4 | err 'timeout.*BTR122.bin' | untouched | 10
 two devices, slow image | good | bench 2 | $SLOW/image/BRELM/ $DEVICES | 1 | - | ends=4 untouched | 10
 # A release swapped between the catalogue request and the statement request:
@@ -300,9 +300,9 @@ two devices, slow image | good | bench 2 | $SLOW/image/BRELM/ $DEVICES | 1 | - |
 # with the release live by then, for one device and for a bench (--all: the
 # first pair once through the memo, then each device's own second pair, the
 # image once for both). A pair that still disagrees is refused.
-release swapped | swap | one | $SWAPPED/swap/BRELM/ $DEVICES | 0 | - | next-flash=BTR123.bin,BVRABD.bin,OPR0TW.bin swap:/swap/BRELM/Door/R100.Bin=2 swap:/swap/BRELM/Door/R100.Sig=2 | -
---all, release swapped | swap | bench 2 | $SWAPPED/swap/BRELM/ --all $DEVICES | 0 | - | next-flash=BTR123.bin,BVRABD.bin,OPR0TW.bin swap:/swap/BRELM/Door/R100.Bin=3 swap:/swap/BRELM/Door/R100.Sig=3 swap:/swap/BRELM/Pool/BTR123.bin=1 | -
-two releases every time | split | one | $SWAPPED/split/BRELM/ $DEVICES | 1 | err 'error 0303 -4' | untouched swap:/split/BRELM/Door/R100.Bin=2 swap:/split/BRELM/Door/R100.Sig=2 | -
+release swapped | swap | one | $SWAPPED/swap/BRELM/ $DEVICES | 0 | - | next-flash=BTR123.bin,BVRABD.bin,OPR0TW.bin swap:/swap/BRELM/Door/R100.Bin=2 swap:/swap/BRELM/Door/R100.Sig2=2 | -
+--all, release swapped | swap | bench 2 | $SWAPPED/swap/BRELM/ --all $DEVICES | 0 | - | next-flash=BTR123.bin,BVRABD.bin,OPR0TW.bin swap:/swap/BRELM/Door/R100.Bin=3 swap:/swap/BRELM/Door/R100.Sig2=3 swap:/swap/BRELM/Pool/BTR123.bin=1 | -
+two releases every time | split | one | $SWAPPED/split/BRELM/ $DEVICES | 1 | err 'error 0303 -4' | untouched swap:/split/BRELM/Door/R100.Bin=2 swap:/split/BRELM/Door/R100.Sig2=2 | -
 # Statement format 2: an expired statement; a base image older than the
 # device's (version 23), refused on a client that never saw a newer release;
 # a server with only the first format, never read; two of three keys needed

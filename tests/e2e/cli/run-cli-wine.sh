@@ -51,7 +51,7 @@ python3 "$ROOT/tools/demo/make_firmware.py" "$WORK/release/firmware.txt" "$WORK/
 mkdir -p "$WORK/www"
 KEYS=$ROOT/tests/fixtures/keys
 "$NATIVE/tools/ruvo-pack/ruvo-pack" publish "$WORK/release/manifest.txt" "$WORK/www" \
-  --sign "$KEYS/test-only-release-key-a.pem" >"$WORK/publish.out"
+  --sign "$KEYS/test-only-release-key-a.pem" --expires 30 >"$WORK/publish.out"
 winpath() { echo "Z:${1//\//\\}"; }
 "$ROOT/tools/update-server/nginx-serve.sh" start "$WORK/www" "$WORK/nginx" >/dev/null || exit 1
 
@@ -158,7 +158,7 @@ wine "$BIN/ruvo-sim.exe" --pipe ruvo-cli-wine-slow --info 20030A1F41424301000000
   --log "$WINWORK\\slow-sim.log" <"$WORK/sim-slow.in" >"$WORK/sim-slow.out" 2>&1 &
 SLOW_SIM=$!
 for _ in $(seq 100); do grep -q '^ruvo-sim ready' "$WORK/sim-slow.out" && break; sleep 0.1; done
-for row in "catalogue R100.Bin" "statement R100.Sig" "image BTR122.bin"; do
+for row in "catalogue R100.Bin" "statement R100.Sig2" "image BTR122.bin"; do
   read -r kind file <<<"$row"
   started=$(date +%s)
   RUVO_FLASH_DEADLINE=3000,100000 flash '\\.\pipe\ruvo-cli-wine-slow=0416:F362' update --yes \

@@ -10,7 +10,7 @@ start_slow_server() {
   done
   cat >"$WORK/slow.rules" <<'RULES'
 /catalogue/BRELM/Door/R100.Bin trickle 2
-/statement/BRELM/Door/R100.Sig trickle 2
+/statement/BRELM/Door/R100.Sig2 trickle 2
 /image/BRELM/Pool/BTR122.bin trickle 2
 RULES
   python3 "$ROOT/tools/update-server/fault_server.py" --root "$WORK/slow" --bind 127.0.0.1 --port 8080 \

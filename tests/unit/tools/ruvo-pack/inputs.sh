@@ -34,7 +34,9 @@ rows=(
   "releases @"
   "rollback @"
   "verify-release www M01A --key @"
-  "publish manifest.txt signed --sign @"
+  "publish manifest.txt signed --sign @ --expires 30"
+  "refresh www --sign @ --expires 30"
+  "rollback www --sign @ --no-expiry"
   "publish manifest.txt www --key @"
   "rollback www --key @"
 )

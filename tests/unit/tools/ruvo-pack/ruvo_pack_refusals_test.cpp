@@ -21,6 +21,7 @@ namespace {
 
 const std::string KEY_A = std::string(TEST_KEYS_DIR) + "/test-only-release-key-a";
 const std::string KEY_B = std::string(TEST_KEYS_DIR) + "/test-only-release-key-b";
+const std::vector<std::string> SIGN_A = {"--sign", KEY_A + ".pem", "--expires", "30"};
 const char SECRET[] = "private key material, mode 0600";
 
 class RuvoPackRefusals : public RuvoPackCli {
@@ -221,7 +222,7 @@ TEST_F(RuvoPackRefusals, NothingOutsideTheServerFolderIsTouchedAndNothingGoesLiv
              std::ofstream(t.Path("mixed.pem"))
                  << std::ifstream(KEY_A + ".pub.pem").rdbuf() << std::ifstream(KEY_B + ".pem").rdbuf();
              std::vector<std::string> command = t.PublishThird(www);
-             command.insert(command.end(), {"--sign", t.Path("mixed.pem")});
+             command.insert(command.end(), {"--sign", t.Path("mixed.pem"), "--expires", "30"});
              return command;
          },
          PACK_EXIT_BAD_INPUT, "mixed.pem\" holds keys of different key pairs"},
@@ -229,21 +230,33 @@ TEST_F(RuvoPackRefusals, NothingOutsideTheServerFolderIsTouchedAndNothingGoesLiv
         // Statements: a model must not go unsigned silently, nor come back with one that fails.
         {"an unsigned publish over a signed live release",
          [](RuvoPackRefusals& t, const std::string& www, const std::string&) {
-             t.TwoReleases(www, {"--sign", KEY_A + ".pem"});
+             t.TwoReleases(www, SIGN_A);
              return t.PublishThird(www);
          },
          PACK_EXIT_BAD_INPUT, "the live release of model M01A is signed"},
-        {"a rollback to a release whose statement does not verify",
+        {"a rollback to a signed release without signing it anew",
          [](RuvoPackRefusals& t, const std::string& www, const std::string&) {
-             t.TwoReleases(www, {"--sign", KEY_A + ".pem"});
-             FlipLastByte(www + "/releases/000001/Door/M01A.Sig");  // in the signature
+             t.TwoReleases(www, SIGN_A);
              return std::vector<std::string>{"rollback", www, "--key", KEY_A + ".pub.pem"};
+         },
+         PACK_EXIT_BAD_INPUT, "release 000001 is signed (M01A serial 1, live serial 2), and clients that accepted"},
+        {"a rollback to a release whose format-1 statement does not verify",
+         [](RuvoPackRefusals& t, const std::string& www, const std::string&) {
+             std::vector<std::string> options = SIGN_A;
+             options.push_back("--format-1-too");
+             t.TwoReleases(www, options);
+             FlipLastByte(www + "/releases/000001/Door/M01A.Sig");  // in the signature
+             std::vector<std::string> command = {"rollback", www};
+             command.insert(command.end(), SIGN_A.begin(), SIGN_A.end());
+             return command;
          },
          PACK_EXIT_REFUSED, "M01A.Sig\" fails the statement check: STATEMENT_BAD_SIGNATURE"},
         {"a rollback to an unsigned release over a signed live one",
          [](RuvoPackRefusals& t, const std::string& www, const std::string&) {
              t.Publish({"publish", t.Manifest("one", "1F", 1), www});
-             t.Publish({"publish", t.Manifest("two", "2F", 9), www, "--sign", KEY_A + ".pem"});
+             std::vector<std::string> command = {"publish", t.Manifest("two", "2F", 9), www};
+             command.insert(command.end(), SIGN_A.begin(), SIGN_A.end());
+             t.Publish(command);
              return std::vector<std::string>{"rollback", www, "--key", KEY_A + ".pub.pem"};
          },
          PACK_EXIT_BAD_INPUT, "has no statement of model M01A, whose live release is signed"},
@@ -260,14 +273,14 @@ TEST_F(RuvoPackRefusals, NothingOutsideTheServerFolderIsTouchedAndNothingGoesLiv
          PACK_EXIT_REFUSED, "M02B.Bin\" fails the catalogue check"},
         {"a spoiled statement of another model",
          [](RuvoPackRefusals& t, const std::string& www, const std::string&) {
-             t.OtherModel(www, {"--sign", KEY_B + ".pem"});
-             t.TwoReleases(www, {"--sign", KEY_A + ".pem", "--key", KEY_B + ".pub.pem"});
-             FlipLastByte(www + "/BRELM/Door/M02B.Sig");
+             t.OtherModel(www, {"--sign", KEY_B + ".pem", "--expires", "30"});
+             t.TwoReleases(www, {"--sign", KEY_A + ".pem", "--expires", "30", "--key", KEY_B + ".pub.pem"});
+             FlipLastByte(www + "/BRELM/Door/M02B.Sig2");
              std::vector<std::string> command = t.PublishThird(www);
-             command.insert(command.end(), {"--sign", KEY_A + ".pem", "--key", KEY_B + ".pub.pem"});
+             command.insert(command.end(), {"--sign", KEY_A + ".pem", "--expires", "30", "--key", KEY_B + ".pub.pem"});
              return command;
          },
-         PACK_EXIT_REFUSED, "M02B.Sig\" fails the statement check: STATEMENT_BAD_SIGNATURE"},
+         PACK_EXIT_REFUSED, "M02B.Sig2\" fails the statement check: STATEMENT_BAD_SIGNATURE"},
     };
 
     for (size_t i = 0; i < std::size(rows); ++i) {

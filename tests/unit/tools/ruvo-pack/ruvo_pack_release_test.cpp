@@ -208,12 +208,12 @@ TEST_F(RuvoPackRelease, FilesGivenForTheDoorGoLiveWithTheCatalogue)
     const std::string keys = std::string(TEST_KEYS_DIR) + "/test-only-release-key-a";
     Bytes statement;
     std::string error;
-    ASSERT_TRUE(MakeSignedStatement({keys + ".pem"}, {STATEMENT_FORMAT_1, 0, STATEMENT_NEVER_EXPIRES}, "M01A",
+    ASSERT_TRUE(MakeSignedStatement({keys + ".pem"}, {STATEMENT_FORMAT_2, 2, STATEMENT_NEVER_EXPIRES}, "M01A",
                                     input.catalogue,
                                     {{"T0M21F", &packages[0]}, {"V0MA1F", &packages[1]}, {"C0M01F", &packages[2]}},
                                     &statement, &error))
         << error;
-    input.doorFiles = {{"M01A.Sig", statement}};
+    input.doorFiles = {{"M01A.Sig2", statement}};
 
     // A statement goes live only when it verifies under a key of the publish.
     PublishOptions options;
@@ -227,7 +227,7 @@ TEST_F(RuvoPackRelease, FilesGivenForTheDoorGoLiveWithTheCatalogue)
     ASSERT_TRUE(ReleaseKeyId(options.trust.keys[0].point, options.trust.keys[0].keyId));
     ASSERT_EQ(PublishRelease(Server(), input, options, out, &error), PACK_EXIT_OK) << error;
     EXPECT_EQ(LiveTarget(), "../releases/000002/Door");
-    EXPECT_EQ(Read(Server("/BRELM/Door/M01A.Sig")), statement);
+    EXPECT_EQ(Read(Server("/BRELM/Door/M01A.Sig2")), statement);
 }
 
 TEST_F(RuvoPackRelease, TheStagedReleaseCheckNamesTheFileAtFault)

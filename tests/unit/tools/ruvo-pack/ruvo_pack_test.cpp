@@ -339,7 +339,9 @@ TEST_F(RuvoPackCli, HelpAfterACommandAndVersion)
     } cases[] = {
         {{"image", "--help"}, "  image --id ID --first-block N -o PACKAGE FIRMWARE\n"},
         {{"publish", "manifest.txt", "-h"},
-         "  publish MANIFEST OUTDIR [--keep N] [--replace] [--sign KEY.pem | --unsigned] [--key PUB.pem]...\n"},
+         "  publish MANIFEST OUTDIR [--keep N] [--replace] [--sign KEY.pem... (--expires DAYS | --no-expiry) "
+         "[--format-1-too] | --unsigned] [--key PUB.pem]...\n"},
+        {{"refresh", "--help"}, "  refresh OUTDIR --sign KEY.pem... (--expires DAYS | --no-expiry)"},
         {{"rollback", "--help"}, "5 another publish holds OUTDIR/.lock"},
         {{"--help"}, "  releases OUTDIR\n"},
         {{"--version"}, "ruvo-pack 2."},
