@@ -35,6 +35,10 @@
 #                                 expiring EXPIRES seconds from now or "never"
 #                                 (ruvo-craft: what the publisher tool refuses)
 #   remove PATH                   BRELM/PATH is not served
+#   refresh KEY                   ruvo-pack refresh: the live release re-signed with
+#                                 key KEY as the next serial
+#   rollback KEY                  ruvo-pack rollback: the release before the live
+#                                 one, re-signed with key KEY as the next serial
 set -euo pipefail
 E2E_DIR=$(cd "$(dirname "$0")" && pwd)
 RUVO_ROOT=${RUVO_ROOT:-$(cd "$E2E_DIR/../.." && pwd)}
@@ -92,6 +96,10 @@ while read -r verb rest; do
       ;;
     remove)
       rm "$www/BRELM/$rest"
+      ;;
+    refresh|rollback)
+      "$NATIVE/tools/ruvo-pack/ruvo-pack" "$verb" "$www" \
+        --sign "$RUVO_ROOT/tests/fixtures/keys/test-only-release-key-$rest.pem" --expires 30 >>"$work/publish.out"
       ;;
     *)
       echo "unknown server statement: $verb" >&2

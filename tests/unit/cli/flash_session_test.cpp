@@ -561,7 +561,9 @@ TEST(SignedRelease, AThresholdOfTwoNeedsTwoDistinctTrustedKeys)
         bench.server.Put("Door/R100.Sig2",
                          Statement(bench.release, KEY_A, "R100", nullptr, SIZE_MAX, Terms(), c.signers));
         EXPECT_EQ(bench.Update(1), c.exitCode) << c.signers.size() << " signers: " << bench.events.failure;
-        if (c.exitCode != 0) EXPECT_EQ(bench.events.failure.rfind("0303 -2: ", 0), 0u) << bench.events.failure;
+        if (c.exitCode != 0) {
+            EXPECT_EQ(bench.events.failure.rfind("0303 -2: ", 0), 0u) << bench.events.failure;
+        }
     }
 }
 

@@ -389,7 +389,9 @@ TEST(AcceptCatalogue, ASplitPairIsFetchedOnceMore)
         EXPECT_EQ(got.result.verdict, c.verdict) << c.what;
         EXPECT_EQ(got.result.code, c.code) << c.what;
         EXPECT_EQ(source.asked.size(), c.asked) << c.what;
-        if (c.asked > 2) EXPECT_EQ(source.asked[2], "catalogue again") << c.what;
+        if (c.asked > 2) {
+            EXPECT_EQ(source.asked[2], "catalogue again") << c.what;
+        }
         EXPECT_EQ(got.walk.count, c.count) << c.what;
     }
 }
