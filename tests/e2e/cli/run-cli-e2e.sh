@@ -516,6 +516,35 @@ record=$(cat "$XDG_STATE_HOME"/ruvo-flash/R100.* 2>/dev/null)
 if [ "${record%% *}" = 6 ]; then pass "$name: the record holds serial 6"
 else fail "$name: the record holds '$record'"; fi
 
+# A publisher's year: the standard release, refreshed, the next release, then
+# a rollback to the standard release's content. Each is signed as a higher
+# serial, each is accepted by the client that accepted the one before, and
+# its record rises every time.
+name="refresh and rollback"
+rm -rf "$XDG_STATE_HOME" "$WORK/www"
+fresh_devices dev
+serial=0
+for action in publish:standard refresh publish:standard-next rollback; do
+  sign=(--sign "$KEYS/test-only-release-key-a.pem" --expires 30)
+  case $action in
+    publish:*) "$PACK" publish "$WORK/${action#publish:}/manifest.txt" "$WORK/www" "${sign[@]}" ;;
+    *) "$PACK" "$action" "$WORK/www" "${sign[@]}" ;;
+  esac >>"$WORK/publish.out"
+  serial=$((serial + 1))
+  start_sims dev
+  set +e
+  timeout 120 "$FLASH" update --device "sim:$WORK/dev.sock" --key "$KEY_A" --yes </dev/null >"$WORK/out" 2>"$WORK/err"
+  code=$?
+  set -e
+  stop_sims
+  expect_exit "$name: after ${action/:/ }" 0 "$code"
+  record=$(cat "$XDG_STATE_HOME"/ruvo-flash/R100.* 2>/dev/null)
+  if [ "${record%% *}" = "$serial" ]; then pass "$name: the record rose to serial $serial"
+  else fail "$name: the record holds '$record', wanted serial $serial"; fi
+done
+check_flash "$name: the rolled-back release" "$WORK/dev.bin" standard BTR122.bin BVRABD.bin OPR0TW.bin
+serve good
+
 # Ctrl-C with two devices: every device finishes the image it is writing.
 name="Ctrl-C with two devices"
 fresh_devices bench1 bench2
