@@ -4,6 +4,23 @@
 
 #include "common/wide_text_win32.h"
 
+namespace {
+
+// Makes the folder and the parents it lacks. A parent that cannot be made
+// (a drive root, a share's server name) is skipped: what counts is that the
+// folder itself exists at the end.
+bool MakeFolders(const std::wstring& folder)
+{
+    for (size_t at = folder.find_first_of(L"\\/", 1); at != std::wstring::npos;
+         at = folder.find_first_of(L"\\/", at + 1))
+        CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace
+
 HistoryRead CFolderHistory::Read(const char* name, AcceptedRelease* release)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -31,7 +48,7 @@ bool CFolderHistory::Write(const char* name, const AcceptedRelease& release)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_folder.empty()) return false;
     const std::wstring folder = Wide(m_folder);
-    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    if (!MakeFolders(folder)) return false;
     char text[HISTORY_TEXT_SIZE];
     const DWORD length = static_cast<DWORD>(FormatAcceptedRelease(release, text));
     const std::wstring path = folder + L"\\" + Wide(name);

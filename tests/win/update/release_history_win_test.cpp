@@ -83,7 +83,8 @@ TEST(FolderHistoryWin32, ReplacesItsRecordWhole)
 {
     wchar_t temp[MAX_PATH];
     ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-    const std::wstring folder = std::wstring(temp) + L"ruvo-history-test-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring top = std::wstring(temp) + L"ruvo-history-test-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring folder = top + L"\\state\\ruvo-flash";  // parents made as needed
     std::string narrow(folder.begin(), folder.end());
     CFolderHistory history(narrow);
     AcceptedRelease got{};
@@ -94,6 +95,8 @@ TEST(FolderHistoryWin32, ReplacesItsRecordWhole)
     EXPECT_EQ(got.serial, 8u);
     DeleteFileW((folder + L"\\" + WIDE_NAME).c_str());
     EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << "only the record was left in the folder";
+    RemoveDirectoryW((top + L"\\state").c_str());
+    RemoveDirectoryW(top.c_str());
 }
 
 }  // namespace
