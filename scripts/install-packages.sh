@@ -12,6 +12,7 @@ PACKAGES=(
   libhidapi-dev libcurl4-openssl-dev
   libfuse3-dev fuse3 util-linux
   fonts-wqy-microhei fonts-wqy-zenhei fonts-wine
+  dpkg-dev lintian scdoc man-db fakeroot bash-completion
 )
 
 missing=()
