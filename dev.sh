@@ -4,6 +4,8 @@
 #                    simulated device and the local update server
 #   ./dev.sh test    set up, build, and run every test
 #   ./dev.sh build   set up and build only
+#   ./dev.sh package set up and build the packages people install into
+#                    build/packages/ (scripts/package.sh)
 set -euo pipefail
 RUVO_ROOT=$(cd "$(dirname "$0")" && pwd)
 export RUVO_ROOT
@@ -70,9 +72,17 @@ build_locked() {  # [EXTRA PRESET...]
 
 case "${1:-}" in
   demo)  build_locked; exec scripts/demo.sh ;;
-  test)  build_locked sanitize; exec scripts/run-tests.sh ;;
+  test)  build_locked sanitize package; exec scripts/run-tests.sh ;;
   build) build_locked ;;
-  # Only through build_locked, which holds the lock.
-  locked-build) shift; setup; build_all; for preset in "$@"; do build_preset "$preset"; done ;;
-  *)     sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  package) build_locked --only package ;;
+  # Only through build_locked, which holds the lock. Each extra word is a
+  # preset to build, or "package"; --only skips the usual builds.
+  locked-build)
+    shift
+    setup
+    if [ "${1:-}" = --only ]; then shift; else build_all; fi
+    for extra in "$@"; do
+      if [ "$extra" = package ]; then scripts/package.sh; else build_preset "$extra"; fi
+    done ;;
+  *)     sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

@@ -19,6 +19,7 @@
 #include "cli/release_history_default.h"
 #include "cli/statement_check.h"
 #include "cli/version_text.h"
+#include "ruvo_revision.h"
 #include "update/display_text.h"
 #include "update/release_history_folder.h"
 #include "update/release_keys.h"
@@ -261,7 +262,8 @@ int main(int argc, char** argv)
         return EXIT_DONE;
     }
     if (options.command == FlashCommand::VERSION) {
-        std::fputs(VersionText(RUVO_VERSION, UPDATE_BASE_URL, RELEASE_KEYS, RELEASE_KEY_COUNT, RELEASE_KEY_THRESHOLD).c_str(), stdout);
+        std::fputs(VersionText(RUVO_VERSION, RUVO_REVISION, UPDATE_BASE_URL, RELEASE_KEYS, RELEASE_KEY_COUNT,
+                                 RELEASE_KEY_THRESHOLD).c_str(), stdout);
         return EXIT_DONE;
     }
     if (!CheckTrustOptions(options, SIGNED_RELEASES, error)) {

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Every test suite, in one run of its own (scripts/session.sh): the native
 # tests, the same under ASan/UBSan with short fuzz runs, the Windows tests
-# under Wine, the console updater under Wine and the end-to-end scenarios. Expects the native, sanitize and
-# windows presets built (./dev.sh test does that first).
+# under Wine, the console updater under Wine, the end-to-end scenarios and
+# the packages (lintian, each .deb installed into a throwaway system, the
+# Windows zip). Expects the native, sanitize and windows presets and
+# build/packages built (./dev.sh test does that first).
 set -uo pipefail
 RUVO_ROOT=${RUVO_ROOT:-$(cd "$(dirname "$0")/.." && pwd)}
 export RUVO_ROOT
@@ -27,6 +29,8 @@ echo "== ruvo-flash.exe under Wine against the pipe simulator"
 tests/e2e/cli/run-cli-wine.sh || failed=1
 echo "== end-to-end scenarios on RUVO.exe"
 tests/e2e/run-scenarios.sh || failed=1
+echo "== the packages: lintian, installed into a throwaway system, the Windows zip"
+tests/packaging/install_test.sh build/packages build/native || failed=1
 
 if [ "$failed" -ne 0 ]; then
   echo "Some tests failed." >&2

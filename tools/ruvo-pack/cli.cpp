@@ -7,6 +7,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "ruvo_revision.h"
 #include "tools/ruvo-pack/files.h"
 #include "tools/ruvo-pack/package_reader.h"
 #include "tools/ruvo-pack/release.h"
@@ -470,7 +471,7 @@ int RunRuvoPack(const std::vector<std::string>& args, std::ostream& out, std::os
         return PACK_EXIT_OK;
     }
     if (name == "--version") {
-        out << "ruvo-pack " << RUVO_PACK_VERSION << "\n";
+        out << "ruvo-pack " << RUVO_PACK_VERSION << " (revision " << RUVO_REVISION << ")\n";
         return PACK_EXIT_OK;
     }
     for (const Command& command : COMMANDS) {

@@ -121,12 +121,18 @@ TEST(FlashOptions, VersionNamesTheKeysTheBuildTrusts)
         keys[0].keyId[i] = uint8_t(0x10 + i);
         keys[1].keyId[i] = uint8_t(0xF0 + i);
     }
-    const std::string two = VersionText("2.2", "https://u.example/BRELM/", keys, 2, 1);
-    EXPECT_NE(two.find("ruvo-flash 2.2\n"), std::string::npos) << two;
+    const std::string two = VersionText("2.2", "0123456789ab, modified", "https://u.example/BRELM/", keys, 2, 1);
+    EXPECT_NE(two.find("ruvo-flash 2.2 (revision 0123456789ab, modified)\n"), std::string::npos) << two;
     EXPECT_NE(two.find("update server: https://u.example/BRELM/\n"), std::string::npos) << two;
     EXPECT_NE(two.find("release keys: 1011121314151617 f0f1f2f3f4f5f6f7 ("), std::string::npos) << two;
-    EXPECT_NE(VersionText("2.2", "http://127.0.0.1/BRELM/", keys, 0, 1).find("release keys: none"), std::string::npos);
-    EXPECT_NE(VersionText("2.2", "https://u.example/BRELM/", keys, 2, 2).find("signed by 2 of them"),
+    const std::string loopback = VersionText("2.2", "unknown", "http://127.0.0.1/BRELM/", keys, 0, 1);
+    EXPECT_NE(loopback.find("release keys: none"), std::string::npos);
+    EXPECT_NE(loopback.find("(revision unknown)"), std::string::npos);
+    EXPECT_NE(loopback.find("not for release"), std::string::npos) << loopback;
+    EXPECT_NE(VersionText("2.2", "x", "https://localhost:8443/B/", keys, 0, 1).find("not for release"),
+              std::string::npos);
+    EXPECT_EQ(two.find("not for release"), std::string::npos) << two;
+    EXPECT_NE(VersionText("2.2", "x", "https://u.example/BRELM/", keys, 2, 2).find("signed by 2 of them"),
               std::string::npos);
 }
 
