@@ -40,7 +40,9 @@ OpenStatus Unopenable(const std::string& path, const std::string& reason, std::s
         return OpenStatus::NOT_FOUND;
     }
     if (access(path.c_str(), R_OK | W_OK) != 0) {
-        detail = "no permission to open " + path + " (install cli/70-ruvo.rules, see docs/cli.md)";
+        detail = "no permission to open " + path +
+                 " (install the ruvo-flash package for its udev rule and replug the device; without a desktop"
+                 " session, join the plugdev group; see man ruvo-flash)";
         return OpenStatus::NO_ACCESS;
     }
     detail = "cannot open " + path + ": " + reason;

@@ -156,7 +156,7 @@ while read -r mode group groups wanted name; do
   stop_nodes
   expect_exit "$name" "$wanted" "$code"
   if [ "$wanted" = 5 ]; then
-    expect_grep "$name: says so, with the hint" "no permission to open /dev/hidraw0 (install cli/70-ruvo.rules" "$WORK/err"
+    expect_grep "$name: says so, with the hint" "no permission to open /dev/hidraw0 (install the ruvo-flash package for its udev rule" "$WORK/err"
     no_command "$name" 0
   else
     flash_equals_images "$name" 0
