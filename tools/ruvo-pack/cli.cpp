@@ -53,16 +53,10 @@ bool BuildCheckedCatalogue(const std::string& model, uint8_t status, const std::
                            Bytes* package, std::string* error)
 {
     if (!BuildCataloguePackage(model.c_str(), status, records, package, error)) return false;
-    Bytes plain;
-    const int32_t code = CheckStoredPackage(PACKAGE_CATALOGUE, *package, model, &plain);
-    if (code != PACKAGE_OK) {
-        *error = std::string("the catalogue fails the check: ") + PackageResultName(code);
-        return false;
-    }
     CatalogueWalk walk;
-    const int32_t walked = WalkCatalogue(plain.data(), plain.size(), &walk);
-    if (walked != CATALOGUE_OK) {
-        *error = std::string("the catalogue fails the walk: ") + CatalogueResultName(walked);
+    std::string why;
+    if (!ReadStoredCatalogue(*package, model, &walk, &why)) {
+        *error = "the catalogue " + why;
         return false;
     }
     return true;

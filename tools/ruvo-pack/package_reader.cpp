@@ -188,3 +188,20 @@ bool InspectPackage(const std::vector<uint8_t>& stored, const std::string& id, s
     }
     return true;
 }
+
+bool ReadStoredCatalogue(const std::vector<uint8_t>& stored, const std::string& model, CatalogueWalk* walk,
+                         std::string* why)
+{
+    std::vector<uint8_t> plain;
+    const int32_t code = CheckStoredPackage(PACKAGE_CATALOGUE, stored, model, &plain);
+    if (code != PACKAGE_OK) {
+        *why = std::string("fails the catalogue check: ") + PackageResultName(code);
+        return false;
+    }
+    const int32_t walked = WalkCatalogue(plain.data(), plain.size(), walk);
+    if (walked != CATALOGUE_OK) {
+        *why = std::string("fails the record walk: ") + CatalogueResultName(walked);
+        return false;
+    }
+    return true;
+}

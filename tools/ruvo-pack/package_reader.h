@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "update/catalogue.h"
+
 struct PackageIdentity {
     std::string id;  // recovered from the header
     int mode;        // PACKAGE_CATALOGUE or PACKAGE_IMAGE: the kind the check accepts, or the likelier one
@@ -25,6 +27,12 @@ bool InspectPackage(const std::vector<uint8_t>& stored, const std::string& id, s
 // `plain` receives the buffer afterwards, cut to the file's size.
 int32_t CheckStoredPackage(int mode, const std::vector<uint8_t>& stored, const std::string& id,
                            std::vector<uint8_t>* plain);
+
+// A stored catalogue of `model` as an updater reads it: the package check,
+// then the record walk into `walk`. False with the failing step in `why`
+// ("fails the catalogue check: …" or "fails the record walk: …").
+bool ReadStoredCatalogue(const std::vector<uint8_t>& stored, const std::string& model, CatalogueWalk* walk,
+                         std::string* why);
 
 // Text of a catalogue status byte.
 const char* CatalogueStatusMeaning(uint8_t status);

@@ -18,18 +18,13 @@ bool ResignModel(const ReleaseSigner& signer, uint64_t serial, const COpenFolder
                  const std::string& model, std::vector<DoorFile>* files, std::string* error)
 {
     const std::string name = ServerFileName(ServerFile::CATALOGUE, model.c_str());
-    std::vector<uint8_t> catalogue, plain;
+    std::vector<uint8_t> catalogue;
     if (!door.ReadFile(name, CATALOGUE_FILE_MAX, &catalogue, error)) return false;
     const std::string where = Quoted(door.PathOf(name)) + " cannot be signed: ";
-    const int32_t code = CheckStoredPackage(PACKAGE_CATALOGUE, catalogue, model, &plain);
-    if (code != PACKAGE_OK) {
-        *error = where + "it fails the catalogue check: " + PackageResultName(code);
-        return false;
-    }
     CatalogueWalk walk;
-    const int32_t walked = WalkCatalogue(plain.data(), plain.size(), &walk);
-    if (walked != CATALOGUE_OK) {
-        *error = where + "it fails the record walk: " + CatalogueResultName(walked);
+    std::string why;
+    if (!ReadStoredCatalogue(catalogue, model, &walk, &why)) {
+        *error = where + "it " + why;
         return false;
     }
     // A statement names every record's image by its bytes in the Pool.

@@ -492,6 +492,16 @@ fetched=$(requests_since "$WORK/nginx/requests.log" "$fetched_from" /BRELM/Pool/
 if [ "$fetched" = 1 ]; then pass "$name: each image fetched once for all four"
 else fail "$name: BTR122.bin fetched $fetched times"; fi
 
+# ruvo-flash update of the device "dev" checked with key a; its exit code in `code`.
+update_dev_signed() {
+  start_sims dev
+  set +e
+  timeout 120 "$FLASH" update --device "sim:$WORK/dev.sock" --key "$KEY_A" --yes </dev/null >"$WORK/out" 2>"$WORK/err"
+  code=$?
+  set -e
+  stop_sims
+}
+
 # A replay of an older signed release after a newer one was accepted: the
 # first run accepts serial 6 and remembers it; serial 3 served next is
 # refused before anything is erased, and the record stays at 6.
@@ -502,12 +512,7 @@ for step in "6 0" "3 1"; do
   serve good
   craft_statement 2 "$serial" 86400 a
   fresh_devices dev
-  start_sims dev
-  set +e
-  timeout 120 "$FLASH" update --device "sim:$WORK/dev.sock" --key "$KEY_A" --yes </dev/null >"$WORK/out" 2>"$WORK/err"
-  code=$?
-  set -e
-  stop_sims
+  update_dev_signed
   expect_exit "$name: serial $serial" "$wanted" "$code"
 done
 expect_grep "$name: refused as a replay" "error 0303 -7" "$WORK/err"
@@ -531,12 +536,7 @@ for action in publish:standard refresh publish:standard-next rollback; do
     *) "$PACK" "$action" "$WORK/www" "${sign[@]}" ;;
   esac >>"$WORK/publish.out"
   serial=$((serial + 1))
-  start_sims dev
-  set +e
-  timeout 120 "$FLASH" update --device "sim:$WORK/dev.sock" --key "$KEY_A" --yes </dev/null >"$WORK/out" 2>"$WORK/err"
-  code=$?
-  set -e
-  stop_sims
+  update_dev_signed
   expect_exit "$name: after ${action/:/ }" 0 "$code"
   record=$(cat "$XDG_STATE_HOME"/ruvo-flash/R100.* 2>/dev/null)
   if [ "${record%% *}" = "$serial" ]; then pass "$name: the record rose to serial $serial"
