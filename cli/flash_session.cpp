@@ -241,10 +241,7 @@ int IdentifyDevice(const SessionSetup& setup, const std::string& path, Identity&
         // The statement's own refusals come with the check's words; the
         // refusals against this client's memory and the device, with these.
         if (result.code == STATEMENT_SUPERSEDED || result.code == STATEMENT_BASE_IMAGE_OLDER) {
-            setup.events->Failed(Code(result),
-                                 std::string("the release statement was refused: ") + StatementResultName(result.code) +
-                                     ", " + StatementResultMeaning(result.code),
-                                 EXIT_REFUSED);
+            setup.events->Failed(Code(result), StatementRefusalText(result.code), EXIT_REFUSED);
             return EXIT_REFUSED;
         }
         const StatementVerdict& told = source.StatementRefusal();

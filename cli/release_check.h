@@ -22,6 +22,9 @@ struct StatementVerdict {
     std::shared_ptr<const ReleaseStatement> statement;  // of a catalogue's check: the accepted statement
 };
 
+// A refusal of the statement as the user reads it: its result's name and meaning.
+std::string StatementRefusalText(int32_t code);
+
 // How a catalogue's check may use what the run has already learned.
 enum class StatementFetch {
     SHARED,  // a verdict reached for the same model and catalogue is reused

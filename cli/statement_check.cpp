@@ -28,13 +28,16 @@ std::string CatalogueKey(const CatalogueFacts& catalogue)
 
 StatementVerdict Refused(int32_t code)
 {
-    return {EXIT_REFUSED, RefusalCode(code),
-            std::string("the release statement was refused: ") + StatementResultName(code) + ", " +
-                StatementResultMeaning(code),
-            code, nullptr};
+    return {EXIT_REFUSED, RefusalCode(code), StatementRefusalText(code), code, nullptr};
 }
 
 }  // namespace
+
+std::string StatementRefusalText(int32_t code)
+{
+    return std::string("the release statement was refused: ") + StatementResultName(code) + ", " +
+           StatementResultMeaning(code);
+}
 
 bool MakeReleaseKey(const uint8_t (&point)[P256_POINT_LENGTH], ReleaseKey& key)
 {

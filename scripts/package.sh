@@ -23,10 +23,6 @@ publisher=(-DRUVO_UPDATE_BASE_URL="${RUVO_UPDATE_BASE_URL:-http://127.0.0.1/BREL
            -DRUVO_RELEASE_KEYS="${RUVO_RELEASE_KEYS:-}"
            -DRUVO_RELEASE_KEY_THRESHOLD="${RUVO_RELEASE_KEY_THRESHOLD:-1}"
            -DRUVO_ALLOW_TEST_KEYS=OFF -DRUVO_ALLOW_PLAIN_HTTP=OFF -DRUVO_TESTS=OFF)
-suffix=""
-case ${RUVO_UPDATE_BASE_URL:-http://127.0.0.1/} in
-  http://127.0.0.1[:/]* | https://127.0.0.1[:/]* | http://localhost[:/]* | https://localhost[:/]*) suffix=-not-for-release ;;
-esac
 
 rm -rf "$OUT"
 mkdir -p "$OUT"
@@ -39,6 +35,11 @@ cmake --build build/package-linux -j "$JOBS"
 mv "$OUT"/cpack/*.deb "$OUT"/cpack/*.ddeb "$OUT"/ 2>/dev/null || true
 ls "$OUT"/*.deb "$OUT"/*.ddeb >/dev/null
 rm -rf "$OUT/cpack"
+
+# The build decides whether it is for release (cmake/packages.cmake names the
+# packages); the zip follows its packages.
+suffix=""
+compgen -G "$OUT/ruvo-flash_*-not-for-release.deb" >/dev/null && suffix=-not-for-release
 
 echo "== Windows zip"
 cmake --preset windows -B build/package-windows "${publisher[@]}" >/dev/null

@@ -3,21 +3,27 @@
 # named "<model>.<16 hex digits>" and holding "<serial> <64 hex digits>".
 # Sourced by run-scenarios.sh; every function runs wine in the run's prefix.
 #
-#   release_key_set BIN         the 16 hex digits of the keys BIN's RUVO.exe trusts
+#   key_set KEYID...            the 16 hex digits naming the record of these keys
+#   release_key_set BIN         the same for the keys BIN's RUVO.exe trusts
 #   reset_release_state         forgets every accepted release
 #   seed_release_state FILE SET "MODEL SERIAL" lines: another release of that
 #                               serial, as if accepted before
 #   read_release_state          "MODEL SERIAL" lines, sorted
 
 # SHA-256 of the key ids in ascending order, as the program names its records.
+key_set() {
+  local ids
+  ids=$(printf '%s\n' "$@" | sort | tr -d '\n' | sed 's/../\\x&/g')
+  # shellcheck disable=SC2059
+  printf "$ids" | sha256sum | cut -c1-16
+}
+
 # The ids are in the build's generated header, one "// key id" line each.
 release_key_set() {
   local header
   header=$(dirname "$1")/update/generated/update/release_keys.h
-  local ids
-  ids=$(sed -n 's|^ *// key id \([0-9a-f]\{16\}\)$|\1|p' "$header" | sort | tr -d '\n' | sed 's/../\\x&/g')
-  # shellcheck disable=SC2059
-  printf "$ids" | sha256sum | cut -c1-16
+  # shellcheck disable=SC2046
+  key_set $(sed -n 's|^ *// key id \([0-9a-f]\{16\}\)$|\1|p' "$header")
 }
 
 reset_release_state() {

@@ -53,6 +53,8 @@ KEYS=$ROOT/tests/fixtures/keys
 "$NATIVE/tools/ruvo-pack/ruvo-pack" publish "$WORK/release/manifest.txt" "$WORK/www" \
   --sign "$KEYS/test-only-release-key-a.pem" --expires 30 >"$WORK/publish.out"
 winpath() { echo "Z:${1//\//\\}"; }
+# shellcheck source=tests/e2e/release-state.sh
+. "$ROOT/tests/e2e/release-state.sh"
 "$ROOT/tools/update-server/nginx-serve.sh" start "$WORK/www" "$WORK/nginx" >/dev/null || exit 1
 
 
@@ -97,18 +99,17 @@ grep -q "can be unplugged" "$WORK/out" && pass "update says the device can be un
 # registry, HKCU\Software\RUVO. A record raised above it there by hand (as
 # if the window had accepted a newer release) makes the same release a
 # replay for ruvo-flash.exe too.
-record=$(wine reg query 'HKCU\Software\RUVO' 2>/dev/null </dev/null | tr -d '\r' | sed -n 's/^ *\(R100\.[0-9a-f]\{16\}\) *REG_SZ *\([0-9]*\) .*$/\1 \2/p')
-if [ -n "$record" ]; then pass "the accepted release is in the registry: $record"
-else fail "no record of the accepted release in HKCU\\Software\\RUVO"; fi
-wine reg add 'HKCU\Software\RUVO' /v "${record%% *}" /t REG_SZ /d "999 $(printf '0%.0s' $(seq 64))" /f \
-  >/dev/null 2>&1 </dev/null
+if [ "$(read_release_state)" = "R100 1" ]; then pass "the accepted release is in the registry: R100 1"
+else fail "the registry holds '$(read_release_state)', wanted R100 1"; fi
+echo "R100 999" >"$WORK/newer-record"
+seed_release_state "$WORK/newer-record" "$(key_set 6479c7bdad0f2145)"  # key a, the one --key gives
 cp "$WORK/sim.log" "$WORK/sim-before-replay"
 flash "$PIPE=0416:F362" update --option 1 --yes --key "$(winpath "$KEYS/test-only-release-key-a.pub.pem")"
 expect_exit "a release older than the registry's record" 1 "$code"
 grep -q "error 0303 -7" "$WORK/err" && pass "refused as a replay with 0303 -7" || { fail "replay"; cat "$WORK/err"; }
 if [ "$(diff "$WORK/sim-before-replay" "$WORK/sim.log" | grep -c '^> ERASE')" = 0 ]; then pass "replay: nothing erased"
 else fail "replay: something was erased"; fi
-wine reg delete 'HKCU\Software\RUVO' /f >/dev/null 2>&1 </dev/null
+reset_release_state
 
 echo quit >&3
 exec 3>&-

@@ -23,15 +23,13 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "tools/common/numbers.h"
+#include "tools/ruvo-pack/files.h"
+#include "tools/ruvo-pack/package_reader.h"
 #include "tools/ruvo-pack/signing.h"
-#include "update/buffer_sizes.h"
-#include "update/catalogue.h"
 
 namespace {
 
@@ -75,12 +73,6 @@ std::u16string Widen(const std::string& text)
     return wide;
 }
 
-std::vector<uint8_t> ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The statement of the release in DOOR and POOL, signed by each key given.
 int CraftStatement(int argc, char** argv)
 {
@@ -96,15 +88,12 @@ int CraftStatement(int argc, char** argv)
         statement.signatureCount > STATEMENT_MAX_SIGNATURES)
         return Usage();
 
-    const std::vector<uint8_t> catalogue = ReadAll(door + "/" + model + ".Bin");
-    std::vector<uint8_t> plain(catalogue);
-    plain.resize(CATALOGUE_BUFFER_SIZE);
+    std::vector<uint8_t> catalogue;
     CatalogueWalk walk;
-    if (CheckPackage(PACKAGE_CATALOGUE, plain.data(), uint32_t(catalogue.size()), model.c_str(), plain.size()) !=
-            PACKAGE_OK ||
-        WalkCatalogue(plain.data(), plain.size(), &walk) != CATALOGUE_OK) {
-        std::fprintf(stderr, "ruvo-craft: %s/%s.Bin is not a catalogue the updater accepts\n", door.c_str(),
-                     model.c_str());
+    std::string why;
+    if (!ReadWholeFile(door + "/" + model + ".Bin", CATALOGUE_MAX_LENGTH, &catalogue, &why) ||
+        !ReadStoredCatalogue(catalogue, model, &walk, &why)) {
+        std::fprintf(stderr, "ruvo-craft: %s/%s.Bin %s\n", door.c_str(), model.c_str(), why.c_str());
         return 1;
     }
     std::memcpy(statement.modelId, model.data(), 4);
@@ -112,7 +101,11 @@ int CraftStatement(int argc, char** argv)
     Sha256(catalogue.data(), catalogue.size(), statement.catalogueSha256);
     statement.recordCount = walk.count;
     for (int32_t i = 0; i < walk.count; ++i) {
-        const std::vector<uint8_t> image = ReadAll(pool + "/" + walk.entries[i].name);
+        std::vector<uint8_t> image;
+        if (!ReadWholeFile(pool + "/" + walk.entries[i].name, IMAGE_PACKAGE_FILE_MAX, &image, &why)) {
+            std::fprintf(stderr, "ruvo-craft: %s\n", why.c_str());
+            return 1;
+        }
         std::snprintf(statement.records[i].name, STATEMENT_NAME_FIELD, "%s", walk.entries[i].name);
         statement.records[i].size = uint32_t(image.size());
         Sha256(image.data(), image.size(), statement.records[i].sha256);
