@@ -356,9 +356,15 @@ run_program() {
       ok=1
     fi
   fi
-  if [ "$ok" -ne 0 ] && [ "$ran_steps" -eq 1 ] && [ "$driver_status" -ne 0 ] && [ "$driver_status" -ne 1 ]; then
-    echo "    driver exit status $driver_status; its diagnostics:"
-    sed 's/^/    /' "$work/driver.err"
+  # A failure shows what the driver and Wine said beside it (Wine's own
+  # errors for the program land there too): CI keeps only this output.
+  if [ "$ok" -ne 0 ] && [ "$ran_steps" -eq 1 ] && [ -s "$work/driver.err" ]; then
+    echo "    driver exit status $driver_status; its standard error:"
+    tail -n 40 "$work/driver.err" | sed 's/^/    | /'
+  fi
+  if [ "$ok" -ne 0 ] && [ -s "$work/program.out" ]; then
+    echo "    the program's own output:"
+    tail -n 20 "$work/program.out" | sed 's/^/    | /'
   fi
   return "$ok"
 }
