@@ -1,7 +1,8 @@
 # Sourced by scripts/session.sh: one X display, one Wine prefix and one Wine
 # server for a run.
 #   ruvo_wine_start   start Xvfb (unless RUVO_USE_DISPLAY=1 and DISPLAY is set),
-#                     give the run its own prefix, keep a Wine server alive
+#                     give the run its own prefix, keep a Wine server and its
+#                     desktop alive
 #   ruvo_wine_stop    stop all of it; safe to call twice
 #
 # The prefix is made once, under a lock, as a template (RUVO_WINE_TEMPLATE,
@@ -119,6 +120,30 @@ ruvo_wine_start() {
   # say goes to the run's Wine log, which a failing run keeps.
   wineserver -p >>"$RUVO_RUN_DIR/wine.log" 2>&1 </dev/null
   wine cmd /c exit >>"$RUVO_RUN_DIR/wine.log" 2>&1 </dev/null || true
+  ruvo_anchor_desktop
+}
+
+# The Wine server closes a desktop a second after its last program ends, and
+# a program starting just then finds none and ends without a window. A run
+# starts its programs with gaps of about that length, so it keeps one hidden
+# desktop user (tools/uidriver/desktop_anchor.cpp) for its whole length. A
+# run without the Windows build (making the template, say) goes without.
+ruvo_anchor_desktop() {
+  local anchor build out=$RUVO_RUN_DIR/desktop-anchor.out
+  for build in "${RUVO_E2E_BUILD:-}" "$RUVO_ROOT/build/windows"; do
+    anchor=$build/bin/ruvo-desktop-anchor.exe
+    [ -n "$build" ] && [ -f "$anchor" ] && break
+    anchor=
+  done
+  [ -n "$anchor" ] || return 0
+  wine "$anchor" >"$out" 2>&1 </dev/null &
+  for _ in $(seq 300); do
+    grep -q '^ready' "$out" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "the desktop anchor did not get ready:" >&2
+  cat "$out" >&2
+  return 1
 }
 
 ruvo_wine_stop() {
