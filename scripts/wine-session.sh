@@ -137,8 +137,10 @@ ruvo_anchor_desktop() {
   done
   [ -n "$anchor" ] || return 0
   wine "$anchor" >"$out" 2>&1 </dev/null &
+  local pid=$!
   for _ in $(seq 300); do
     grep -q '^ready' "$out" 2>/dev/null && return 0
+    kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
   echo "the desktop anchor did not get ready:" >&2

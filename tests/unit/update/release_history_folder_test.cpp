@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/history_store_checks.h"
 #include "update/release_history_folder.h"
 
 namespace {
@@ -24,24 +25,11 @@ struct ScratchFolder {
     ~ScratchFolder() { fs::remove_all(path); }
 };
 
-AcceptedRelease Release(uint64_t serial)
-{
-    AcceptedRelease release{serial, {}};
-    release.signedSha256[0] = 0xAB;
-    return release;
-}
-
 TEST(FolderHistory, MakesItsFolderAndReadsRecordsBack)
 {
     ScratchFolder scratch;
     CFolderHistory history((scratch.path / "state" / "ruvo-flash").string());
-    AcceptedRelease got{};
-    EXPECT_EQ(history.Read("R100.0011223344556677", &got), HistoryRead::NONE);
-    ASSERT_TRUE(history.Write("R100.0011223344556677", Release(3)));
-    ASSERT_TRUE(history.Write("R100.0011223344556677", Release(4)));
-    EXPECT_EQ(history.Read("R100.0011223344556677", &got), HistoryRead::FOUND);
-    EXPECT_EQ(got.serial, 4u);
-    EXPECT_EQ(got.signedSha256[0], 0xAB);
+    ExpectLaterWriteReadsBack(history, "R100.0011223344556677", 3);
     // Only the record: no scratch file left beside it.
     size_t files = 0;
     for (const auto& entry : fs::directory_iterator(scratch.path / "state" / "ruvo-flash")) {
@@ -65,11 +53,11 @@ TEST(FolderHistory, ADamagedOrUnreachableStoreIsAnError)
     std::ofstream(scratch.path / "plain") << "x";
     CFolderHistory blocked((scratch.path / "plain").string());
     EXPECT_EQ(blocked.Read("R100.x", &got), HistoryRead::UNREADABLE);
-    EXPECT_FALSE(blocked.Write("R100.x", Release(1)));
+    EXPECT_FALSE(blocked.Write("R100.x", ReleaseWithSerial(1)));
 
     CFolderHistory nowhere("");
     EXPECT_EQ(nowhere.Read("R100.x", &got), HistoryRead::UNREADABLE);
-    EXPECT_FALSE(nowhere.Write("R100.x", Release(1)));
+    EXPECT_FALSE(nowhere.Write("R100.x", ReleaseWithSerial(1)));
 }
 
 TEST(FolderHistory, TheDefaultFolderFollowsTheUsersStateFolder)

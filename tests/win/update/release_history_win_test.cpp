@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "tests/support/history_store_checks.h"
 #include "update/release_history_folder.h"
 #include "update/release_history_registry.h"
 
@@ -14,13 +15,6 @@ namespace {
 
 constexpr char NAME[] = "T999.0011223344556677";
 constexpr wchar_t WIDE_NAME[] = L"T999.0011223344556677";
-
-AcceptedRelease Release(uint64_t serial)
-{
-    AcceptedRelease release{serial, {}};
-    release.signedSha256[31] = 0xCD;
-    return release;
-}
 
 void DeleteTestValue()
 {
@@ -35,13 +29,7 @@ TEST(RegistryHistory, ReadsBackWhatItWroteAsOneStringValue)
 {
     DeleteTestValue();
     CRegistryHistory history;
-    AcceptedRelease got{};
-    EXPECT_EQ(history.Read(NAME, &got), HistoryRead::NONE);
-    ASSERT_TRUE(history.Write(NAME, Release(41)));
-    ASSERT_TRUE(history.Write(NAME, Release(42)));
-    ASSERT_EQ(history.Read(NAME, &got), HistoryRead::FOUND);
-    EXPECT_EQ(got.serial, 42u);
-    EXPECT_EQ(got.signedSha256[31], 0xCD);
+    ExpectLaterWriteReadsBack(history, NAME, 41);
 
     wchar_t text[128] = {};
     DWORD size = sizeof text;
@@ -87,12 +75,7 @@ TEST(FolderHistoryWin32, ReplacesItsRecordWhole)
     const std::wstring folder = top + L"\\state\\ruvo-flash";  // parents made as needed
     std::string narrow(folder.begin(), folder.end());
     CFolderHistory history(narrow);
-    AcceptedRelease got{};
-    EXPECT_EQ(history.Read(NAME, &got), HistoryRead::NONE);
-    ASSERT_TRUE(history.Write(NAME, Release(7)));
-    ASSERT_TRUE(history.Write(NAME, Release(8)));
-    ASSERT_EQ(history.Read(NAME, &got), HistoryRead::FOUND);
-    EXPECT_EQ(got.serial, 8u);
+    ExpectLaterWriteReadsBack(history, NAME, 7);
     DeleteFileW((folder + L"\\" + WIDE_NAME).c_str());
     EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << "only the record was left in the folder";
     RemoveDirectoryW((top + L"\\state").c_str());
