@@ -21,6 +21,18 @@ unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY
 RUVO_XVFB_PID=
 RUVO_PREFIX_MOUNTED=
 
+# Waits until FILE has a line matching PATTERN; gives up when PID has ended
+# or after 30 s.
+ruvo_await_line() {
+  local file=$1 pattern=$2 pid=$3
+  for _ in $(seq 300); do
+    grep -q -- "$pattern" "$file" 2>/dev/null && return 0
+    kill -0 "$pid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
 # Xvfb picks a free display itself (-displayfd) and writes its number once it
 # accepts connections: no race for a number, and a display that never comes
 # up is a failure. Its sockets are the run's own (scripts/session.sh), so it
@@ -30,16 +42,11 @@ ruvo_start_xvfb() {
   : >"$out"
   Xvfb -displayfd 3 -nolock -screen 0 1280x1024x24 -nolisten tcp 3>"$out" >"$RUVO_RUN_DIR/xvfb.log" 2>&1 </dev/null &
   RUVO_XVFB_PID=$!
-  local n
-  for _ in $(seq 100); do
-    n=$(head -n 1 "$out")
-    if [ -n "$n" ]; then
-      export DISPLAY=":$n"
-      return 0
-    fi
-    kill -0 "$RUVO_XVFB_PID" 2>/dev/null || break
-    sleep 0.1
-  done
+  if ruvo_await_line "$out" '^[0-9]' "$RUVO_XVFB_PID"; then
+    DISPLAY=":$(head -n 1 "$out")"
+    export DISPLAY
+    return 0
+  fi
   echo "Xvfb did not start:" >&2
   cat "$RUVO_RUN_DIR/xvfb.log" >&2
   return 1
@@ -137,12 +144,7 @@ ruvo_anchor_desktop() {
   done
   [ -n "$anchor" ] || return 0
   wine "$anchor" >"$out" 2>&1 </dev/null &
-  local pid=$!
-  for _ in $(seq 300); do
-    grep -q '^ready' "$out" 2>/dev/null && return 0
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
+  ruvo_await_line "$out" '^ready' $! && return 0
   echo "the desktop anchor did not get ready:" >&2
   cat "$out" >&2
   return 1
